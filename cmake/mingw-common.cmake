@@ -1,0 +1,11 @@
+# Shared part of the two MinGW-w64 toolchain files; the caller sets TARNWICK_TRIPLE.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${TARNWICK_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TARNWICK_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${TARNWICK_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${TARNWICK_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Lets plain ctest run the Windows test programs under Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

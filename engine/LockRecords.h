@@ -1,0 +1,79 @@
+#pragma once
+// The records a scan produces and the containers that hold them.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace tarnwick {
+
+// One lock as a scan found it. A handle lock's value is the handle inside its owner
+// (always below 65536); a module lock's value is the module's load address.
+struct CFileLock {
+    DWORD pid = 0;
+    std::wstring path;  // drive form, long names, no long-path prefix
+    uint64_t value = 0;
+};
+
+// What the list shows about one owner process; made once per process and scan.
+struct CProcessInfo {
+    std::wstring name;
+    int iconIndex = 0;  // 0: the default process icon; -1: adding the icon failed
+    std::wstring owner;
+    std::wstring imagePath;
+    DWORD pid = 0;
+};
+
+// One row of the lock list, owned by its list-view item.
+struct CLockItem {
+    uint64_t value = 0;
+    DWORD pid = 0;
+    std::wstring processName;
+    std::wstring lockPath;
+    std::wstring imagePath;
+    std::wstring pidText;
+    std::wstring owner;
+    int iconIndex = 0;
+};
+
+template <class T>
+using CList = std::list<T>;
+template <class Key, class Value>
+using CMap = std::unordered_map<Key, Value>;
+
+// Maps keyed by process id start with this many buckets: a busy system has hundreds of processes.
+inline constexpr std::size_t kIdMapBuckets = 293;
+
+template <class Map>
+Map MakeIdMap()
+{
+    Map map;
+    map.rehash(kIdMapBuckets);
+    return map;
+}
+
+using CProcessTable = CMap<DWORD, std::unique_ptr<CProcessInfo>>;
+
+// The rows a removal command dealt with, in the order it dealt with them; not owning.
+using CUnlockedRows = CList<CLockItem*>;
+
+// The one list both scan threads append to while they run; appends are serialised.
+// Nothing else touches it until both threads are done.
+class CLockList {
+public:
+    void Append(CFileLock lock);
+    std::size_t Count() const;
+    // Hands every record over, in append order, and leaves the list empty.
+    CList<CFileLock> TakeAll();
+
+private:
+    mutable std::mutex mutex_;
+    CList<CFileLock> locks_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,68 @@
+# Shared steps of scripts/run and scripts/test: install what is missing, build, prepare Wine.
+# Sourced, not run.
+
+TARNWICK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_ROOT=${TARNWICK_BUILD:-$TARNWICK_ROOT/build}
+BUILD64=$BUILD_ROOT/x64
+BUILD32=$BUILD_ROOT/x86
+export WINEPREFIX=$BUILD_ROOT/wineprefix
+export WINEDEBUG=-all
+# No Mono or Gecko download prompts in a fresh prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
+          wine wine64 wine32:i386 xvfb xauth imagemagick googletest python3)
+
+log() { printf '== %s\n' "$*" >&2; }
+
+missing_packages() {
+  local p
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+
+ensure_packages() {
+  local missing
+  missing=$(missing_packages)
+  [ -z "$missing" ] && return 0
+  log "installing: $(echo $missing)"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+  # wine32 comes as a recommendation of wine, which --no-install-recommends leaves out.
+  missing=$(missing_packages)
+  if [ -n "$missing" ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
+  fi
+}
+
+configure_and_build() {
+  local dir=$1 toolchain=$2; shift 2
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$TARNWICK_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$TARNWICK_ROOT/cmake/$toolchain" "$@" >/dev/null
+  fi
+  cmake --build "$dir" -j "$(nproc)"
+}
+
+# The 32-bit tree builds only the setup launcher; the 64-bit tree holds every test,
+# including those that run the 32-bit programs from TARNWICK_X86_BIN_DIR.
+build_all() {
+  log "building 32-bit"
+  configure_and_build "$BUILD32" toolchain-x86.cmake
+  log "building 64-bit"
+  configure_and_build "$BUILD64" toolchain-x64.cmake -DTARNWICK_X86_BIN_DIR="$BUILD32/bin"
+}
+
+# The prefix must be made after wine32 is installed, or 32-bit programs cannot start.
+ensure_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    log "creating Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+}

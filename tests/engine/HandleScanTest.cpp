@@ -1,0 +1,305 @@
+#include <gtest/gtest.h>
+
+#include <winternl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <set>
+
+#include "HandleScan.h"
+#include "HandleTable.h"
+#include "TestSupport.h"
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+namespace {
+
+CSystemServices BoundServices()
+{
+    CSystemServices services;
+    EXPECT_EQ(BindSystemServices(services), L"");
+    return services;
+}
+
+struct ScanResult {
+    std::vector<CFileLock> locks;
+    CHandleScanStats stats;
+    double seconds = 0;
+
+    std::vector<CFileLock> Of(DWORD pid) const
+    {
+        std::vector<CFileLock> mine;
+        std::copy_if(locks.begin(), locks.end(), std::back_inserter(mine),
+                     [pid](const CFileLock& lock) { return lock.pid == pid; });
+        return mine;
+    }
+};
+
+// Runs the handle scan on its own thread, started and awaited through its events.
+ScanResult RunHandleScan(const std::wstring& path, bool showAll, const CSystemServices& services)
+{
+    CLockList locks;
+    const CDeviceMap deviceMap = BuildCurrentDeviceMap();
+    UniqueHandle done = MakeAutoResetEvent();
+    CHandleScanParams params;
+    params.target = BuildScanTarget(path, services.objectNameMode, showAll);
+    params.services = services;
+    params.locks = &locks;
+    params.deviceMap = &deviceMap;
+    params.startEvent = MakeAutoResetEvent();
+    params.doneEvent = done.get();
+
+    const auto start = std::chrono::steady_clock::now();
+    UniqueHandle thread(::CreateThread(nullptr, 0, HandleScanThread, &params, 0, nullptr));
+    EXPECT_TRUE(thread);
+    ::SetEvent(params.startEvent.get());
+    EXPECT_EQ(::WaitForSingleObject(done.get(), 120000), WAIT_OBJECT_0);
+    ScanResult result;
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (CFileLock& lock : locks.TakeAll())
+        result.locks.push_back(std::move(lock));
+    result.stats = params.stats;
+    return result;
+}
+
+std::set<std::wstring> PathsOf(const std::vector<CFileLock>& locks)
+{
+    std::set<std::wstring> paths;
+    for (const auto& lock : locks)
+        paths.insert(lock.path);
+    return paths;
+}
+
+// The paths beneath folder, leaving out what else a process holds (its working folder).
+std::set<std::wstring> HeldBeneath(const std::wstring& folder, const std::vector<CFileLock>& locks)
+{
+    std::set<std::wstring> paths;
+    for (const auto& lock : locks) {
+        if (lock.path.rfind(folder + L"\\", 0) == 0)
+            paths.insert(lock.path);
+    }
+    return paths;
+}
+
+// Names queried through the seam, to see which handles reached a worker.
+std::mutex g_queriedMutex;
+std::vector<std::wstring> g_queried;
+GetFinalPathNameByHandleWFn g_realFinalPath = nullptr;
+
+std::wstring RealFinalPath(HANDLE file)
+{
+    wchar_t name[1024] = {};
+    const DWORD n = g_realFinalPath(file, name, 1024, 8);
+    return n > 0 && n < 1024 ? std::wstring(name, n) : std::wstring();
+}
+
+DWORD WINAPI RecordingFinalPath(HANDLE file, LPWSTR buffer, DWORD length, DWORD flags)
+{
+    {
+        std::lock_guard<std::mutex> guard(g_queriedMutex);
+        g_queried.push_back(RealFinalPath(file));
+    }
+    return g_realFinalPath(file, buffer, length, flags);
+}
+
+// A name query that never returns for one file, as some pipe handles do on Windows.
+DWORD WINAPI BlockingFinalPath(HANDLE file, LPWSTR buffer, DWORD length, DWORD flags)
+{
+    if (RealFinalPath(file).find(L"block-me") != std::wstring::npos)
+        ::Sleep(INFINITE);
+    return g_realFinalPath(file, buffer, length, flags);
+}
+
+class HandleScan : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        services = BoundServices();
+        g_realFinalPath = services.GetFinalPathNameByHandleW;
+        target = dir.Sub(L"target");
+        CreateFolders(target + L"\\sub\\deeper");
+        CreateFolders(target + L"2");
+    }
+
+    CSystemServices services;
+    TempDir dir{L"tarnwick-scan"};
+    std::wstring target;
+};
+
+}  // namespace
+
+TEST_F(HandleScan, FolderTargetReportsExactlyTheFilesHeldBeneathIt)
+{
+    const std::vector<std::wstring> inside = {target + L"\\a.txt", target + L"\\sub\\b.txt",
+                                              target + L"\\sub\\deeper\\c.txt"};
+    const std::wstring sibling = target + L"2\\x.txt";
+    FixtureProcess holder(BinPath(L"holder.exe"),
+                          {L"open", inside[0], L"open", inside[1], L"open", inside[2], L"open", sibling});
+
+    const ScanResult result = RunHandleScan(target, false, services);
+    ASSERT_EQ(result.locks.size(), 3u) << "only the fixture holds files there";
+    EXPECT_EQ(PathsOf(result.locks), std::set<std::wstring>(inside.begin(), inside.end()));
+    for (const CFileLock& lock : result.locks) {
+        SCOPED_TRACE(WideToUtf8(lock.path));
+        EXPECT_EQ(lock.pid, holder.pid());
+        EXPECT_LT(lock.value, 65536u);
+        EXPECT_EQ(lock.value, holder.HandleOf(lock.path)) << "not the fixture's own handle";
+    }
+    EXPECT_EQ(result.stats.timeouts, 0u);
+}
+
+TEST_F(HandleScan, FileTargetReportsOnlyThatFile)
+{
+    const std::wstring a = target + L"\\a.txt", b = target + L"\\sub\\b.txt";
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a, L"open", b});
+
+    const ScanResult result = RunHandleScan(b, false, services);
+    ASSERT_EQ(result.locks.size(), 1u);
+    EXPECT_EQ(result.locks[0].path, b);
+    EXPECT_EQ(result.locks[0].value, holder.HandleOf(b));
+}
+
+TEST_F(HandleScan, ShowAllReportsTheHeldFilesAmongOthers)
+{
+    const std::wstring a = target + L"\\a.txt", sibling = target + L"2\\x.txt";
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a, L"open", sibling});
+
+    const ScanResult result = RunHandleScan(L"", true, services);
+    EXPECT_EQ(HeldBeneath(dir.path(), result.Of(holder.pid())), (std::set<std::wstring>{a, sibling}));
+    EXPECT_GT(result.locks.size(), 2u) << "other processes hold files too";
+}
+
+TEST_F(HandleScan, FileOpenedByItsShortNameIsFound)
+{
+    const std::wstring folder = target + L"\\Long Folder Name";
+    const std::wstring file = folder + L"\\some long file name.txt";
+    CreateFolders(folder);
+    WriteFile(file);
+    const std::wstring shortName = ShortForm(file, true);
+    ASSERT_FALSE(shortName.empty());
+    ASSERT_NE(shortName, file);
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", shortName});
+
+    for (const std::wstring& scanned : {target, file}) {
+        const ScanResult result = RunHandleScan(scanned, false, services);
+        ASSERT_EQ(result.locks.size(), 1u) << WideToUtf8(scanned);
+        EXPECT_EQ(result.locks[0].pid, holder.pid());
+        EXPECT_EQ(_wcsicmp(result.locks[0].path.c_str(), file.c_str()), 0)
+            << "reported as " << WideToUtf8(result.locks[0].path);
+    }
+}
+
+TEST_F(HandleScan, QueryThatDoesNotAnswerIsSkippedAndAFreshWorkerGoesOn)
+{
+    const std::wstring blocked = target + L"\\block-me.txt";
+    const std::wstring after1 = target + L"\\after1.txt", after2 = target + L"\\sub\\after2.txt";
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", blocked, L"open", after1, L"open", after2});
+
+    CSystemServices seam = services;
+    seam.GetFinalPathNameByHandleW = BlockingFinalPath;
+    const ScanResult result = RunHandleScan(target, false, seam);
+    EXPECT_EQ(PathsOf(result.locks), (std::set<std::wstring>{after1, after2}));
+    EXPECT_EQ(result.stats.timeouts, 1u);
+    EXPECT_EQ(result.stats.workersStarted, 2u);
+}
+
+TEST_F(HandleScan, HandlesWithTheSkippedAccessMasksAreNeverQueried)
+{
+    const std::wstring plain = target + L"\\plain.txt";
+    const std::vector<std::pair<ULONG, std::wstring>> skipped = {
+        {0x120189, target + L"\\read-attributes.txt"},
+        {0x100000, target + L"\\synchronize.txt"},
+        {0x1A019F, target + L"\\owner.txt"}};
+    std::vector<std::wstring> args = {L"open", plain};
+    for (const auto& [mask, path] : skipped) {
+        wchar_t hex[16];
+        swprintf(hex, 16, L"%lx", mask);
+        args.insert(args.end(), {L"access", hex, path});
+    }
+    FixtureProcess holder(BinPath(L"holder.exe"), args);
+
+    // The table must really show those masks, or this test would prove nothing.
+    std::set<ULONG> seenMasks;
+    for (const CHandleEntry& entry : CHandleTableSnapshot::Take(services.NtQuerySystemInformation)) {
+        if (entry.pid == holder.pid() && entry.objectType == services.fileTypeNumber)
+            seenMasks.insert(entry.grantedAccess);
+    }
+    for (const auto& [mask, path] : skipped)
+        EXPECT_EQ(seenMasks.count(mask), 1u) << std::hex << "mask 0x" << mask << " not in the table";
+
+    g_queried.clear();
+    CSystemServices seam = services;
+    seam.GetFinalPathNameByHandleW = RecordingFinalPath;
+    const ScanResult result = RunHandleScan(target, false, seam);
+    EXPECT_EQ(PathsOf(result.locks), std::set<std::wstring>{plain});
+    for (const auto& name : g_queried) {
+        for (const auto& [mask, path] : skipped)
+            EXPECT_EQ(name.find(path), std::wstring::npos) << "queried " << WideToUtf8(name);
+    }
+}
+
+namespace {
+
+NtQueryObjectFn g_realQueryObject = nullptr;
+CDeviceMap g_testDevices;
+
+// Windows names file objects in device form; Wine answers \??\C:\..., so turn that into
+// the device form Windows would give, from the prefix's own drive devices.
+LONG NTAPI DeviceFormQueryObject(HANDLE handle, ULONG infoClass, PVOID buffer, ULONG length, PULONG returned)
+{
+    const LONG status = g_realQueryObject(handle, infoClass, buffer, length, returned);
+    auto* name = static_cast<UNICODE_STRING*>(buffer);
+    if (status < 0 || name->Length < 12)
+        return status;
+    std::wstring text(name->Buffer, name->Length / sizeof(wchar_t));
+    if (text.rfind(L"\\??\\", 0) == 0) {
+        wchar_t device[MAX_PATH] = {};
+        ::QueryDosDeviceW(text.substr(4, 2).c_str(), device, MAX_PATH);
+        text = device + text.substr(6);
+    }
+    if (text.find(L"no-drive") != std::wstring::npos)
+        text = L"\\Device\\NamedPipe\\no-drive";
+    name->Buffer = reinterpret_cast<PWSTR>(name + 1);
+    name->Length = USHORT(text.size() * sizeof(wchar_t));
+    std::copy(text.begin(), text.end(), name->Buffer);
+    return status;
+}
+
+}  // namespace
+
+TEST_F(HandleScan, ObjectNameModeConvertsDeviceNamesToDriveForm)
+{
+    const std::wstring a = target + L"\\a.txt", b = target + L"\\sub\\b.txt";
+    const std::wstring noDrive = target + L"\\no-drive.txt";
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a, L"open", b, L"open", noDrive});
+
+    CSystemServices seam = services;
+    seam.objectNameMode = true;
+    g_realQueryObject = reinterpret_cast<NtQueryObjectFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    seam.NtQueryObject = DeviceFormQueryObject;
+    seam.GetFinalPathNameByHandleW = nullptr;
+
+    const ScanResult result = RunHandleScan(target, false, seam);
+    EXPECT_EQ(PathsOf(result.locks), (std::set<std::wstring>{a, b}));
+    const ScanResult all = RunHandleScan(L"", true, seam);
+    EXPECT_EQ(HeldBeneath(dir.path(), all.Of(holder.pid())), (std::set<std::wstring>{a, b}))
+        << "a name on a device without a drive letter is skipped";
+}
+
+TEST_F(HandleScan, ThousandHeldFilesAreAllFound)
+{
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"many", target, L"1000"});
+    ASSERT_EQ(holder.handles().size(), 1000u);
+
+    const ScanResult result = RunHandleScan(target, false, services);
+    std::printf("[ measure  ] 1000 held files: %.3f s, %lu table entries, %lu file handles, %lu queried, "
+                "%lu timed out\n",
+                result.seconds, result.stats.tableEntries, result.stats.fileHandles, result.stats.namesQueried,
+                result.stats.timeouts);
+    EXPECT_EQ(result.locks.size(), 1000u);
+    EXPECT_EQ(result.stats.timeouts, 0u);
+}

@@ -1,0 +1,84 @@
+#pragma once
+// What the tests share: temporary folders, fixture processes of ours, and a way to
+// answer modal windows as a person would.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "ScopedHandle.h"
+
+namespace tarnwick::test {
+
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+
+// Full path of a program built beside the running test.
+std::wstring BinPath(const std::wstring& fileName);
+
+// Quotes one argument so that the platform's splitting rules give it back unchanged.
+std::wstring QuoteArgument(const std::wstring& argument);
+
+// A fresh folder under the temporary folder, removed with all it holds at the end.
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& hint = L"tarnwick");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    // Path of name inside the folder; creates the folders on the way when asked.
+    std::wstring Sub(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+void CreateFolders(const std::wstring& path);
+void WriteFile(const std::wstring& path, const std::string& content = "x");
+void RemoveTree(const std::wstring& path);
+
+// A fixture program of ours, talked to through its standard input and output.
+class FixtureProcess {
+public:
+    struct HeldHandle {
+        unsigned long long value;
+        std::wstring path;
+    };
+
+    // Starts the program and waits until it prints "ready"; records "handle VALUE PATH" lines.
+    FixtureProcess(const std::wstring& program, const std::vector<std::wstring>& args);
+    ~FixtureProcess();
+    FixtureProcess(const FixtureProcess&) = delete;
+    FixtureProcess& operator=(const FixtureProcess&) = delete;
+
+    bool started() const { return bool(process_); }
+    DWORD pid() const { return pid_; }
+    HANDLE process() const { return process_.get(); }
+    const std::vector<HeldHandle>& handles() const { return handles_; }
+    unsigned long long HandleOf(const std::wstring& path) const;
+
+    void Send(const std::string& line);
+    std::string ReadLine();
+    // Closes its input (the fixture then ends) and waits for it; returns the exit code.
+    DWORD Finish(DWORD timeoutMs = 10000);
+
+private:
+    UniqueHandle process_;
+    DWORD pid_ = 0;
+    UniqueHandle input_;
+    UniqueHandle output_;
+    std::string pending_;
+    std::vector<HeldHandle> handles_;
+};
+
+// Visible dialog windows (message boxes included) of a process.
+HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs = 10000);
+// The text of a message box.
+std::wstring MessageBoxText(HWND box);
+// Presses a button of a dialog the way a click would.
+void PressDialogButton(HWND dialog, int id);
+
+}  // namespace tarnwick::test
