@@ -139,10 +139,12 @@ FixtureProcess::FixtureProcess(const std::wstring& program, const std::vector<st
     for (std::string line = ReadLine(); line != "ready"; line = ReadLine()) {
         if (line.empty() && ::WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0)
             throw std::runtime_error("fixture ended before it was ready");
-        if (line.rfind("handle ", 0) == 0) {
-            const std::size_t space = line.find(' ', 7);
-            handles_.push_back({std::strtoull(line.c_str() + 7, nullptr, 0), Utf8ToWide(line.substr(space + 1))});
-        }
+        const std::size_t valueAt = line.find(' ') + 1, pathAt = line.find(' ', valueAt) + 1;
+        const HeldHandle held = {std::strtoull(line.c_str() + valueAt, nullptr, 0), Utf8ToWide(line.substr(pathAt))};
+        if (line.rfind("handle ", 0) == 0)
+            handles_.push_back(held);
+        else if (line.rfind("module ", 0) == 0)
+            modules_.push_back(held);
     }
 }
 
@@ -152,14 +154,22 @@ FixtureProcess::~FixtureProcess()
         ::TerminateProcess(process_.get(), 1);
 }
 
-unsigned long long FixtureProcess::HandleOf(const std::wstring& path) const
+namespace {
+
+unsigned long long ValueOf(const std::vector<FixtureProcess::HeldHandle>& held, const std::wstring& path)
 {
-    for (const auto& held : handles_) {
-        if (_wcsicmp(held.path.c_str(), path.c_str()) == 0)
-            return held.value;
+    for (const auto& entry : held) {
+        if (_wcsicmp(entry.path.c_str(), path.c_str()) == 0)
+            return entry.value;
     }
     return 0;
 }
+
+}  // namespace
+
+unsigned long long FixtureProcess::HandleOf(const std::wstring& path) const { return ValueOf(handles_, path); }
+
+unsigned long long FixtureProcess::ModuleOf(const std::wstring& path) const { return ValueOf(modules_, path); }
 
 void FixtureProcess::Send(const std::string& line)
 {

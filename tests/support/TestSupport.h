@@ -48,7 +48,8 @@ public:
         std::wstring path;
     };
 
-    // Starts the program and waits until it prints "ready"; records "handle VALUE PATH" lines.
+    // Starts the program and waits until it prints "ready"; records the "handle VALUE PATH"
+    // and "module BASE PATH" lines it printed before.
     FixtureProcess(const std::wstring& program, const std::vector<std::wstring>& args);
     ~FixtureProcess();
     FixtureProcess(const FixtureProcess&) = delete;
@@ -58,7 +59,9 @@ public:
     DWORD pid() const { return pid_; }
     HANDLE process() const { return process_.get(); }
     const std::vector<HeldHandle>& handles() const { return handles_; }
+    const std::vector<HeldHandle>& modules() const { return modules_; }
     unsigned long long HandleOf(const std::wstring& path) const;
+    unsigned long long ModuleOf(const std::wstring& path) const;
 
     void Send(const std::string& line);
     std::string ReadLine();
@@ -72,6 +75,7 @@ private:
     UniqueHandle output_;
     std::string pending_;
     std::vector<HeldHandle> handles_;
+    std::vector<HeldHandle> modules_;
 };
 
 // Visible dialog windows (message boxes included) of a process.

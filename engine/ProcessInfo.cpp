@@ -1,0 +1,141 @@
+#include "ProcessInfo.h"
+
+#include <psapi.h>
+#include <sddl.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "ScopedHandle.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr DWORD kSystemPid = 4;
+constexpr DWORD kTokenInfoBytes = 1024;
+constexpr DWORD kAccountChars = 1024;
+
+// The token's user, copied out of the token information; empty when it cannot be read.
+std::vector<BYTE> ProcessUserSid(HANDLE process)
+{
+    UniqueHandle token;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, token.put()))
+        return {};
+    std::vector<BYTE> info(kTokenInfoBytes, 0);
+    DWORD needed = 0;
+    if (!::GetTokenInformation(token.get(), TokenUser, info.data(), DWORD(info.size()), &needed)) {
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return {};
+        info.assign(needed, 0);
+        if (!::GetTokenInformation(token.get(), TokenUser, info.data(), DWORD(info.size()), &needed))
+            return {};
+    }
+    const PSID sid = reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid;
+    std::vector<BYTE> copy(::GetLengthSid(sid));
+    if (!::CopySid(DWORD(copy.size()), copy.data(), sid))
+        return {};
+    return copy;
+}
+
+std::wstring SidText(PSID sid)
+{
+    LPWSTR text = nullptr;
+    if (!::ConvertSidToStringSidW(sid, &text))
+        return {};
+    std::wstring result = text ? text : L"";
+    ::LocalFree(text);
+    return result;
+}
+
+std::wstring ImageNameOf(HANDLE process)
+{
+    wchar_t name[MAX_PATH] = {};
+    const DWORD length = ::GetProcessImageFileNameW(process, name, MAX_PATH);
+    return std::wstring(name, length);
+}
+
+std::wstring FileNameOf(const std::wstring& path)
+{
+    std::wstring name = path;
+    ::PathStripPathW(name.data());
+    name.resize(wcslen(name.c_str()));
+    return name;
+}
+
+}  // namespace
+
+bool COwnerFinder::FindOwner(HANDLE process, std::wstring& owner)
+{
+    owner.clear();
+    std::vector<BYTE> sid = ProcessUserSid(process);
+    if (sid.empty())
+        return false;
+    const std::wstring key = SidText(sid.data());
+    if (key.empty())
+        return false;
+    if (const auto cached = cache_.find(key); cached != cache_.end()) {
+        owner = cached->second;
+        return true;
+    }
+    ++lookups_;
+    wchar_t account[kAccountChars] = {}, domain[kAccountChars] = {};
+    DWORD accountChars = kAccountChars, domainChars = kAccountChars;
+    SID_NAME_USE use;
+    if (!::LookupAccountSidW(nullptr, sid.data(), account, &accountChars, domain, &domainChars, &use))
+        return false;
+    owner = account;  // the domain is not shown
+    cache_.emplace(key, owner);
+    return true;
+}
+
+CProcessDirectory::CProcessDirectory(const CDeviceMap& deviceMap, IconIndexSource iconIndexFor)
+    : deviceMap_(deviceMap), iconIndexFor_(std::move(iconIndexFor))
+{
+}
+
+const CProcessInfo& CProcessDirectory::GetOrCreate(DWORD pid)
+{
+    auto found = table_.find(pid);
+    if (found == table_.end())
+        found = table_.emplace(pid, Describe(pid)).first;
+    return *found->second;
+}
+
+std::unique_ptr<CProcessInfo> CProcessDirectory::Describe(DWORD pid)
+{
+    auto info = std::make_unique<CProcessInfo>();
+    info->pid = pid;
+    info->name = UnreadableProcessName(pid);
+    UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+    if (!process)
+        return info;
+    owners_.FindOwner(process.get(), info->owner);
+    const std::wstring deviceName = ImageNameOf(process.get());
+    process.reset();
+    if (deviceName.empty())
+        return info;
+    DeviceFormToDriveForm(deviceMap_, deviceName, info->imagePath);
+    info->name = FileNameOf(deviceName);
+    if (iconIndexFor_)
+        info->iconIndex = iconIndexFor_(info->imagePath);
+    return info;
+}
+
+std::wstring UnreadableProcessName(DWORD pid) { return pid == kSystemPid ? L"System" : L"Unknown Process"; }
+
+std::unique_ptr<CLockItem> MakeLockItem(const CFileLock& lock, const CProcessInfo& process)
+{
+    auto item = std::make_unique<CLockItem>();
+    item->value = lock.value;
+    item->pid = lock.pid;
+    item->processName = process.name;
+    item->lockPath = lock.path;
+    item->imagePath = process.imagePath;
+    item->pidText = std::to_wstring(lock.pid);
+    item->owner = process.owner;
+    item->iconIndex = process.iconIndex;
+    return item;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,59 @@
+#pragma once
+// What the lock list shows about each owner process, gathered once per process and scan,
+// and the rows made from the locks.
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "LockRecords.h"
+#include "PathForms.h"
+
+namespace tarnwick {
+
+// Adds the icon of a program to the view's images: its index, 0 when the program has no
+// icon, -1 when adding it failed. Supplied by the window that shows the rows.
+using IconIndexSource = std::function<int(const std::wstring& imagePath)>;
+
+// Finds the account a process runs as; the account look-ups are cached per user, since
+// they can be slow (domain accounts).
+class COwnerFinder {
+public:
+    // True when an account name was found; owner is emptied first and stays empty otherwise.
+    bool FindOwner(HANDLE process, std::wstring& owner);
+    // Account look-ups made so far (cache hits not counted).
+    unsigned lookups() const { return lookups_; }
+
+private:
+    CMap<std::wstring, std::wstring> cache_;
+    unsigned lookups_ = 0;
+};
+
+// The process table of one scan.
+class CProcessDirectory {
+public:
+    CProcessDirectory(const CDeviceMap& deviceMap, IconIndexSource iconIndexFor);
+
+    // The record for pid, made on first use; a known pid costs no system call.
+    const CProcessInfo& GetOrCreate(DWORD pid);
+    std::size_t size() const { return table_.size(); }
+    const COwnerFinder& owners() const { return owners_; }
+
+private:
+    std::unique_ptr<CProcessInfo> Describe(DWORD pid);
+
+    const CDeviceMap& deviceMap_;
+    IconIndexSource iconIndexFor_;
+    CProcessTable table_ = MakeIdMap<CProcessTable>();
+    COwnerFinder owners_;
+};
+
+// Name shown for a process whose image name cannot be read.
+std::wstring UnreadableProcessName(DWORD pid);
+
+// The row for one lock, from the lock and its owner's record.
+std::unique_ptr<CLockItem> MakeLockItem(const CFileLock& lock, const CProcessInfo& process);
+
+}  // namespace tarnwick

@@ -1,0 +1,200 @@
+#include "LockListView.h"
+
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "WaitCursor.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr DWORD kExtendedStyle = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER;  // 0x10420
+constexpr int kDefaultProcessIcon = 129;
+
+struct ColumnSpec {
+    const wchar_t* header;
+    int width;
+};
+constexpr ColumnSpec kColumns[kLockColumnCount] = {{L"Process", 120}, {L"PID", 60}, {L"Owner", 100}, {L"Path", 530}};
+
+// One sort state for the whole process: the last column sorted and its direction.
+int g_lastSortColumn = -1;
+bool g_sortAscending = true;
+
+int CompareNoCase(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()); }
+
+int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM column)
+{
+    return CompareLockItems(reinterpret_cast<const CLockItem*>(a), reinterpret_cast<const CLockItem*>(b),
+                            int(column), g_sortAscending);
+}
+
+const std::wstring* ColumnText(const CLockItem& row, int column)
+{
+    switch (column) {
+    case kColumnProcess: return &row.processName;
+    case kColumnPid: return &row.pidText;
+    case kColumnOwner: return &row.owner;
+    case kColumnPath: return &row.lockPath;
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool ascending)
+{
+    // Missing records are not subject to the direction.
+    if (!a)
+        return 0;
+    if (!b)
+        return 1;
+    int result = 0;
+    switch (column) {
+    case kColumnProcess: result = CompareNoCase(a->processName, b->processName); break;
+    case kColumnPid: result = a->pid < b->pid ? -1 : 1; break;
+    case kColumnOwner: result = CompareNoCase(a->owner, b->owner); break;
+    case kColumnPath: result = CompareNoCase(a->lockPath, b->lockPath); break;
+    default: break;
+    }
+    return ascending ? result : -result;
+}
+
+CLockListView::~CLockListView()
+{
+    if (list_ && ::IsWindow(list_))
+        ClearList();
+}
+
+void CLockListView::Setup(HWND listView, HINSTANCE resources)
+{
+    list_ = listView;
+    const LONG_PTR style = ::GetWindowLongPtrW(list_, GWL_STYLE);
+    ::SetWindowLongPtrW(list_, GWL_STYLE, (style & ~LVS_TYPEMASK) | LVS_REPORT | LVS_SHAREIMAGELISTS);
+    ListView_SetExtendedListViewStyleEx(list_, ~0u, kExtendedStyle);
+    for (int i = 0; i < kLockColumnCount; ++i) {
+        LVCOLUMNW column = {};
+        column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = kColumns[i].width;
+        column.pszText = const_cast<wchar_t*>(kColumns[i].header);
+        column.iSubItem = i;
+        ListView_InsertColumn(list_, i, &column);
+    }
+    images_.reset(::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 0));
+    const HICON defaultIcon = static_cast<HICON>(
+        ::LoadImageW(resources, MAKEINTRESOURCEW(kDefaultProcessIcon), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    ::ImageList_ReplaceIcon(images_.get(), -1, defaultIcon);
+    ::DestroyIcon(defaultIcon);
+    ListView_SetImageList(list_, images_.get(), LVSIL_SMALL);
+}
+
+int CLockListView::AddProgramIcon(const std::wstring& imagePath)
+{
+    SHFILEINFOW info = {};
+    if (!::SHGetFileInfoW(imagePath.c_str(), 0, &info, sizeof info, SHGFI_ICON) || !info.hIcon)
+        return 0;
+    const int index = ::ImageList_ReplaceIcon(images_.get(), -1, info.hIcon);
+    ::DestroyIcon(info.hIcon);
+    return index;
+}
+
+void CLockListView::InsertRowAtTop(std::unique_ptr<CLockItem> item)
+{
+    LVITEMW row = {};
+    row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    row.iItem = 0;
+    row.pszText = LPSTR_TEXTCALLBACKW;
+    row.iImage = item->iconIndex;
+    row.lParam = reinterpret_cast<LPARAM>(item.get());
+    if (ListView_InsertItem(list_, &row) != -1)
+        (void)item.release();  // the row owns it now
+}
+
+int CLockListView::RowCount() const { return ListView_GetItemCount(list_); }
+
+CLockItem* CLockListView::RowAt(int index) const
+{
+    LVITEMW row = {};
+    row.mask = LVIF_PARAM;
+    row.iItem = index;
+    if (!ListView_GetItem(list_, &row))
+        return nullptr;
+    return reinterpret_cast<CLockItem*>(row.lParam);
+}
+
+void CLockListView::DeleteRow(int index)
+{
+    std::unique_ptr<CLockItem> record(RowAt(index));
+    ListView_DeleteItem(list_, index);
+}
+
+void CLockListView::ClearList()
+{
+    const int count = RowCount();
+    for (int i = 0; i < count; ++i)
+        delete RowAt(i);
+    ListView_DeleteAllItems(list_);
+}
+
+void CLockListView::SortList(int column, bool forceAscending)
+{
+    CWaitCursor wait;
+    if (column == g_lastSortColumn)
+        g_sortAscending = !g_sortAscending;
+    g_lastSortColumn = column;
+    g_sortAscending = g_sortAscending || forceAscending;
+    ListView_SortItems(list_, CompareRows, column);
+}
+
+void CLockListView::FitColumns()
+{
+    const int width = RowCount() > 0 ? LVSCW_AUTOSIZE : LVSCW_AUTOSIZE_USEHEADER;
+    for (int i = 0; i < kLockColumnCount; ++i)
+        ListView_SetColumnWidth(list_, i, width);
+}
+
+LRESULT CLockListView::OnGetDispInfo(NMLVDISPINFOW* info)
+{
+    const auto* row = reinterpret_cast<const CLockItem*>(info->item.lParam);
+    if (info->item.mask & LVIF_TEXT) {
+        const std::wstring* text = row ? ColumnText(*row, info->item.iSubItem) : nullptr;
+        if (text)
+            info->item.pszText = const_cast<wchar_t*>(text->c_str());
+    }
+    if ((info->item.mask & LVIF_IMAGE) && row)
+        info->item.iImage = row->iconIndex;
+    return 0;
+}
+
+LRESULT CLockListView::OnGetInfoTip(NMLVGETINFOTIPW* tip)
+{
+    const CLockItem* row = RowAt(tip->iItem);
+    if (row && tip->pszText && tip->cchTextMax > 0)
+        wcsncpy_s(tip->pszText, tip->cchTextMax, row->imagePath.c_str(), _TRUNCATE);
+    return 0;
+}
+
+LRESULT CLockListView::OnHeaderItemClick(NMHEADERW* header)
+{
+    SortList(header->iItem, false);
+    return 0;
+}
+
+bool CLockListView::HandleNotify(const NMHDR* header, LRESULT& result)
+{
+    auto* any = const_cast<NMHDR*>(header);
+    if (header->hwndFrom == list_ && header->code == LVN_GETDISPINFOW)
+        result = OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(any));
+    else if (header->hwndFrom == list_ && header->code == LVN_GETINFOTIPW)
+        result = OnGetInfoTip(reinterpret_cast<NMLVGETINFOTIPW*>(any));
+    else if (header->code == HDN_ITEMCLICKW && header->hwndFrom == ListView_GetHeader(list_))
+        result = OnHeaderItemClick(reinterpret_cast<NMHEADERW*>(any));
+    else
+        return false;
+    return true;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,67 @@
+#pragma once
+// The report-style list of locks: one row per lock, texts supplied on demand from the
+// row's CLockItem, process icons in an image list that lives as long as the view.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+
+#include "LockRecords.h"
+#include "ScopedHandle.h"
+
+namespace tarnwick {
+
+enum LockColumn { kColumnProcess = 0, kColumnPid = 1, kColumnOwner = 2, kColumnPath = 3 };
+inline constexpr int kLockColumnCount = 4;
+
+// Orders two rows by a column, for ascending or descending display.
+int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool ascending);
+
+class CLockListView {
+public:
+    CLockListView() = default;
+    ~CLockListView();
+    CLockListView(const CLockListView&) = delete;
+    CLockListView& operator=(const CLockListView&) = delete;
+
+    // Takes over the list-view control: report style, extended styles, columns, image list
+    // with the default process icon as image 0. resources holds icon 129.
+    void Setup(HWND listView, HINSTANCE resources);
+    HWND hwnd() const { return list_; }
+    HIMAGELIST images() const { return images_.get(); }
+
+    // The index of the program's icon among the images (see IconIndexSource).
+    int AddProgramIcon(const std::wstring& imagePath);
+
+    // Inserts a row at the top; the row owns item from then on.
+    void InsertRowAtTop(std::unique_ptr<CLockItem> item);
+    int RowCount() const;
+    CLockItem* RowAt(int index) const;
+    // Removes one row and frees its record.
+    void DeleteRow(int index);
+    // Frees every row's record and empties the view.
+    void ClearList();
+    void SortList(int column, bool forceAscending);
+    // Fits the columns to their contents, or to their headers when there are no rows.
+    void FitColumns();
+
+    LRESULT OnGetDispInfo(NMLVDISPINFOW* info);
+    LRESULT OnGetInfoTip(NMLVGETINFOTIPW* tip);
+    LRESULT OnHeaderItemClick(NMHEADERW* header);
+    // Routes the three notifications above; false for any other.
+    bool HandleNotify(const NMHDR* header, LRESULT& result);
+
+private:
+    HWND list_ = nullptr;
+    struct ImageListTraits {
+        static HIMAGELIST Empty() { return nullptr; }
+        static bool IsValid(HIMAGELIST list) { return list != nullptr; }
+        static void Free(HIMAGELIST list) { ::ImageList_Destroy(list); }
+    };
+    // Shared with the control, which must not destroy it: icons of every scan stay valid.
+    ScopedResource<HIMAGELIST, ImageListTraits> images_;
+};
+
+}  // namespace tarnwick
