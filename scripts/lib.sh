@@ -58,11 +58,18 @@ build_all() {
 }
 
 # The prefix must be made after wine32 is installed, or 32-bit programs cannot start.
+# Its windows live on a virtual desktop: without a window manager, destroying a visible
+# top-level window otherwise stalls for two seconds, and screenshots lack frames.
 ensure_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     log "creating Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  if ! grep -q '"Default"="1280x1024"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
     wineserver -w
   fi
 }

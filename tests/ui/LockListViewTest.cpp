@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <set>
+#include <thread>
+
+#include "FindLocks.h"
+#include "LockListView.h"
+#include "TestSupport.h"
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+// Records what is freed while watching, to see that clearing the list frees every row.
+namespace {
+bool g_watchFrees = false;
+std::set<void*>* g_freed = nullptr;
+}  // namespace
+
+void operator delete(void* p) noexcept
+{
+    if (g_watchFrees && g_freed) {
+        g_watchFrees = false;  // the set's own allocations are not watched
+        g_freed->insert(p);
+        g_watchFrees = true;
+    }
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+
+namespace {
+
+constexpr int kListId = 1003;
+
+// A plain window hosting the lock list view, as the main dialog will.
+class HostWindow {
+public:
+    HostWindow()
+    {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"TarnwickListHost";
+        ::RegisterClassW(&wc);
+        window_ = ::CreateWindowExW(0, wc.lpszClassName, L"Lock list", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900,
+                                    400, nullptr, nullptr, wc.hInstance, this);
+        const HWND list = ::CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP,
+                                            10, 10, 860, 330, window_, HMENU(INT_PTR(kListId)), wc.hInstance, nullptr);
+        view.Setup(list, ::GetModuleHandleW(nullptr));
+    }
+    ~HostWindow()
+    {
+        view.ClearList();
+        ::DestroyWindow(window_);
+    }
+
+    HWND window() const { return window_; }
+    CLockListView view;
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_NCCREATE)
+            ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                                LONG_PTR(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+        auto* self = reinterpret_cast<HostWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        LRESULT result = 0;
+        if (message == WM_NOTIFY && self && self->view.HandleNotify(reinterpret_cast<NMHDR*>(lParam), result))
+            return result;
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    HWND window_ = nullptr;
+};
+
+std::wstring CellText(HWND list, int row, int column)
+{
+    wchar_t text[512] = {};
+    ListView_GetItemText(list, row, column, text, 512);
+    return text;
+}
+
+std::unique_ptr<CLockItem> Row(const wchar_t* process, DWORD pid, const wchar_t* owner, const wchar_t* path)
+{
+    auto item = std::make_unique<CLockItem>();
+    item->processName = process;
+    item->pid = pid;
+    item->pidText = std::to_wstring(pid);
+    item->owner = owner;
+    item->lockPath = path;
+    item->imagePath = std::wstring(L"C:\\Programs\\") + process;
+    return item;
+}
+
+std::vector<std::wstring> Column(HWND list, int column)
+{
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < ListView_GetItemCount(list); ++i)
+        texts.push_back(CellText(list, i, column));
+    return texts;
+}
+
+// Clicks a column header as a person would: press and release over it.
+void ClickHeader(HWND list, int column)
+{
+    const HWND header = ListView_GetHeader(list);
+    RECT rect;
+    Header_GetItemRect(header, column, &rect);
+    const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    ::SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(header, WM_LBUTTONUP, 0, at);
+}
+
+void SaveScreenshot(HWND window, const std::wstring& fileName);
+
+class LockListViewTest : public ::testing::Test {
+protected:
+    HostWindow host;
+    HWND list() const { return host.view.hwnd(); }
+};
+
+}  // namespace
+
+TEST_F(LockListViewTest, SetUpWithFourColumnsTheExtendedStylesAndTheDefaultIcon)
+{
+    EXPECT_EQ(ListView_GetExtendedListViewStyle(list()), DWORD(0x10420));
+    EXPECT_EQ(::GetWindowLongPtrW(list(), GWL_STYLE) & LVS_TYPEMASK, LVS_REPORT);
+    const wchar_t* headers[] = {L"Process", L"PID", L"Owner", L"Path"};
+    const int widths[] = {120, 60, 100, 530};
+    for (int i = 0; i < 4; ++i) {
+        wchar_t text[64] = {};
+        LVCOLUMNW column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.pszText = text;
+        column.cchTextMax = 64;
+        ASSERT_TRUE(ListView_GetColumn(list(), i, &column));
+        EXPECT_STREQ(text, headers[i]);
+        EXPECT_EQ(column.cx, widths[i]);
+    }
+    EXPECT_EQ(ImageList_GetImageCount(host.view.images()), 1);
+    EXPECT_EQ(ListView_GetImageList(list(), LVSIL_SMALL), host.view.images());
+}
+
+TEST_F(LockListViewTest, RowsGiveTheirTextsIconAndTipOnDemand)
+{
+    auto row = Row(L"editor.exe", 4242, L"alice", L"C:\\Data\\a.txt");
+    row->iconIndex = 0;
+    CLockItem* record = row.get();
+    host.view.InsertRowAtTop(std::move(row));
+    host.view.InsertRowAtTop(Row(L"viewer.exe", 17, L"bob", L"C:\\Data\\b.txt"));
+
+    EXPECT_EQ(CellText(list(), 0, 0), L"viewer.exe") << "each new row goes to the top";
+    EXPECT_EQ(CellText(list(), 1, 0), L"editor.exe");
+    EXPECT_EQ(CellText(list(), 1, 1), L"4242");
+    EXPECT_EQ(CellText(list(), 1, 2), L"alice");
+    EXPECT_EQ(CellText(list(), 1, 3), L"C:\\Data\\a.txt");
+    EXPECT_EQ(host.view.RowAt(1), record);
+
+    wchar_t tip[16] = {};
+    NMLVGETINFOTIPW request = {};
+    request.hdr = {list(), UINT_PTR(kListId), UINT(LVN_GETINFOTIPW)};
+    request.pszText = tip;
+    request.cchTextMax = 16;
+    request.iItem = 1;
+    ::SendMessageW(host.window(), WM_NOTIFY, kListId, reinterpret_cast<LPARAM>(&request));
+    EXPECT_STREQ(tip, L"C:\\Programs\\edi") << "the image path, cut to the tip buffer";
+}
+
+TEST_F(LockListViewTest, ClearListFreesEveryRow)
+{
+    std::set<void*> records;
+    for (int i = 0; i < 5; ++i) {
+        auto row = Row(L"p.exe", DWORD(100 + i), L"u", L"C:\\x");
+        records.insert(row.get());
+        host.view.InsertRowAtTop(std::move(row));
+    }
+    std::set<void*> freed;
+    g_freed = &freed;
+    g_watchFrees = true;
+    host.view.ClearList();
+    g_watchFrees = false;
+    g_freed = nullptr;
+    EXPECT_EQ(host.view.RowCount(), 0);
+    for (void* record : records)
+        EXPECT_EQ(freed.count(record), 1u) << "a row's record was not freed";
+}
+
+TEST_F(LockListViewTest, HeaderClicksSortAsTheUserExpects)
+{
+    host.view.InsertRowAtTop(Row(L"beta.exe", 30, L"carol", L"C:\\b"));
+    host.view.InsertRowAtTop(Row(L"Alpha.exe", 10, L"alice", L"C:\\c"));
+    host.view.InsertRowAtTop(Row(L"gamma.exe", 20, L"Bob", L"C:\\a"));
+
+    host.view.SortList(0, true);  // as every scan ends
+    EXPECT_EQ(Column(list(), 0), (std::vector<std::wstring>{L"Alpha.exe", L"beta.exe", L"gamma.exe"}));
+
+    ClickHeader(list(), 2);  // another column keeps the direction
+    EXPECT_EQ(Column(list(), 2), (std::vector<std::wstring>{L"alice", L"Bob", L"carol"}));
+    ClickHeader(list(), 2);  // the same column again reverses
+    EXPECT_EQ(Column(list(), 2), (std::vector<std::wstring>{L"carol", L"Bob", L"alice"}));
+    ClickHeader(list(), 1);  // and another keeps the reversed direction
+    EXPECT_EQ(Column(list(), 1), (std::vector<std::wstring>{L"30", L"20", L"10"}));
+
+    host.view.SortList(0, true);  // a scan ends ascending by process
+    EXPECT_EQ(Column(list(), 0), (std::vector<std::wstring>{L"Alpha.exe", L"beta.exe", L"gamma.exe"}));
+    ClickHeader(list(), 0);  // so the first click on "Process" sorts descending
+    EXPECT_EQ(Column(list(), 0), (std::vector<std::wstring>{L"gamma.exe", L"beta.exe", L"Alpha.exe"}));
+}
+
+TEST(CompareLockItems, MissingRecordsAndEqualPids)
+{
+    CLockItem a, b;
+    a.pid = b.pid = 5;
+    EXPECT_EQ(CompareLockItems(nullptr, &b, 0, true), 0);
+    EXPECT_EQ(CompareLockItems(nullptr, &b, 0, false), 0);
+    EXPECT_EQ(CompareLockItems(&a, nullptr, 0, false), 1) << "not subject to the direction";
+    EXPECT_EQ(CompareLockItems(&a, &b, 1, true), 1) << "equal ids never compare equal";
+    EXPECT_EQ(CompareLockItems(&a, &b, 1, false), -1);
+    EXPECT_EQ(CompareLockItems(&a, &b, 7, true), 0);
+    a.pid = 0x80000000u;  // compared without sign
+    EXPECT_EQ(CompareLockItems(&b, &a, 1, true), -1);
+}
+
+class ScanIntoView : public LockListViewTest {
+protected:
+    void SetUp() override { ASSERT_EQ(BindSystemServices(services), L""); }
+    CSystemServices services;
+    TempDir dir{L"tarnwick-view"};
+};
+
+TEST_F(ScanIntoView, ScanFillsOneRowPerLockWithTheProcessIcon)
+{
+    const std::wstring program = dir.Sub(L"holder.exe");
+    ASSERT_TRUE(::CopyFileW(BinPath(L"holder.exe").c_str(), program.c_str(), FALSE));
+    FixtureProcess fixture(program, {L"open", dir.Sub(L"a.txt"), L"open", dir.Sub(L"b.txt")});
+
+    const int imagesBefore = ImageList_GetImageCount(host.view.images());
+    FindLocksInto(host.view, services, dir.path(), false, host.window());
+    host.view.SortList(0, true);
+
+    ASSERT_EQ(host.view.RowCount(), 3) << "two files and the program itself";
+    EXPECT_EQ(ImageList_GetImageCount(host.view.images()), imagesBefore + 1) << "one icon for the process";
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(CellText(list(), i, 0), L"holder.exe");
+        EXPECT_EQ(CellText(list(), i, 1), std::to_wstring(fixture.pid()));
+        EXPECT_EQ(host.view.RowAt(i)->iconIndex, imagesBefore);
+        EXPECT_EQ(host.view.RowAt(i)->imagePath, program);
+    }
+    SaveScreenshot(host.window(), L"lock-list.bmp");
+}
+
+TEST_F(ScanIntoView, ScanWithoutLocksSaysSoAndFitsTheHeaders)
+{
+    const std::wstring asPassed = dir.path() + L"\\.\\";  // shown exactly as given
+    std::wstring shown, caption;
+    std::thread person([&] {
+        if (const HWND box = WaitForDialogOf(::GetCurrentProcessId())) {
+            shown = MessageBoxText(box);
+            wchar_t text[64] = {};
+            ::GetWindowTextW(box, text, 64);
+            caption = text;
+            PressDialogButton(box, IDOK);
+        }
+    });
+    FindLocksInto(host.view, services, asPassed, false, host.window());
+    person.join();
+
+    EXPECT_EQ(shown, L"No locks detected on \"" + asPassed +
+                         L"\".\nI can still attempt to delete, move, or rename the path.");
+    EXPECT_EQ(caption, L"Tarnwick");
+    EXPECT_EQ(host.view.RowCount(), 0);
+    const wchar_t* headers[] = {L"Process", L"PID", L"Owner"};
+    for (int i = 0; i < 3; ++i) {
+        const int textWidth = ListView_GetStringWidth(list(), headers[i]);
+        EXPECT_GE(ListView_GetColumnWidth(list(), i), textWidth);
+        EXPECT_LT(ListView_GetColumnWidth(list(), i), textWidth + 40) << "fitted to the header";
+    }
+}
+
+TEST_F(ScanIntoView, NoPathWithoutShowAllDoesNothing)
+{
+    host.view.InsertRowAtTop(Row(L"kept.exe", 1, L"u", L"C:\\x"));
+    FindLocksInto(host.view, services, L"", false, host.window());
+    EXPECT_EQ(WaitForDialogOf(::GetCurrentProcessId(), 300), nullptr) << "no message";
+    EXPECT_EQ(host.view.RowCount(), 1);
+    EXPECT_EQ(ListView_GetColumnWidth(list(), 3), 530) << "columns untouched";
+}
+
+namespace {
+
+// Saves the window's picture beside the test program, for a person to look at.
+void SaveScreenshot(HWND window, const std::wstring& fileName)
+{
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    const HDC screen = ::GetDC(nullptr);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    ::SelectObject(memory, old);
+
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    const DWORD rowBytes = ((width * 3 + 3) / 4) * 4;
+    std::vector<BYTE> pixels(rowBytes * height);
+    ::GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + DWORD(pixels.size());
+    UniqueHandle out(::CreateFileW(BinPath(fileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(out.get(), &file, sizeof file, &written, nullptr);
+    ::WriteFile(out.get(), &info, sizeof info, &written, nullptr);
+    ::WriteFile(out.get(), pixels.data(), DWORD(pixels.size()), &written, nullptr);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+}
+
+}  // namespace
