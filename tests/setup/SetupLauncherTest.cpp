@@ -1,0 +1,268 @@
+// setup.exe, the 32-bit launcher, run as a real process against copies of a stand-in
+// installer (installer_stub), which logs each start into runs.log of the folder it sits under.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ScopedHandle.h"
+#include "TestSupport.h"
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 30000;
+
+std::wstring LauncherPath()
+{
+    std::wstring dir = Utf8ToWide(TARNWICK_X86_BIN_DIR);
+    // A build under Wine records a Linux path; Wine's Z: drive is the Linux root.
+    if (!dir.empty() && dir[0] == L'/')
+        dir = L"Z:" + dir;
+    for (wchar_t& c : dir) {
+        if (c == L'/')
+            c = L'\\';
+    }
+    return dir + L"\\setup.exe";
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool EndsWithNoCase(const std::wstring& text, const std::wstring& tail)
+{
+    return text.size() >= tail.size() && _wcsicmp(text.c_str() + text.size() - tail.size(), tail.c_str()) == 0;
+}
+
+// A folder laid out as the launcher expects: x64\setup.exe and/or x86\setup.exe.
+class InstallerFolder {
+public:
+    InstallerFolder(bool with64, bool with32) : dir_(L"tarnwick-setup")
+    {
+        if (with64)
+            Place(L"x64");
+        if (with32)
+            Place(L"x86");
+    }
+    const std::wstring& path() const { return dir_.path(); }
+    std::wstring log() const { return dir_.Sub(L"runs.log"); }
+
+private:
+    void Place(const std::wstring& sub)
+    {
+        CreateFolders(dir_.Sub(sub));
+        const std::wstring target = dir_.Sub(sub + L"\\setup.exe");
+        if (!::CopyFileW(BinPath(L"installer_stub.exe").c_str(), target.c_str(), FALSE))
+            throw std::runtime_error("cannot place the stand-in installer");
+    }
+    TempDir dir_;
+};
+
+// One start of the installer as installer_stub logged it.
+struct InstallerRun {
+    DWORD pid = 0;
+    int argc = 0;
+    DWORD startupFlags = 0;
+    int show = -1;
+    std::wstring exe;
+    std::wstring commandLine;
+    bool ended = false;
+};
+
+std::vector<InstallerRun> ReadRuns(const std::wstring& log)
+{
+    std::vector<InstallerRun> runs;
+    std::ifstream in(WideToUtf8(log), std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind;
+        if (kind == "start") {
+            InstallerRun run;
+            fields >> run.pid >> run.argc >> run.startupFlags >> run.show;
+            std::string rest;
+            std::getline(fields >> std::ws, rest);
+            run.exe = Utf8ToWide(rest);
+            runs.push_back(run);
+        } else if (kind == "line" && !runs.empty()) {
+            runs.back().commandLine = Utf8ToWide(line.substr(5));
+        } else if (kind == "end") {
+            DWORD pid = 0;
+            fields >> pid;
+            for (auto& run : runs)
+                run.ended |= run.pid == pid;
+        }
+    }
+    return runs;
+}
+
+// One run of the launcher; ended by force should a failing test leave it behind.
+class Launcher {
+public:
+    explicit Launcher(const std::wstring& currentDir, const std::wstring& arguments = L"")
+    {
+        const std::wstring program = LauncherPath();
+        std::wstring commandLine = QuoteArgument(program) + arguments;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              currentDir.c_str(), &startup, &info))
+            throw std::runtime_error("cannot start " + WideToUtf8(program));
+        ::CloseHandle(info.hThread);
+        process_.reset(info.hProcess);
+        pid_ = info.dwProcessId;
+    }
+    ~Launcher()
+    {
+        if (Wait(0) == STILL_ACTIVE)
+            ::TerminateProcess(process_.get(), 99);
+    }
+    Launcher(const Launcher&) = delete;
+    Launcher& operator=(const Launcher&) = delete;
+
+    DWORD pid() const { return pid_; }
+    // Its exit code, or STILL_ACTIVE when it has not ended in time.
+    DWORD Wait(DWORD timeoutMs = kTimeoutMs) const
+    {
+        DWORD code = STILL_ACTIVE;
+        if (::WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0)
+            ::GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+private:
+    UniqueHandle process_;
+    DWORD pid_ = 0;
+};
+
+bool IsRunning(DWORD pid)
+{
+    const UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[512] = {};
+    ::GetWindowTextW(window, text, 512);
+    return text;
+}
+
+bool HasVisibleItem(HWND dialog, int id)
+{
+    const HWND item = ::GetDlgItem(dialog, id);
+    return item && ::IsWindowVisible(item);
+}
+
+// The launcher's own message box. The shell reports the failed start first in a box of its
+// own (the launcher leaves the shell's error UI on); that one is answered and passed over.
+HWND WaitForLauncherMessage(DWORD pid)
+{
+    for (int shellBoxes = 0; shellBoxes < 3; ++shellBoxes) {
+        const HWND box = WaitForDialogOf(pid, kTimeoutMs);
+        if (!box || WindowText(box) == L"setup")
+            return box;
+        PressDialogButton(box, IDOK);
+        for (int wait = 0; wait < 500 && ::IsWindow(box); ++wait)
+            ::Sleep(20);
+    }
+    return nullptr;
+}
+
+// The launcher's failure report: a plain OK box with no icon, answered as a user would.
+void ExpectFatalMessageThenExit(const Launcher& launcher)
+{
+    const HWND box = WaitForLauncherMessage(launcher.pid());
+    ASSERT_NE(box, nullptr) << "no message box captioned setup";
+    EXPECT_EQ(MessageBoxText(box), L"A fatal error occurred during installation");
+    EXPECT_TRUE(HasVisibleItem(box, IDOK));
+    for (int id : {IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
+        EXPECT_FALSE(HasVisibleItem(box, id)) << "button " << id;
+    const HWND icon = ::GetDlgItem(box, 0x0440);
+    EXPECT_TRUE(!icon || !::SendMessageW(icon, STM_GETICON, 0, 0)) << "has an icon";
+    EXPECT_EQ(launcher.Wait(0), STILL_ACTIVE) << "ended while its message was up";
+
+    PressDialogButton(box, IDOK);
+    EXPECT_EQ(launcher.Wait(), 1u);
+}
+
+}  // namespace
+
+TEST(SetupLauncher, StartsThe64BitInstallerHiddenWithoutArgumentsAndWaitsForIt)
+{
+    ASSERT_TRUE(Exists(LauncherPath())) << WideToUtf8(LauncherPath());
+    InstallerFolder folder(true, true);
+    Launcher launcher(folder.path(), L" /quiet --target-dir=C:\\elsewhere");
+
+    ASSERT_EQ(launcher.Wait(), 1u);
+    const auto runs = ReadRuns(folder.log());
+    ASSERT_EQ(runs.size(), 1u);
+    const InstallerRun& run = runs[0];
+    EXPECT_TRUE(EndsWithNoCase(run.exe, folder.path() + L"\\x64\\setup.exe")) << WideToUtf8(run.exe);
+    EXPECT_TRUE(run.ended) << "the launcher ended before the installer";
+    EXPECT_FALSE(IsRunning(run.pid));
+    EXPECT_EQ(run.argc, 1) << WideToUtf8(run.commandLine);
+    EXPECT_EQ(run.commandLine.find(L"quiet"), std::wstring::npos);
+    EXPECT_EQ(run.commandLine.find(L"elsewhere"), std::wstring::npos);
+    EXPECT_TRUE(run.startupFlags & STARTF_USESHOWWINDOW);
+    EXPECT_EQ(run.show, SW_HIDE);
+}
+
+TEST(SetupLauncher, ReportsAMissing64BitInstallerWithoutFallingBackTo32Bit)
+{
+    InstallerFolder folder(false, true);
+    Launcher launcher(folder.path());
+    ExpectFatalMessageThenExit(launcher);
+    EXPECT_FALSE(Exists(folder.log())) << "the 32-bit installer ran";
+}
+
+// Neither this folder nor the launcher's own one has the installer subfolders.
+TEST(SetupLauncher, ReportsFailureWhenStartedOutsideTheInstallerFolder)
+{
+    TempDir elsewhere(L"tarnwick-setup-cwd");
+    Launcher launcher(elsewhere.path());
+    ExpectFatalMessageThenExit(launcher);
+}
+
+TEST(SetupLauncherBinary, IsA32BitWindowsProgramAskingForNoElevation)
+{
+    std::ifstream in(WideToUtf8(LauncherPath()), std::ios::binary);
+    ASSERT_TRUE(in) << WideToUtf8(LauncherPath());
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(image.size(), 0x200u);
+    auto u16 = [&](std::size_t at) {
+        return unsigned(std::uint8_t(image[at])) | unsigned(std::uint8_t(image[at + 1])) << 8;
+    };
+    const std::size_t pe = u16(0x3c) | std::size_t(u16(0x3e)) << 16;
+    ASSERT_LT(pe + 24 + 70, image.size());
+    ASSERT_EQ(image.compare(pe, 4, std::string("PE\0\0", 4)), 0);
+    EXPECT_EQ(u16(pe + 4), 0x14cu) << "machine";
+    EXPECT_EQ(u16(pe + 24), 0x10bu) << "optional header magic";
+    EXPECT_EQ(u16(pe + 24 + 68), unsigned(IMAGE_SUBSYSTEM_WINDOWS_GUI)) << "subsystem";
+
+    const HMODULE module = ::LoadLibraryExW(LauncherPath().c_str(), nullptr,
+                                            LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr);
+    const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr) << "no manifest";
+    const char* data = static_cast<const char*>(::LockResource(::LoadResource(module, found)));
+    const std::string manifest(data, ::SizeofResource(module, found));
+    ::FreeLibrary(module);
+
+    const std::size_t level = manifest.find("<requestedExecutionLevel");
+    ASSERT_NE(level, std::string::npos);
+    const std::string element = manifest.substr(level, manifest.find('>', level) - level);
+    EXPECT_NE(element.find("level=\"asInvoker\""), std::string::npos) << element;
+    EXPECT_NE(element.find("uiAccess=\"false\""), std::string::npos) << element;
+    const std::size_t dpi = manifest.find("<dpiAware");
+    ASSERT_NE(dpi, std::string::npos);
+    const std::size_t open = manifest.find('>', dpi) + 1;
+    EXPECT_EQ(manifest.substr(open, manifest.find("</dpiAware>", open) - open), "true");
+}
