@@ -64,16 +64,15 @@ int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool as
 
 CLockListView::~CLockListView()
 {
-    if (list_ && ::IsWindow(list_))
+    if (hwnd_ && ::IsWindow(hwnd_))
         ClearList();
 }
 
-void CLockListView::Setup(HWND listView, HINSTANCE resources)
+void CLockListView::Setup(HINSTANCE resources)
 {
-    list_ = listView;
-    const LONG_PTR style = ::GetWindowLongPtrW(list_, GWL_STYLE);
-    ::SetWindowLongPtrW(list_, GWL_STYLE, (style & ~LVS_TYPEMASK) | LVS_REPORT | LVS_SHAREIMAGELISTS);
-    ListView_SetExtendedListViewStyleEx(list_, ~0u, kExtendedStyle);
+    const LONG_PTR style = ::GetWindowLongPtrW(hwnd_, GWL_STYLE);
+    ::SetWindowLongPtrW(hwnd_, GWL_STYLE, (style & ~LVS_TYPEMASK) | LVS_REPORT | LVS_SHAREIMAGELISTS);
+    ListView_SetExtendedListViewStyleEx(hwnd_, ~0u, kExtendedStyle);
     for (int i = 0; i < kLockColumnCount; ++i) {
         LVCOLUMNW column = {};
         column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
@@ -81,14 +80,14 @@ void CLockListView::Setup(HWND listView, HINSTANCE resources)
         column.cx = kColumns[i].width;
         column.pszText = const_cast<wchar_t*>(kColumns[i].header);
         column.iSubItem = i;
-        ListView_InsertColumn(list_, i, &column);
+        ListView_InsertColumn(hwnd_, i, &column);
     }
     images_.reset(::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 0));
     const HICON defaultIcon = static_cast<HICON>(
         ::LoadImageW(resources, MAKEINTRESOURCEW(kDefaultProcessIcon), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
     ::ImageList_ReplaceIcon(images_.get(), -1, defaultIcon);
     ::DestroyIcon(defaultIcon);
-    ListView_SetImageList(list_, images_.get(), LVSIL_SMALL);
+    ListView_SetImageList(hwnd_, images_.get(), LVSIL_SMALL);
 }
 
 int CLockListView::AddProgramIcon(const std::wstring& imagePath)
@@ -109,18 +108,18 @@ void CLockListView::InsertRowAtTop(std::unique_ptr<CLockItem> item)
     row.pszText = LPSTR_TEXTCALLBACKW;
     row.iImage = item->iconIndex;
     row.lParam = reinterpret_cast<LPARAM>(item.get());
-    if (ListView_InsertItem(list_, &row) != -1)
+    if (ListView_InsertItem(hwnd_, &row) != -1)
         (void)item.release();  // the row owns it now
 }
 
-int CLockListView::RowCount() const { return ListView_GetItemCount(list_); }
+int CLockListView::RowCount() const { return ListView_GetItemCount(hwnd_); }
 
 CLockItem* CLockListView::RowAt(int index) const
 {
     LVITEMW row = {};
     row.mask = LVIF_PARAM;
     row.iItem = index;
-    if (!ListView_GetItem(list_, &row))
+    if (!ListView_GetItem(hwnd_, &row))
         return nullptr;
     return reinterpret_cast<CLockItem*>(row.lParam);
 }
@@ -128,7 +127,7 @@ CLockItem* CLockListView::RowAt(int index) const
 void CLockListView::DeleteRow(int index)
 {
     std::unique_ptr<CLockItem> record(RowAt(index));
-    ListView_DeleteItem(list_, index);
+    ListView_DeleteItem(hwnd_, index);
 }
 
 void CLockListView::ClearList()
@@ -136,7 +135,7 @@ void CLockListView::ClearList()
     const int count = RowCount();
     for (int i = 0; i < count; ++i)
         delete RowAt(i);
-    ListView_DeleteAllItems(list_);
+    ListView_DeleteAllItems(hwnd_);
 }
 
 void CLockListView::SortList(int column, bool forceAscending)
@@ -146,14 +145,22 @@ void CLockListView::SortList(int column, bool forceAscending)
         g_sortAscending = !g_sortAscending;
     g_lastSortColumn = column;
     g_sortAscending = g_sortAscending || forceAscending;
-    ListView_SortItems(list_, CompareRows, column);
+    ListView_SortItems(hwnd_, CompareRows, column);
 }
 
 void CLockListView::FitColumns()
 {
-    const int width = RowCount() > 0 ? LVSCW_AUTOSIZE : LVSCW_AUTOSIZE_USEHEADER;
-    for (int i = 0; i < kLockColumnCount; ++i)
-        ListView_SetColumnWidth(list_, i, width);
+    const bool hasRows = RowCount() > 0;
+    for (int i = 0; i < kLockColumnCount; ++i) {
+        ListView_SetColumnWidth(hwnd_, i, LVSCW_AUTOSIZE_USEHEADER);
+        if (!hasRows)
+            continue;
+        // Contents narrower than the header would cut the header's own text ("O...").
+        const int headerWidth = ListView_GetColumnWidth(hwnd_, i);
+        ListView_SetColumnWidth(hwnd_, i, LVSCW_AUTOSIZE);
+        if (ListView_GetColumnWidth(hwnd_, i) < headerWidth)
+            ListView_SetColumnWidth(hwnd_, i, headerWidth);
+    }
 }
 
 LRESULT CLockListView::OnGetDispInfo(NMLVDISPINFOW* info)
@@ -186,11 +193,11 @@ LRESULT CLockListView::OnHeaderItemClick(NMHEADERW* header)
 bool CLockListView::HandleNotify(const NMHDR* header, LRESULT& result)
 {
     auto* any = const_cast<NMHDR*>(header);
-    if (header->hwndFrom == list_ && header->code == LVN_GETDISPINFOW)
+    if (header->hwndFrom == hwnd_ && header->code == LVN_GETDISPINFOW)
         result = OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(any));
-    else if (header->hwndFrom == list_ && header->code == LVN_GETINFOTIPW)
+    else if (header->hwndFrom == hwnd_ && header->code == LVN_GETINFOTIPW)
         result = OnGetInfoTip(reinterpret_cast<NMLVGETINFOTIPW*>(any));
-    else if (header->code == HDN_ITEMCLICKW && header->hwndFrom == ListView_GetHeader(list_))
+    else if (header->code == HDN_ITEMCLICKW && header->hwndFrom == ListView_GetHeader(hwnd_))
         result = OnHeaderItemClick(reinterpret_cast<NMHEADERW*>(any));
     else
         return false;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "Dialog.h"
 #include "LockRecords.h"
 #include "ScopedHandle.h"
 
@@ -19,17 +20,16 @@ inline constexpr int kLockColumnCount = 4;
 // Orders two rows by a column, for ascending or descending display.
 int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool ascending);
 
-class CLockListView {
+class CLockListView : public CWnd {
 public:
     CLockListView() = default;
     ~CLockListView();
     CLockListView(const CLockListView&) = delete;
     CLockListView& operator=(const CLockListView&) = delete;
 
-    // Takes over the list-view control: report style, extended styles, columns, image list
-    // with the default process icon as image 0. resources holds icon 129.
-    void Setup(HWND listView, HINSTANCE resources);
-    HWND hwnd() const { return list_; }
+    // Sets up the attached list-view control: report style, extended styles, columns, image
+    // list with the default process icon as image 0. resources holds icon 129.
+    void Setup(HINSTANCE resources);
     HIMAGELIST images() const { return images_.get(); }
 
     // The index of the program's icon among the images (see IconIndexSource).
@@ -44,7 +44,7 @@ public:
     // Frees every row's record and empties the view.
     void ClearList();
     void SortList(int column, bool forceAscending);
-    // Fits the columns to their contents, or to their headers when there are no rows.
+    // Fits the columns to their contents and headers, or to their headers when there are no rows.
     void FitColumns();
 
     LRESULT OnGetDispInfo(NMLVDISPINFOW* info);
@@ -54,7 +54,6 @@ public:
     bool HandleNotify(const NMHDR* header, LRESULT& result);
 
 private:
-    HWND list_ = nullptr;
     struct ImageListTraits {
         static HIMAGELIST Empty() { return nullptr; }
         static bool IsValid(HIMAGELIST list) { return list != nullptr; }

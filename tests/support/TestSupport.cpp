@@ -1,5 +1,9 @@
 #include "TestSupport.h"
 
+#include "CommandLine.h"
+
+#include <commctrl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -35,23 +39,7 @@ std::wstring BinPath(const std::wstring& fileName)
     return dir + fileName;
 }
 
-std::wstring QuoteArgument(const std::wstring& argument)
-{
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes before a quote are doubled, and the quote escaped.
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
-}
+std::wstring QuoteArgument(const std::wstring& argument) { return QuoteCommandLineArgument(argument); }
 
 TempDir::TempDir(const std::wstring& hint)
 {
@@ -211,9 +199,12 @@ DWORD FixtureProcess::Finish(DWORD timeoutMs)
 
 namespace {
 
+constexpr int kMessageTextId = 0xFFFF;
+
 struct DialogSearch {
     DWORD pid;
     HWND found;
+    bool messageBoxOnly;
 };
 
 BOOL CALLBACK FindDialogOf(HWND window, LPARAM param)
@@ -223,20 +214,19 @@ BOOL CALLBACK FindDialogOf(HWND window, LPARAM param)
     ::GetWindowThreadProcessId(window, &owner);
     wchar_t className[64] = {};
     ::GetClassNameW(window, className, 64);
-    if (owner == search.pid && ::IsWindowVisible(window) && wcscmp(className, L"#32770") == 0) {
+    if (owner == search.pid && ::IsWindowVisible(window) && wcscmp(className, L"#32770") == 0 &&
+        (!search.messageBoxOnly || ::GetDlgItem(window, kMessageTextId))) {
         search.found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-}  // namespace
-
-HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs)
+HWND WaitForDialog(DWORD pid, DWORD timeoutMs, bool messageBoxOnly)
 {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     do {
-        DialogSearch search = {pid, nullptr};
+        DialogSearch search = {pid, nullptr, messageBoxOnly};
         ::EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
         if (search.found)
             return search.found;
@@ -245,16 +235,143 @@ HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs)
     return nullptr;
 }
 
+}  // namespace
+
+HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs) { return WaitForDialog(pid, timeoutMs, false); }
+
+HWND WaitForMessageBoxOf(DWORD pid, DWORD timeoutMs) { return WaitForDialog(pid, timeoutMs, true); }
+
 std::wstring MessageBoxText(HWND box)
 {
     wchar_t text[2048] = {};
-    ::GetDlgItemTextW(box, 0xFFFF, text, 2048);
+    ::GetDlgItemTextW(box, kMessageTextId, text, 2048);
     return text;
 }
 
 void PressDialogButton(HWND dialog, int id)
 {
     ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+}
+
+namespace {
+
+struct ControlSearch {
+    DWORD pid;
+    int controlId;
+    HWND found;
+};
+
+BOOL CALLBACK FindWindowWithControl(HWND window, LPARAM param)
+{
+    auto& search = *reinterpret_cast<ControlSearch*>(param);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == search.pid && ::IsWindowVisible(window) && ::GetDlgItem(window, search.controlId)) {
+        search.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Memory inside another process, for messages whose parameters point at a buffer.
+class RemoteBuffer {
+public:
+    RemoteBuffer(HANDLE process, std::size_t size)
+        : process_(process), address_(::VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE))
+    {
+    }
+    ~RemoteBuffer()
+    {
+        if (address_)
+            ::VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    }
+    BYTE* get() const { return static_cast<BYTE*>(address_); }
+
+private:
+    HANDLE process_;
+    void* address_;
+};
+
+}  // namespace
+
+HWND WaitForWindowWithControl(DWORD pid, int controlId, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    do {
+        ControlSearch search = {pid, controlId, nullptr};
+        ::EnumWindows(FindWindowWithControl, reinterpret_cast<LPARAM>(&search));
+        if (search.found)
+            return search.found;
+        ::Sleep(20);
+    } while (::GetTickCount64() < deadline);
+    return nullptr;
+}
+
+std::wstring ListViewCellText(HWND list, int row, int column)
+{
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(list, &pid);
+    constexpr int kChars = 1024;
+    if (pid == ::GetCurrentProcessId()) {
+        wchar_t text[kChars] = {};
+        ListView_GetItemText(list, row, column, text, kChars);
+        return text;
+    }
+    UniqueHandle process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+    RemoteBuffer remote(process.get(), sizeof(LVITEMW) + kChars * sizeof(wchar_t));
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = reinterpret_cast<LPWSTR>(remote.get() + sizeof(LVITEMW));
+    item.cchTextMax = kChars;
+    ::WriteProcessMemory(process.get(), remote.get(), &item, sizeof item, nullptr);
+    ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote.get()));
+    wchar_t text[kChars] = {};
+    ::ReadProcessMemory(process.get(), remote.get() + sizeof(LVITEMW), text, sizeof text - sizeof(wchar_t), nullptr);
+    return text;
+}
+
+std::vector<std::wstring> ListViewColumn(HWND list, int column)
+{
+    std::vector<std::wstring> texts;
+    const int rows = int(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < rows; ++i)
+        texts.push_back(ListViewCellText(list, i, column));
+    return texts;
+}
+
+void SaveWindowPicture(HWND window, const std::wstring& fileName)
+{
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    const HDC screen = ::GetDC(nullptr);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    ::SelectObject(memory, old);
+
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    std::vector<BYTE> pixels(((width * 3 + 3) / 4) * 4 * height);
+    ::GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + DWORD(pixels.size());
+    UniqueHandle out(::CreateFileW(BinPath(fileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(out.get(), &file, sizeof file, &written, nullptr);
+    ::WriteFile(out.get(), &info, sizeof info, &written, nullptr);
+    ::WriteFile(out.get(), pixels.data(), DWORD(pixels.size()), &written, nullptr);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
 }
 
 }  // namespace tarnwick::test

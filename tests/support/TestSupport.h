@@ -80,9 +80,21 @@ private:
 
 // Visible dialog windows (message boxes included) of a process.
 HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs = 10000);
+// A visible message box of a process (a dialog with the message text control).
+HWND WaitForMessageBoxOf(DWORD pid, DWORD timeoutMs = 10000);
 // The text of a message box.
 std::wstring MessageBoxText(HWND box);
 // Presses a button of a dialog the way a click would.
 void PressDialogButton(HWND dialog, int id);
+
+// The visible top-level window of a process that holds a control with this id.
+HWND WaitForWindowWithControl(DWORD pid, int controlId, DWORD timeoutMs = 20000);
+
+// The text of a list-view cell, also when the list view lives in another process.
+std::wstring ListViewCellText(HWND list, int row, int column);
+std::vector<std::wstring> ListViewColumn(HWND list, int column);
+
+// Saves a window's picture as a BMP beside the test program, for a person to look at.
+void SaveWindowPicture(HWND window, const std::wstring& fileName);
 
 }  // namespace tarnwick::test

@@ -47,7 +47,8 @@ public:
                                     400, nullptr, nullptr, wc.hInstance, this);
         const HWND list = ::CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP,
                                             10, 10, 860, 330, window_, HMENU(INT_PTR(kListId)), wc.hInstance, nullptr);
-        view.Setup(list, ::GetModuleHandleW(nullptr));
+        view.Attach(list);
+        view.Setup(::GetModuleHandleW(nullptr));
     }
     ~HostWindow()
     {
@@ -74,12 +75,7 @@ private:
     HWND window_ = nullptr;
 };
 
-std::wstring CellText(HWND list, int row, int column)
-{
-    wchar_t text[512] = {};
-    ListView_GetItemText(list, row, column, text, 512);
-    return text;
-}
+std::wstring CellText(HWND list, int row, int column) { return ListViewCellText(list, row, column); }
 
 std::unique_ptr<CLockItem> Row(const wchar_t* process, DWORD pid, const wchar_t* owner, const wchar_t* path)
 {
@@ -93,13 +89,7 @@ std::unique_ptr<CLockItem> Row(const wchar_t* process, DWORD pid, const wchar_t*
     return item;
 }
 
-std::vector<std::wstring> Column(HWND list, int column)
-{
-    std::vector<std::wstring> texts;
-    for (int i = 0; i < ListView_GetItemCount(list); ++i)
-        texts.push_back(CellText(list, i, column));
-    return texts;
-}
+std::vector<std::wstring> Column(HWND list, int column) { return ListViewColumn(list, column); }
 
 // Clicks a column header as a person would: press and release over it.
 void ClickHeader(HWND list, int column)
@@ -111,8 +101,6 @@ void ClickHeader(HWND list, int column)
     ::SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
     ::SendMessageW(header, WM_LBUTTONUP, 0, at);
 }
-
-void SaveScreenshot(HWND window, const std::wstring& fileName);
 
 class LockListViewTest : public ::testing::Test {
 protected:
@@ -247,7 +235,9 @@ TEST_F(ScanIntoView, ScanFillsOneRowPerLockWithTheProcessIcon)
         EXPECT_EQ(host.view.RowAt(i)->iconIndex, imagesBefore);
         EXPECT_EQ(host.view.RowAt(i)->imagePath, program);
     }
-    SaveScreenshot(host.window(), L"lock-list.bmp");
+    EXPECT_GE(ListView_GetColumnWidth(list(), kColumnOwner), ListView_GetStringWidth(list(), L"Owner"))
+        << "a short owner must not cut the column's header";
+    SaveWindowPicture(host.window(), L"lock-list.bmp");
 }
 
 TEST_F(ScanIntoView, ScanWithoutLocksSaysSoAndFitsTheHeaders)
@@ -286,44 +276,3 @@ TEST_F(ScanIntoView, NoPathWithoutShowAllDoesNothing)
     EXPECT_EQ(host.view.RowCount(), 1);
     EXPECT_EQ(ListView_GetColumnWidth(list(), 3), 530) << "columns untouched";
 }
-
-namespace {
-
-// Saves the window's picture beside the test program, for a person to look at.
-void SaveScreenshot(HWND window, const std::wstring& fileName)
-{
-    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    RECT rect;
-    ::GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    const HDC screen = ::GetDC(nullptr);
-    const HDC memory = ::CreateCompatibleDC(screen);
-    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-    const HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    ::SelectObject(memory, old);
-
-    BITMAPINFOHEADER info = {};
-    info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    const DWORD rowBytes = ((width * 3 + 3) / 4) * 4;
-    std::vector<BYTE> pixels(rowBytes * height);
-    ::GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + DWORD(pixels.size());
-    UniqueHandle out(::CreateFileW(BinPath(fileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    ::WriteFile(out.get(), &file, sizeof file, &written, nullptr);
-    ::WriteFile(out.get(), &info, sizeof info, &written, nullptr);
-    ::WriteFile(out.get(), pixels.data(), DWORD(pixels.size()), &written, nullptr);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-}
-
-}  // namespace

@@ -1,0 +1,41 @@
+#include "TarnwickApp.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "TarnwickDlg.h"
+
+namespace tarnwick {
+
+namespace {
+
+// The one application object of the program.
+CTarnwickApp theApp;
+
+// Declares that the Restart Manager may restart the program, on the same path.
+void DeclareRestartSupport(const std::wstring& path)
+{
+    const std::wstring arguments = path.empty() ? std::wstring() : QuoteCommandLineArgument(path);
+    ::RegisterApplicationRestart(arguments.c_str(), 0);
+}
+
+}  // namespace
+
+BOOL CTarnwickApp::InitInstance()
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    // The shell's folder browser and file operations want an apartment on this thread.
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    m_cmdInfo = ParseCommandLine(SplitCommandLine(::GetCommandLineW()));
+    DeclareRestartSupport(m_cmdInfo.m_strFileName);
+
+    CTarnwickDlg dialog(m_cmdInfo.m_strFileName);
+    dialog.DoModal();
+    ::CoUninitialize();
+    return FALSE;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,82 @@
+#pragma once
+// The least of a dialog framework: a modal dialog run from a template resource, with
+// message dispatch to named On... handlers, data exchange and control wrappers.
+
+#include <windows.h>
+
+#include <string>
+
+namespace tarnwick {
+
+// A window we do not own: the base of every control wrapper.
+class CWnd {
+public:
+    HWND hwnd() const { return hwnd_; }
+    void Attach(HWND window) { hwnd_ = window; }
+    std::wstring GetText() const;
+    void SetText(const std::wstring& text) const;
+
+protected:
+    HWND hwnd_ = nullptr;
+};
+
+class CButton : public CWnd {
+public:
+    int GetCheck() const { return int(::SendMessageW(hwnd_, BM_GETCHECK, 0, 0)); }
+    void SetCheck(int state) const { ::SendMessageW(hwnd_, BM_SETCHECK, state, 0); }
+};
+
+class CEdit : public CWnd {};
+
+// Moves values between a dialog's controls and its members, one direction per pass.
+class CDataExchange {
+public:
+    CDataExchange(HWND dialog, bool saveAndValidate) : dialog_(dialog), save_(saveAndValidate) {}
+    bool saving() const { return save_; }
+
+    void Control(int id, CWnd& control) const;  // binds the wrapper to the control
+    void Text(int id, std::wstring& value) const;
+    void Check(int id, int& value) const;
+
+private:
+    HWND dialog_;
+    bool save_;
+};
+
+class CDialogEx {
+public:
+    CDialogEx(UINT templateId, HWND parent);
+    virtual ~CDialogEx() = default;
+    CDialogEx(const CDialogEx&) = delete;
+    CDialogEx& operator=(const CDialogEx&) = delete;
+
+    // Runs the dialog modally from the module's template; returns how it was ended.
+    INT_PTR DoModal();
+    void EndDialog(INT_PTR result) const { ::EndDialog(hwnd_, result); }
+    HWND hwnd() const { return hwnd_; }
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(hwnd_, id); }
+    // true: controls to members; false: members to controls.
+    void UpdateData(bool saveAndValidate);
+
+    // The module that holds the templates and other resources of our dialogs.
+    static HINSTANCE ResourceInstance();
+
+protected:
+    virtual BOOL OnInitDialog();
+    virtual void DoDataExchange(CDataExchange&) {}
+    virtual void OnOK();
+    virtual void OnCancel();
+
+    // The message map: a derived class handles what it knows and passes the rest to its
+    // base, so the derived class's handlers are searched first. True when handled.
+    virtual bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    UINT templateId_;
+    HWND parent_;
+    HWND hwnd_ = nullptr;
+};
+
+}  // namespace tarnwick

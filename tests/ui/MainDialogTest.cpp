@@ -1,0 +1,283 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "FindLocks.h"
+#include "ResizingDialog.h"
+#include "TarnwickDlg.h"
+#include "TestSupport.h"
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+namespace {
+
+// What a person saw and did while the dialog ran.
+struct Session {
+    std::vector<std::wstring> startupMessages;  // boxes that came before the window
+};
+
+// Runs the dialog modally on this thread while a person acts on it from another thread,
+// as a user would; the person's part ends with the dialog being closed.
+INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& person, Session* session = nullptr)
+{
+    std::thread helper([&] {
+        const DWORD pid = ::GetCurrentProcessId();
+        HWND window = nullptr;
+        for (int i = 0; i < 400 && !window; ++i) {
+            window = WaitForWindowWithControl(pid, IDC_LOCK_LIST, 50);
+            if (const HWND box = window ? nullptr : WaitForMessageBoxOf(pid, 0)) {
+                if (session)
+                    session->startupMessages.push_back(MessageBoxText(box));
+                PressDialogButton(box, IDOK);
+                ::Sleep(100);
+            }
+        }
+        if (!window)
+            return;
+        person(window);
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    });
+    const INT_PTR result = dialog.DoModal();
+    helper.join();
+    return result;
+}
+
+// Clicks a button and waits until the dialog has handled the click.
+void Click(HWND window, int id) { ::SendMessageW(::GetDlgItem(window, id), BM_CLICK, 0, 0); }
+// Clicks a button without waiting, for commands that ask a question.
+void ClickLater(HWND window, int id)
+{
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(window, id)));
+}
+bool Checked(HWND window, int id) { return ::IsDlgButtonChecked(window, id) == BST_CHECKED; }
+int Rows(HWND window) { return int(::SendMessageW(::GetDlgItem(window, IDC_LOCK_LIST), LVM_GETITEMCOUNT, 0, 0)); }
+std::wstring Text(HWND window, int id)
+{
+    wchar_t text[1024] = {};
+    ::GetDlgItemTextW(window, id, text, 1024);
+    return text;
+}
+RECT ClientRectOf(HWND window, int id)
+{
+    RECT rect;
+    ::GetWindowRect(::GetDlgItem(window, id), &rect);
+    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+HWND SizeGripOf(HWND window)
+{
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[32] = {};
+        ::GetClassNameW(child, className, 32);
+        if (_wcsicmp(className, L"ScrollBar") == 0 && (::GetWindowLongW(child, GWL_STYLE) & SBS_SIZEGRIP))
+            return child;
+    }
+    return nullptr;
+}
+
+class MainDialog : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        target = dir.Sub(L"target");
+        CreateFolders(target);
+        // Programs named so that sorting by process name has something to do.
+        for (const wchar_t* name : {L"zulu.exe", L"alpha.exe"})
+            ASSERT_TRUE(::CopyFileW(BinPath(L"holder.exe").c_str(), dir.Sub(name).c_str(), FALSE));
+    }
+
+    TempDir dir{L"tarnwick-dialog"};
+    std::wstring target;
+};
+
+}  // namespace
+
+TEST_F(MainDialog, OpensOnTheLockedFolderWithRowsSortedByProcessName)
+{
+    FixtureProcess zulu(dir.Sub(L"zulu.exe"), {L"open", target + L"\\z.txt"});
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    CTarnwickDlg dialog(target);
+    Session session;
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        EXPECT_EQ(Text(window, IDC_PATH), target);
+        const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);
+        EXPECT_EQ(ListViewColumn(list, 0), (std::vector<std::wstring>{L"alpha.exe", L"zulu.exe"}));
+        EXPECT_EQ(ListViewColumn(list, 3), (std::vector<std::wstring>{target + L"\\a.txt", target + L"\\z.txt"}));
+        EXPECT_TRUE(Checked(window, IDC_DO_NOTHING));
+        GUITHREADINFO gui = {};
+        gui.cbSize = sizeof gui;
+        ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui);
+        EXPECT_EQ(gui.hwndFocus, ::GetDlgItem(window, IDC_UNLOCK_ALL));
+        EXPECT_EQ(::SendMessageW(window, DM_GETDEFID, 0, 0), MAKELRESULT(IDC_UNLOCK_ALL, DC_HASDEFID));
+        SaveWindowPicture(window, L"main-window.bmp");
+    }, &session);
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_TRUE(session.startupMessages.empty());
+}
+
+TEST_F(MainDialog, WithoutPathOrShowAllTheListStaysEmptyAndNothingIsSaid)
+{
+    CTarnwickDlg dialog(L"");
+    Session session;
+    RunWithPerson(dialog, [&](HWND window) { EXPECT_EQ(Rows(window), 0); }, &session);
+    EXPECT_TRUE(session.startupMessages.empty());
+}
+
+TEST_F(MainDialog, ShowAllLocksRescansEverythingAndBack)
+{
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        ASSERT_EQ(Rows(window), 1);
+        Click(window, IDC_SHOW_ALL);
+        EXPECT_TRUE(Checked(window, IDC_SHOW_ALL));
+        const std::vector<std::wstring> paths = ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3);
+        EXPECT_GT(paths.size(), 3u) << "every lock of every process";
+        EXPECT_NE(std::find(paths.begin(), paths.end(), target + L"\\a.txt"), paths.end());
+        const std::vector<std::wstring> names = ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 0);
+        EXPECT_TRUE(std::is_sorted(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+            return _wcsicmp(a.c_str(), b.c_str()) < 0;
+        }));
+        Click(window, IDC_SHOW_ALL);
+        EXPECT_EQ(Rows(window), 1);
+    });
+}
+
+TEST_F(MainDialog, RefreshOnAPathThatLostItsLocksSaysSoAndEmptiesTheList)
+{
+    auto alpha = std::make_unique<FixtureProcess>(dir.Sub(L"alpha.exe"), std::vector<std::wstring>{L"open", target + L"\\a.txt"});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        ASSERT_EQ(Rows(window), 1);
+        alpha.reset();  // the owner ends; its lock is gone
+        ClickLater(window, IDC_REFRESH);
+        const HWND box = WaitForMessageBoxOf(::GetCurrentProcessId());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(MessageBoxText(box), NoLocksMessage(target));
+        PressDialogButton(box, IDOK);
+        ::SendMessageW(window, WM_NULL, 0, 0);  // the refresh has ended
+        EXPECT_EQ(Rows(window), 0);
+    });
+}
+
+TEST_F(MainDialog, TypingANewNameSelectsRenameTo)
+{
+    CTarnwickDlg dialog(L"");
+    RunWithPerson(dialog, [&](HWND window) {
+        Click(window, IDC_DELETE);
+        EXPECT_TRUE(Checked(window, IDC_DELETE));
+        ::SendMessageW(::GetDlgItem(window, IDC_RENAME_TO), WM_CHAR, L'n', 0);
+        EXPECT_TRUE(Checked(window, IDC_RENAME));
+        EXPECT_FALSE(Checked(window, IDC_DELETE));
+        // Rewriting the fields (as browsing does) is no typing: the choice stays.
+        Click(window, IDC_DELETE);
+        Click(window, IDC_REFRESH);
+        EXPECT_TRUE(Checked(window, IDC_DELETE));
+    });
+}
+
+TEST_F(MainDialog, BrowsingOpensAtThePathAndRescansTheChoiceWithoutTouchingTheAction)
+{
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        ::SendMessageW(::GetDlgItem(window, IDC_RENAME_TO), WM_CHAR, L'n', 0);
+        Click(window, IDC_DELETE);
+        ClickLater(window, IDC_BROWSE_PATH);
+        HWND browser = nullptr;
+        for (int i = 0; i < 200 && !browser; ++i, ::Sleep(50)) {
+            browser = ::FindWindowW(L"#32770", nullptr);
+            if (browser && (browser == window || !::IsWindowVisible(browser)))
+                browser = nullptr;
+        }
+        ASSERT_NE(browser, nullptr) << "no folder browser";
+        ::Sleep(300);
+        PressDialogButton(browser, IDOK);
+        for (int i = 0; i < 100 && ::IsWindow(browser); ++i)
+            ::Sleep(50);
+        ::SendMessageW(window, WM_NULL, 0, 0);
+        EXPECT_EQ(_wcsicmp(Text(window, IDC_PATH).c_str(), target.c_str()), 0) << "opened at the current path";
+        EXPECT_EQ(Rows(window), 1);
+        EXPECT_TRUE(Checked(window, IDC_DELETE));
+        EXPECT_EQ(Text(window, IDC_RENAME_TO), L"n");
+    });
+}
+
+TEST_F(MainDialog, ResizingKeepsTheLayoutAndTheMinimumSize)
+{
+    CTarnwickDlg dialog(L"");
+    RunWithPerson(dialog, [&](HWND window) {
+        RECT opened;
+        ::GetWindowRect(window, &opened);
+        const RECT list = ClientRectOf(window, IDC_LOCK_LIST), close = ClientRectOf(window, IDCANCEL);
+        const RECT unlock = ClientRectOf(window, IDC_UNLOCK), path = ClientRectOf(window, IDC_PATH);
+        const int dx = 201, dy = 101;
+        ::SetWindowPos(window, nullptr, 0, 0, opened.right - opened.left + dx, opened.bottom - opened.top + dy,
+                       SWP_NOMOVE | SWP_NOZORDER);
+        const RECT list2 = ClientRectOf(window, IDC_LOCK_LIST), close2 = ClientRectOf(window, IDCANCEL);
+        const RECT unlock2 = ClientRectOf(window, IDC_UNLOCK), path2 = ClientRectOf(window, IDC_PATH);
+        EXPECT_EQ(list2.right - list2.left, list.right - list.left + dx) << "the list grows with the window";
+        EXPECT_EQ(list2.bottom - list2.top, list.bottom - list.top + dy);
+        EXPECT_EQ(list2.left, list.left);
+        EXPECT_EQ(close2.left - close.left, dx) << "Close keeps to the lower right";
+        EXPECT_EQ(close2.top - close.top, dy);
+        EXPECT_EQ(unlock2.left, unlock.left) << "Unlock keeps its distance to the bottom only";
+        EXPECT_EQ(unlock2.top - unlock.top, dy);
+        EXPECT_EQ(path2.right - path.right, dx);
+        EXPECT_EQ(path2.top, path.top);
+
+        MINMAXINFO limits = {};
+        ::SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+        EXPECT_EQ(limits.ptMinTrackSize.x, opened.right - opened.left - 480);
+        EXPECT_EQ(limits.ptMinTrackSize.y, opened.bottom - opened.top - 150);
+
+        const HWND grip = SizeGripOf(window);
+        ASSERT_NE(grip, nullptr);
+        EXPECT_TRUE(::IsWindowVisible(grip));
+        ::ShowWindow(window, SW_MAXIMIZE);
+        EXPECT_FALSE(::IsWindowVisible(grip)) << "no grip on a maximized window";
+        ::ShowWindow(window, SW_RESTORE);
+        EXPECT_TRUE(::IsWindowVisible(grip));
+    });
+}
+
+TEST(ResizingLayout, MovesAreTruncatedTowardZeroFromTheInitialRectangle)
+{
+    CControlAnchor half{reinterpret_cast<HWND>(1), 0.5, 0.5, 0.5, 0.0, {10, 20, 110, 40}};
+    EXPECT_EQ(AnchoredRect(half, 101, 101).left, 60);
+    EXPECT_EQ(AnchoredRect(half, -101, -101).left, -40);
+    EXPECT_EQ(AnchoredRect(half, -101, -101).top, -30);
+    const RECT grown = AnchoredRect(half, 101, 0);
+    EXPECT_EQ(grown.right - grown.left, 150);
+    const RECT back = AnchoredRect(half, 0, 0);  // no drift after any number of resizes
+    EXPECT_TRUE(back.left == 10 && back.top == 20 && back.right == 110 && back.bottom == 40);
+}
+
+TEST_F(MainDialog, SystemMenuCarriesAboutAndVersionCheckAfterSeparators)
+{
+    CTarnwickDlg dialog(L"");
+    RunWithPerson(dialog, [&](HWND window) {
+        const HMENU menu = ::GetSystemMenu(window, FALSE);
+        const int count = ::GetMenuItemCount(menu);
+        ASSERT_GE(count, 4);
+        auto textOf = [&](int position) {
+            wchar_t text[64] = {};
+            ::GetMenuStringW(menu, position, text, 64, MF_BYPOSITION);
+            return std::wstring(text);
+        };
+        EXPECT_EQ(::GetMenuState(menu, count - 4, MF_BYPOSITION) & MF_SEPARATOR, UINT(MF_SEPARATOR));
+        EXPECT_EQ(::GetMenuItemID(menu, count - 3), UINT(IDM_ABOUTBOX));
+        EXPECT_EQ(textOf(count - 3), L"&About Tarnwick...");
+        EXPECT_EQ(::GetMenuState(menu, count - 2, MF_BYPOSITION) & MF_SEPARATOR, UINT(MF_SEPARATOR));
+        EXPECT_EQ(::GetMenuItemID(menu, count - 1), UINT(IDM_CHECK_VERSION));
+        EXPECT_EQ(textOf(count - 1), L"Check for new version");
+    });
+}

@@ -1,0 +1,222 @@
+#include "TarnwickDlg.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "FindLocks.h"
+#include "MessageBox.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr int kWindowIcon = 128;
+constexpr int kAboutMenuText = 101;
+constexpr UINT kBrowseFilesAndFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_BROWSEINCLUDEFILES;  // 0x4041
+constexpr int kShrinkWidth = 480;
+constexpr int kShrinkHeight = 150;
+
+struct Anchor {
+    int id;
+    double moveX, moveY, growX, growY;
+};
+// Registration order matters only for the layout batch; the "Path" label stays in place.
+constexpr Anchor kAnchors[] = {
+    {IDCANCEL, 100, 100, 0, 0},       {IDC_UNLOCK, 0, 100, 0, 0},       {IDC_UNLOCK_ALL, 0, 100, 0, 0},
+    {IDC_TERMINATE, 0, 100, 0, 0},    {IDC_SHOW_ALL, 0, 100, 0, 0},     {IDC_REFRESH, 0, 100, 0, 0},
+    {IDC_BROWSE_PATH, 100, 0, 0, 0},  {IDC_BROWSE_MOVE_TO, 0, 100, 0, 0}, {IDC_RENAME_TO, 0, 100, 0, 0},
+    {IDC_MOVE_TO, 0, 100, 0, 0},      {IDC_PATH, 0, 0, 100, 0},         {IDC_DO_NOTHING, 0, 100, 0, 0},
+    {IDC_DELETE, 0, 100, 0, 0},       {IDC_RENAME, 0, 100, 0, 0},       {IDC_MOVE, 0, 100, 0, 0},
+    {IDC_AFTER_GROUP, 0, 100, 0, 0},  {IDC_WARNING, 0, 100, 0, 0},      {IDC_LOCK_LIST, 0, 0, 100, 100},
+};
+
+std::wstring LoadResourceString(UINT id)
+{
+    const wchar_t* text = nullptr;
+    const int length = ::LoadStringW(CDialogEx::ResourceInstance(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 ? std::wstring(text, length) : std::wstring();
+}
+
+struct ItemIdListTraits {
+    static PIDLIST_ABSOLUTE Empty() { return nullptr; }
+    static bool IsValid(PIDLIST_ABSOLUTE list) { return list != nullptr; }
+    static void Free(PIDLIST_ABSOLUTE list) { ::CoTaskMemFree(list); }
+};
+using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
+
+}  // namespace
+
+CTarnwickDlg::CTarnwickDlg(std::wstring commandLinePath, CPlatformLoader loader)
+    : CResizingDialog(IDD_TARNWICK_DIALOG, nullptr),
+      m_hIcon(::LoadIconW(ResourceInstance(), MAKEINTRESOURCEW(kWindowIcon))),
+      commandLinePath_(std::move(commandLinePath)),
+      loader_(loader)
+{
+    m_bShowSizeGrip = true;
+}
+
+void CTarnwickDlg::DoDataExchange(CDataExchange& dx)
+{
+    dx.Control(IDC_LOCK_LIST, m_listLocks);
+    dx.Control(IDC_RENAME_TO, m_editRenameTo);
+    dx.Control(IDC_DO_NOTHING, m_radioDoNothing);
+    dx.Control(IDC_DELETE, m_radioDelete);
+    dx.Control(IDC_RENAME, m_radioRenameTo);
+    dx.Control(IDC_MOVE, m_radioMoveTo);
+    dx.Text(IDC_RENAME_TO, m_strRenameTo);
+    dx.Text(IDC_MOVE_TO, m_strMoveTo);
+    dx.Text(IDC_PATH, m_strPath);
+    dx.Check(IDC_SHOW_ALL, m_bShowAllLocks);
+    dx.Control(IDC_UNLOCK_ALL, m_btnUnlockAll);
+}
+
+BOOL CTarnwickDlg::OnInitDialog()
+{
+    CResizingDialog::OnInitDialog();
+    AppendSystemMenuEntries();
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    const std::wstring fatal = BindSystemServices(m_services, loader_);
+    if (!fatal.empty())
+        ExitWithFatalMessage(fatal);
+
+    m_listLocks.Setup(ResourceInstance());
+    m_strPath = commandLinePath_;
+    UpdateData(false);
+    ::CheckRadioButton(hwnd(), IDC_DO_NOTHING, IDC_MOVE, IDC_DO_NOTHING);
+    ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_btnUnlockAll.hwnd()), TRUE);
+    AnchorControls();
+    OnRefresh();
+    return FALSE;  // the focus is set
+}
+
+void CTarnwickDlg::AppendSystemMenuEntries()
+{
+    const std::wstring about = LoadResourceString(kAboutMenuText);
+    const HMENU menu = ::GetSystemMenu(hwnd(), FALSE);
+    if (about.empty() || !menu)
+        return;
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING, IDM_CHECK_VERSION, L"Check for new version");
+}
+
+void CTarnwickDlg::AnchorControls()
+{
+    for (const Anchor& a : kAnchors)
+        AnchorControl(a.id, a.moveX, a.moveY, a.growX, a.growY);
+}
+
+void CTarnwickDlg::FindLocks(const std::wstring& path)
+{
+    FindLocksInto(m_listLocks, m_services, path, m_bShowAllLocks != 0, hwnd());
+}
+
+void CTarnwickDlg::OnRefresh()
+{
+    UpdateData(true);
+    ClearList();
+    FindLocks(m_strPath);
+    SortList(kColumnProcess, true);
+}
+
+int CALLBACK CTarnwickDlg::BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data)
+{
+    if (message == BFFM_INITIALIZED && data)
+        ::SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, data);
+    return 0;
+}
+
+void CTarnwickDlg::OnBrowsePath()
+{
+    UpdateData(true);
+    BROWSEINFOW browse = {};
+    browse.hwndOwner = hwnd();
+    browse.lpszTitle = L"Please select a file or folder to unlock";
+    browse.ulFlags = kBrowseFilesAndFolders;
+    browse.lpfn = BrowseCallback;
+    browse.lParam = reinterpret_cast<LPARAM>(m_strPath.c_str());
+    const UniqueItemIdList chosen(::SHBrowseForFolderW(&browse));
+    wchar_t path[MAX_PATH] = {};
+    if (!chosen || !::SHGetPathFromIDListW(chosen.get(), path))
+        return;
+    m_strPath = path;
+    UpdateData(false);
+    UpdateData(true);
+    ClearList();
+    FindLocks(m_strPath);
+    SortList(kColumnProcess, true);
+}
+
+void CTarnwickDlg::OnRenameToChange() { ::CheckRadioButton(hwnd(), IDC_DO_NOTHING, IDC_MOVE, IDC_RENAME); }
+
+void CTarnwickDlg::OnGetMinMaxInfo(MINMAXINFO* info)
+{
+    const SIZE opened = minimumWindowSize();
+    info->ptMinTrackSize.x = std::max<LONG>(info->ptMinTrackSize.x, opened.cx - kShrinkWidth);
+    info->ptMinTrackSize.y = std::max<LONG>(info->ptMinTrackSize.y, opened.cy - kShrinkHeight);
+}
+
+void CTarnwickDlg::OnPaint()
+{
+    PAINTSTRUCT paint;
+    const HDC dc = ::BeginPaint(hwnd(), &paint);
+    ::SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    ::GetClientRect(hwnd(), &client);
+    const int x = (client.right - client.left - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+    ::DrawIcon(dc, x, y, m_hIcon);
+    ::EndPaint(hwnd(), &paint);
+}
+
+void CTarnwickDlg::OnDestroy() { ClearList(); }
+
+bool CTarnwickDlg::HandleCommand(WORD id, WORD code)
+{
+    if (id == IDC_RENAME_TO && code == EN_CHANGE) {
+        OnRenameToChange();
+        return true;
+    }
+    if (code != BN_CLICKED)
+        return false;
+    switch (id) {
+    case IDC_BROWSE_PATH: OnBrowsePath(); return true;
+    case IDC_SHOW_ALL:
+    case IDC_REFRESH: OnRefresh(); return true;
+    default: return false;
+    }
+}
+
+bool CTarnwickDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    switch (message) {
+    case WM_PAINT:
+        if (!::IsIconic(hwnd()))
+            return false;
+        OnPaint();
+        return true;
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<LRESULT>(m_hIcon);
+        return true;
+    case WM_DESTROY:
+        OnDestroy();
+        return false;  // the default handling still runs
+    case WM_COMMAND:
+        if (HandleCommand(LOWORD(wParam), HIWORD(wParam)))
+            return true;
+        break;
+    case WM_NOTIFY:
+        if (m_listLocks.HandleNotify(reinterpret_cast<const NMHDR*>(lParam), result))
+            return true;
+        break;
+    default:
+        break;
+    }
+    return CResizingDialog::ProcessMessage(message, wParam, lParam, result);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,83 @@
+#pragma once
+// The main window: the path under examination, the locks on it, what to do with the path
+// afterwards, and the commands.
+
+#include <windows.h>
+
+#include <string>
+
+#include "Dialog.h"
+#include "LockListView.h"
+#include "ResizingDialog.h"
+#include "SystemServices.h"
+
+namespace tarnwick {
+
+enum : int {
+    IDD_TARNWICK_DIALOG = 102,
+    IDC_PATH = 1000,
+    IDC_LOCK_LIST = 1003,
+    IDC_DO_NOTHING = 1004,
+    IDC_DELETE = 1005,
+    IDC_RENAME = 1006,
+    IDC_MOVE = 1007,
+    IDC_RENAME_TO = 1008,
+    IDC_MOVE_TO = 1009,
+    IDC_BROWSE_MOVE_TO = 1010,
+    IDC_UNLOCK = 1011,
+    IDC_UNLOCK_ALL = 1012,
+    IDC_TERMINATE = 1013,
+    IDC_BROWSE_PATH = 1014,
+    IDC_SHOW_ALL = 1015,
+    IDC_AFTER_GROUP = 1018,
+    IDC_WARNING = 1019,
+    IDC_REFRESH = 1020,
+};
+
+enum : UINT { IDM_ABOUTBOX = 0x0010, IDM_CHECK_VERSION = 0x0020 };
+
+class CTarnwickDlg : public CResizingDialog {
+public:
+    // commandLinePath: the path named on the command line, empty when none.
+    explicit CTarnwickDlg(std::wstring commandLinePath, CPlatformLoader loader = {});
+
+    void FindLocks(const std::wstring& path);
+    void ClearList() { m_listLocks.ClearList(); }
+    void SortList(int column, bool forceAscending) { m_listLocks.SortList(column, forceAscending); }
+
+    // Opens the shell's folder browser at the path given as data.
+    static int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM data);
+
+protected:
+    void DoDataExchange(CDataExchange& dx) override;
+    BOOL OnInitDialog() override;
+    bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void OnGetMinMaxInfo(MINMAXINFO* info) override;
+
+    void OnPaint();
+    void OnRefresh();
+    void OnBrowsePath();
+    void OnRenameToChange();
+    void OnDestroy();
+
+    HICON m_hIcon;
+    CButton m_radioDoNothing, m_radioDelete, m_radioRenameTo, m_radioMoveTo;
+    CSystemServices m_services;
+    CLockListView m_listLocks;
+    CEdit m_editRenameTo;
+    std::wstring m_strRenameTo;
+    std::wstring m_strMoveTo;
+    std::wstring m_strPath;
+    int m_bShowAllLocks = 0;
+    CButton m_btnUnlockAll;
+
+private:
+    void AppendSystemMenuEntries();
+    void AnchorControls();
+    bool HandleCommand(WORD id, WORD code);
+
+    std::wstring commandLinePath_;
+    CPlatformLoader loader_;
+};
+
+}  // namespace tarnwick
