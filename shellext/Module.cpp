@@ -1,0 +1,62 @@
+// The library around the handler: its module object, entry point and exports.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <iterator>
+
+#include "Guids.h"
+#include "ShellExt.h"
+#include "com/ComModule.h"
+#include "com/ComObject.h"
+#include "resource.h"
+
+namespace tarnwick {
+
+namespace {
+
+const CComDllModule::ObjectEntry kObjectMap[] = {
+    {&CShellExt::GetObjectCLSID(), IDR_SHELLEXT_REGISTRY, &CComObject<CShellExt>::CreateInstance},
+};
+
+}  // namespace
+
+class CTarnwickShellExtModule : public CComDllModule {
+public:
+    CTarnwickShellExtModule() : CComDllModule(IDR_MODULE_REGISTRY, kObjectMap, std::size(kObjectMap)) {}
+
+protected:
+    void AddCommonReplacements(RegistryReplacements& replacements) const override
+    {
+        wchar_t appId[40] = {};
+        ::StringFromGUID2(kShellExtAppId, appId, int(std::size(appId)));
+        replacements.emplace_back(L"APPID", appId);
+    }
+};
+
+CTarnwickShellExtModule g_module;
+
+}  // namespace tarnwick
+
+using tarnwick::g_module;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        ::DisableThreadLibraryCalls(instance);
+        return g_module.OnProcessAttach(instance);
+    }
+    if (reason == DLL_PROCESS_DETACH)
+        g_module.OnProcessDetach();
+    return TRUE;
+}
+
+STDAPI DllCanUnloadNow() { return g_module.DllCanUnloadNow(); }
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) { return g_module.DllGetClassObject(clsid, iid, object); }
+
+STDAPI DllRegisterServer() { return g_module.DllRegisterServer(); }
+
+STDAPI DllUnregisterServer() { return g_module.DllUnregisterServer(); }
+
+STDAPI DllInstall(BOOL install, LPCWSTR command) { return g_module.DllInstall(install, command); }
