@@ -1,0 +1,62 @@
+#pragma once
+// What the shell extension's tests share: the library loaded into the test process, its
+// CLSID as registry text, and small registry readers.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <optional>
+#include <string>
+
+namespace tarnwick::test {
+
+// TarnwickShellExt.dll, loaded once for the whole test program, and its exports.
+class ShellExtLibrary {
+public:
+    static ShellExtLibrary& Get();
+
+    std::wstring path() const { return path_; }
+    HRESULT CanUnloadNow() const { return canUnloadNow_(); }
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object) const { return getClassObject_(clsid, iid, object); }
+    HRESULT RegisterServer() const { return registerServer_(); }
+    HRESULT UnregisterServer() const { return unregisterServer_(); }
+    HRESULT Install(BOOL install, const wchar_t* command) const { return install_(install, command); }
+
+private:
+    ShellExtLibrary();
+
+    std::wstring path_;
+    HRESULT(WINAPI* canUnloadNow_)() = nullptr;
+    HRESULT(WINAPI* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
+    HRESULT(WINAPI* registerServer_)() = nullptr;
+    HRESULT(WINAPI* unregisterServer_)() = nullptr;
+    HRESULT(WINAPI* install_)(BOOL, const wchar_t*) = nullptr;
+};
+
+// "{1119A6B6-...}": how the registry spells a GUID.
+std::wstring GuidText(REFGUID guid);
+
+bool KeyExists(HKEY root, const std::wstring& key);
+// A string value, or nothing when the key or value is missing; name empty: the default value.
+std::optional<std::wstring> ReadString(HKEY root, const std::wstring& key, const std::wstring& name = L"");
+void WriteString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& data);
+void DeleteKeyTree(HKEY root, const std::wstring& key);
+void DeleteValue(HKEY root, const std::wstring& key, const std::wstring& name);
+
+// Apartment-threaded COM on the test thread, as in Explorer.
+class ComApartment {
+public:
+    ComApartment() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComApartment()
+    {
+        if (SUCCEEDED(hr_))
+            ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    HRESULT hr_;
+};
+
+}  // namespace tarnwick::test
