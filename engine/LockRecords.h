@@ -41,6 +41,11 @@ struct CLockItem {
     int iconIndex = 0;
 };
 
+// Handle values come from a 16-bit field of the handle table; modules load at 64 KiB or
+// above. The value alone tells the two kinds of lock apart.
+inline constexpr uint64_t kFirstModuleAddress = 0x10000;
+inline bool IsHandleLock(uint64_t value) { return value < kFirstModuleAddress; }
+
 template <class T>
 using CList = std::list<T>;
 template <class Key, class Value>
