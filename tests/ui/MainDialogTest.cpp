@@ -11,66 +11,13 @@
 #include "FindLocks.h"
 #include "ResizingDialog.h"
 #include "TarnwickDlg.h"
+#include "DialogSession.h"
 #include "TestSupport.h"
 
 using namespace tarnwick;
 using namespace tarnwick::test;
 
 namespace {
-
-// What a person saw and did while the dialog ran.
-struct Session {
-    std::vector<std::wstring> startupMessages;  // boxes that came before the window
-};
-
-// Runs the dialog modally on this thread while a person acts on it from another thread,
-// as a user would; the person's part ends with the dialog being closed.
-INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& person, Session* session = nullptr)
-{
-    std::thread helper([&] {
-        const DWORD pid = ::GetCurrentProcessId();
-        HWND window = nullptr;
-        for (int i = 0; i < 400 && !window; ++i) {
-            window = WaitForWindowWithControl(pid, IDC_LOCK_LIST, 50);
-            if (const HWND box = window ? nullptr : WaitForMessageBoxOf(pid, 0)) {
-                if (session)
-                    session->startupMessages.push_back(MessageBoxText(box));
-                PressDialogButton(box, IDOK);
-                ::Sleep(100);
-            }
-        }
-        if (!window)
-            return;
-        person(window);
-        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    });
-    const INT_PTR result = dialog.DoModal();
-    helper.join();
-    return result;
-}
-
-// Clicks a button and waits until the dialog has handled the click.
-void Click(HWND window, int id) { ::SendMessageW(::GetDlgItem(window, id), BM_CLICK, 0, 0); }
-// Clicks a button without waiting, for commands that ask a question.
-void ClickLater(HWND window, int id)
-{
-    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(window, id)));
-}
-bool Checked(HWND window, int id) { return ::IsDlgButtonChecked(window, id) == BST_CHECKED; }
-int Rows(HWND window) { return int(::SendMessageW(::GetDlgItem(window, IDC_LOCK_LIST), LVM_GETITEMCOUNT, 0, 0)); }
-std::wstring Text(HWND window, int id)
-{
-    wchar_t text[1024] = {};
-    ::GetDlgItemTextW(window, id, text, 1024);
-    return text;
-}
-RECT ClientRectOf(HWND window, int id)
-{
-    RECT rect;
-    ::GetWindowRect(::GetDlgItem(window, id), &rect);
-    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
 
 HWND SizeGripOf(HWND window)
 {

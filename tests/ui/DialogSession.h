@@ -1,0 +1,37 @@
+#pragma once
+// Running the main dialog in a window test: the dialog runs modally on the test's thread
+// while a "person" on another thread looks at it and clicks, as a user would.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TarnwickDlg.h"
+
+namespace tarnwick::test {
+
+// What a person saw and did while the dialog ran.
+struct Session {
+    std::vector<std::wstring> startupMessages;  // boxes that came before the window
+};
+
+// Runs the dialog; message boxes shown before the window appears are recorded and
+// answered OK. The person's part ends with the dialog being closed, unless it ended itself.
+INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& person, Session* session = nullptr);
+
+// Clicks a button and waits until the dialog has handled the click.
+void Click(HWND window, int id);
+// Clicks a button without waiting, for commands that show a message or ask a question.
+void ClickLater(HWND window, int id);
+bool Checked(HWND window, int id);
+int Rows(HWND window);
+std::wstring Text(HWND window, int id);
+RECT ClientRectOf(HWND window, int id);
+// Selects exactly the rows whose Process column reads name.
+void SelectRowsOf(HWND window, const std::wstring& processName);
+// Waits until the dialog has handled everything sent or posted to it so far.
+void Settle(HWND window);
+
+}  // namespace tarnwick::test
