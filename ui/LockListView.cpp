@@ -130,6 +130,22 @@ void CLockListView::DeleteRow(int index)
     ListView_DeleteItem(hwnd_, index);
 }
 
+int CLockListView::FindRow(const CLockItem* item) const
+{
+    LVFINDINFOW find = {};
+    find.flags = LVFI_PARAM;
+    find.lParam = reinterpret_cast<LPARAM>(item);
+    return ListView_FindItem(hwnd_, -1, &find);
+}
+
+std::vector<int> CLockListView::SelectedRows() const
+{
+    std::vector<int> rows;
+    for (int i = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); i != -1; i = ListView_GetNextItem(hwnd_, i, LVNI_SELECTED))
+        rows.push_back(i);
+    return rows;
+}
+
 void CLockListView::ClearList()
 {
     const int count = RowCount();

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Dialog.h"
 #include "LockRecords.h"
@@ -41,6 +42,10 @@ public:
     CLockItem* RowAt(int index) const;
     // Removes one row and frees its record.
     void DeleteRow(int index);
+    // The row that carries this record, or -1.
+    int FindRow(const CLockItem* item) const;
+    // Indices of the selected rows, ascending.
+    std::vector<int> SelectedRows() const;
     // Frees every row's record and empties the view.
     void ClearList();
     void SortList(int column, bool forceAscending);

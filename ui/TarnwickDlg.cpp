@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "FindLocks.h"
+#include "LockRemoval.h"
 #include "MessageBox.h"
 
 namespace tarnwick {
@@ -13,7 +14,9 @@ namespace {
 
 constexpr int kWindowIcon = 128;
 constexpr int kAboutMenuText = 101;
-constexpr UINT kBrowseFilesAndFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_BROWSEINCLUDEFILES;  // 0x4041
+constexpr UINT kBrowseFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;                  // 0x41
+constexpr UINT kBrowseFilesAndFolders = kBrowseFolders | BIF_BROWSEINCLUDEFILES;  // 0x4041
+constexpr UINT kUnlockAllQuestion = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
 constexpr int kShrinkWidth = 480;
 constexpr int kShrinkHeight = 150;
 
@@ -44,6 +47,38 @@ struct ItemIdListTraits {
     static void Free(PIDLIST_ABSOLUTE list) { ::CoTaskMemFree(list); }
 };
 using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
+
+// The shell's folder browser, opened at start; the chosen path, or empty when the user
+// cancelled or chose something without a file-system path.
+std::wstring BrowseForFolder(HWND owner, const wchar_t* title, UINT flags, const std::wstring& start)
+{
+    BROWSEINFOW browse = {};
+    browse.hwndOwner = owner;
+    browse.lpszTitle = title;
+    browse.ulFlags = flags;
+    browse.lpfn = CTarnwickDlg::BrowseCallback;
+    browse.lParam = reinterpret_cast<LPARAM>(start.c_str());
+    const UniqueItemIdList chosen(::SHBrowseForFolderW(&browse));
+    wchar_t path[MAX_PATH] = {};
+    if (!chosen || !::SHGetPathFromIDListW(chosen.get(), path))
+        return {};
+    return path;
+}
+
+// How the main window tells the user the outcome of an after-action and asks its question.
+class CDialogPrompts : public IActionPrompts {
+public:
+    explicit CDialogPrompts(HWND owner) : owner_(owner) {}
+    void Tell(const std::wstring& text) override { AppMessageBox(owner_, text, MB_OK); }
+    bool ConfirmDeleteAtBoot(const std::wstring& question) override
+    {
+        return AppMessageBox(owner_, question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    }
+    void ReportError(const std::wstring& text) override { AppMessageBox(owner_, text, MB_OK | MB_ICONEXCLAMATION); }
+
+private:
+    HWND owner_;
+};
 
 }  // namespace
 
@@ -133,15 +168,9 @@ int CALLBACK CTarnwickDlg::BrowseCallback(HWND browser, UINT message, LPARAM, LP
 void CTarnwickDlg::OnBrowsePath()
 {
     UpdateData(true);
-    BROWSEINFOW browse = {};
-    browse.hwndOwner = hwnd();
-    browse.lpszTitle = L"Please select a file or folder to unlock";
-    browse.ulFlags = kBrowseFilesAndFolders;
-    browse.lpfn = BrowseCallback;
-    browse.lParam = reinterpret_cast<LPARAM>(m_strPath.c_str());
-    const UniqueItemIdList chosen(::SHBrowseForFolderW(&browse));
-    wchar_t path[MAX_PATH] = {};
-    if (!chosen || !::SHGetPathFromIDListW(chosen.get(), path))
+    const std::wstring path =
+        BrowseForFolder(hwnd(), L"Please select a file or folder to unlock", kBrowseFilesAndFolders, m_strPath);
+    if (path.empty())
         return;
     m_strPath = path;
     UpdateData(false);
@@ -175,6 +204,115 @@ void CTarnwickDlg::OnPaint()
 
 void CTarnwickDlg::OnDestroy() { ClearList(); }
 
+void CTarnwickDlg::OnUnlock()
+{
+    if (ValidateAfterAction())
+        UnlockRows(false);
+}
+
+void CTarnwickDlg::OnUnlockAll()
+{
+    if (ValidateAfterAction())
+        UnlockRows(true);
+}
+
+void CTarnwickDlg::UnlockRows(bool all)
+{
+    std::vector<int> rows;
+    if (all) {
+        const int count = m_listLocks.RowCount();
+        if (count > 0 && m_bShowAllLocks &&
+            AppMessageBox(hwnd(), L"Are you sure you want to remove all locks?  This will likely crash your system!",
+                          kUnlockAllQuestion) != IDYES)
+            return;
+        for (int i = 0; i < count; ++i)
+            rows.push_back(i);
+    } else {
+        rows = m_listLocks.SelectedRows();
+        if (rows.empty() && m_listLocks.RowCount() > 0) {
+            AppMessageBox(hwnd(), L"To use \"Unlock\", please select a handle to unlock.\nAlternatively, use \"Unlock All\".");
+            return;
+        }
+    }
+    // No row is removed while the attempts run, so the indices stay valid.
+    CUnlockedRows unlocked;
+    for (int row : rows) {
+        CLockItem* item = m_listLocks.RowAt(row);
+        if (item && UnlockHandle(item->pid, item->value))
+            unlocked.push_back(item);
+    }
+    CompleteAction(unlocked);
+}
+
+void CTarnwickDlg::OnTerminate()
+{
+    if (!ValidateAfterAction())
+        return;
+    const std::vector<int> rows = m_listLocks.SelectedRows();
+    if (rows.empty())
+        AppMessageBox(hwnd(), L"To use \"Terminate\", please select a process to terminate.");
+    CUnlockedRows ended;
+    for (int row : rows) {
+        CLockItem* item = m_listLocks.RowAt(row);
+        if (item && TerminateOwner(item->pid))
+            ended.push_back(item);
+    }
+    CompleteAction(ended);
+}
+
+bool CTarnwickDlg::ValidateAfterAction()
+{
+    UpdateData(true);
+    if (m_radioRenameTo.GetCheck() == BST_CHECKED && m_strRenameTo.empty()) {
+        AppMessageBox(hwnd(), L"Unable to rename unless a new name is specified!");
+        return false;
+    }
+    if (m_radioMoveTo.GetCheck() == BST_CHECKED && m_strMoveTo.empty()) {
+        AppMessageBox(hwnd(), L"Unable to move unless a new path is specified!");
+        return false;
+    }
+    return true;
+}
+
+AfterAction CTarnwickDlg::ChosenAfterAction() const
+{
+    if (m_radioDoNothing.GetCheck() == BST_CHECKED)
+        return AfterAction::DoNothing;
+    if (m_radioDelete.GetCheck() == BST_CHECKED)
+        return AfterAction::Delete;
+    if (m_radioRenameTo.GetCheck() == BST_CHECKED)
+        return AfterAction::RenameTo;
+    if (m_radioMoveTo.GetCheck() == BST_CHECKED)
+        return AfterAction::MoveTo;
+    return AfterAction::DoNothing;
+}
+
+void CTarnwickDlg::CompleteAction(const CUnlockedRows& rows)
+{
+    for (const CLockItem* item : rows) {
+        const int row = m_listLocks.FindRow(item);
+        if (row != -1)
+            m_listLocks.DeleteRow(row);
+    }
+    CDialogPrompts prompts(hwnd());
+    if (!CarryOutAfterAction({ChosenAfterAction(), m_strPath, m_strRenameTo, m_strMoveTo}, prompts))
+        return;  // a failed file rename ends the command; the dialog stays
+    if (m_listLocks.RowCount() == 0)
+        EndDialog(IDOK);
+}
+
+void CTarnwickDlg::OnBrowseMoveTo()
+{
+    UpdateData(true);
+    const std::wstring folder =
+        BrowseForFolder(hwnd(), L"Please select a folder to move to", kBrowseFolders, ParentFolder(m_strPath));
+    if (folder.empty())
+        return;
+    m_strMoveTo = folder;
+    UpdateData(false);
+    ::CheckRadioButton(hwnd(), IDC_DO_NOTHING, IDC_MOVE, IDC_MOVE);
+}
+
 bool CTarnwickDlg::HandleCommand(WORD id, WORD code)
 {
     if (id == IDC_RENAME_TO && code == EN_CHANGE) {
@@ -185,6 +323,10 @@ bool CTarnwickDlg::HandleCommand(WORD id, WORD code)
         return false;
     switch (id) {
     case IDC_BROWSE_PATH: OnBrowsePath(); return true;
+    case IDC_BROWSE_MOVE_TO: OnBrowseMoveTo(); return true;
+    case IDC_UNLOCK: OnUnlock(); return true;
+    case IDC_UNLOCK_ALL: OnUnlockAll(); return true;
+    case IDC_TERMINATE: OnTerminate(); return true;
     case IDC_SHOW_ALL:
     case IDC_REFRESH: OnRefresh(); return true;
     default: return false;

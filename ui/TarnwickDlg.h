@@ -8,6 +8,7 @@
 
 #include "Dialog.h"
 #include "LockListView.h"
+#include "PathActions.h"
 #include "ResizingDialog.h"
 #include "SystemServices.h"
 
@@ -59,6 +60,14 @@ protected:
     void OnBrowsePath();
     void OnRenameToChange();
     void OnDestroy();
+    // Removing locks, and what is then done to the path.
+    void OnUnlock();
+    void OnUnlockAll();
+    void UnlockRows(bool all);
+    void OnTerminate();
+    bool ValidateAfterAction();
+    void CompleteAction(const CUnlockedRows& rows);
+    void OnBrowseMoveTo();
 
     HICON m_hIcon;
     CButton m_radioDoNothing, m_radioDelete, m_radioRenameTo, m_radioMoveTo;
@@ -72,6 +81,7 @@ protected:
     CButton m_btnUnlockAll;
 
 private:
+    AfterAction ChosenAfterAction() const;
     void AppendSystemMenuEntries();
     void AnchorControls();
     bool HandleCommand(WORD id, WORD code);

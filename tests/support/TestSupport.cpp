@@ -166,6 +166,17 @@ void FixtureProcess::Send(const std::string& line)
     ::WriteFile(input_.get(), text.data(), DWORD(text.size()), &written, nullptr);
 }
 
+bool FixtureProcess::StillHolds(unsigned long long handle)
+{
+    Send("check");
+    bool open = false;
+    for (std::string line = ReadLine(); line != "checked" && !line.empty(); line = ReadLine()) {
+        if (line.rfind("open ", 0) == 0 && std::strtoull(line.c_str() + 5, nullptr, 0) == handle)
+            open = true;
+    }
+    return open;
+}
+
 std::string FixtureProcess::ReadLine()
 {
     for (;;) {

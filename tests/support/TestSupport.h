@@ -65,6 +65,8 @@ public:
 
     void Send(const std::string& line);
     std::string ReadLine();
+    // Asks the fixture which of its handles are still open.
+    bool StillHolds(unsigned long long handle);
     // Closes its input (the fixture then ends) and waits for it; returns the exit code.
     DWORD Finish(DWORD timeoutMs = 10000);
 

@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "DialogSession.h"
+#include "PathActions.h"
+#include "PathForms.h"
+#include "TestSupport.h"
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+namespace {
+
+const DWORD kSelf = ::GetCurrentProcessId();
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring TitleOf(HWND window)
+{
+    wchar_t title[256] = {};
+    ::GetWindowTextW(window, title, 256);
+    return title;
+}
+
+// The button drawn as the default one, which Enter presses.
+int DefaultButtonOf(HWND box)
+{
+    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+        const HWND button = ::GetDlgItem(box, id);
+        if (button && (::GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return id;
+    }
+    return 0;
+}
+
+// Waits for the next message box of this process and answers it; returns its text.
+std::wstring Answer(int button, int* defaultButton = nullptr)
+{
+    const HWND box = WaitForMessageBoxOf(kSelf);
+    if (!box)
+        return L"(no message)";
+    const std::wstring text = MessageBoxText(box);
+    if (defaultButton)
+        *defaultButton = DefaultButtonOf(box);
+    PressDialogButton(box, button);
+    for (int i = 0; i < 100 && ::IsWindow(box); ++i)
+        ::Sleep(20);
+    return text;
+}
+
+// The shell's own delete confirmation, owned by no window of ours.
+void AnswerShellConfirmation(int button)
+{
+    for (int i = 0; i < 200; ++i, ::Sleep(50)) {
+        const HWND box = WaitForDialogOf(kSelf, 0);
+        if (box && TitleOf(box) != L"Tarnwick" && !::GetDlgItem(box, IDC_LOCK_LIST)) {
+            PressDialogButton(box, button);
+            return;
+        }
+    }
+    ADD_FAILURE() << "the shell asked nothing";
+}
+
+void WaitUntilGone(DWORD pid)
+{
+    // Wine lets an ended process be opened for a moment after its last handle closed.
+    for (int i = 0; i < 100; ++i, ::Sleep(50)) {
+        HANDLE again = ::OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+        if (!again)
+            return;
+        ::CloseHandle(again);
+    }
+}
+
+std::wstring PendingBootOperations()
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                        &key) != ERROR_SUCCESS)
+        return {};
+    UniqueRegKey owner(key);
+    DWORD size = 0;
+    if (::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return {};
+    std::wstring value(size / sizeof(wchar_t), L'\0');
+    ::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(value.data()),
+                       &size);
+    for (wchar_t& c : value)
+        if (c == L'\0')
+            c = L'|';
+    return value;
+}
+
+void RestorePendingBootOperations(const std::wstring& previous)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
+                        &key) != ERROR_SUCCESS)
+        return;
+    UniqueRegKey owner(key);
+    if (previous.empty()) {
+        ::RegDeleteValueW(key, L"PendingFileRenameOperations");
+        return;
+    }
+    std::wstring value = previous;
+    for (wchar_t& c : value)
+        if (c == L'|')
+            c = L'\0';
+    ::RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()),
+                     DWORD(value.size() * sizeof(wchar_t)));
+}
+
+HWND WaitForFolderBrowser(HWND mainWindow)
+{
+    for (int i = 0; i < 200; ++i, ::Sleep(50)) {
+        const HWND browser = WaitForDialogOf(kSelf, 0);
+        if (browser && browser != mainWindow && !::GetDlgItem(browser, 0xFFFF))
+            return browser;
+    }
+    return nullptr;
+}
+
+class Removal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        target = dir.Sub(L"target");
+        CreateFolders(target);
+        for (const wchar_t* name : {L"zulu.exe", L"alpha.exe", L"gone.exe"})
+            ASSERT_TRUE(::CopyFileW(BinPath(L"holder.exe").c_str(), dir.Sub(name).c_str(), FALSE));
+    }
+
+    TempDir dir{L"tarnwick-removal"};
+    std::wstring target;
+};
+
+}  // namespace
+
+TEST_F(Removal, UnlockAllThenDeleteClosesTheHandleDeletesTheFolderAndEnds)
+{
+    const std::wstring held = target + L"\\held.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", held});
+    ASSERT_FALSE(::DeleteFileW(held.c_str())) << "held without sharing delete";
+    CTarnwickDlg dialog(target);
+    std::wstring told;
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        Click(window, IDC_DELETE);
+        ClickLater(window, IDC_UNLOCK_ALL);
+        AnswerShellConfirmation(IDYES);
+        told = Answer(IDOK);
+    });
+    EXPECT_EQ(result, IDOK) << "no row is left";
+    EXPECT_EQ(told, L"Path was successfully deleted");
+    EXPECT_FALSE(Exists(target));
+    EXPECT_FALSE(alpha.StillHolds(alpha.HandleOf(held))) << "the fixture's handle was closed";
+}
+
+TEST_F(Removal, UnlockWithoutSelectionOnlySaysSo)
+{
+    const std::wstring held = target + L"\\held.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", held});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        Click(window, IDC_DELETE);
+        ClickLater(window, IDC_UNLOCK);
+        EXPECT_EQ(Answer(IDOK),
+                  L"To use \"Unlock\", please select a handle to unlock.\nAlternatively, use \"Unlock All\".");
+        Settle(window);
+        EXPECT_EQ(Rows(window), 1);
+        EXPECT_TRUE(Exists(held)) << "no after-action";
+    });
+    EXPECT_TRUE(alpha.StillHolds(alpha.HandleOf(held)));
+}
+
+TEST_F(Removal, WithAnEmptyListEveryCommandGoesStraightToTheAfterAction)
+{
+    for (int command : {IDC_UNLOCK, IDC_UNLOCK_ALL, IDC_TERMINATE}) {
+        SCOPED_TRACE(command);
+        CTarnwickDlg dialog(target);
+        Session session;
+        std::wstring told;
+        const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+            ClickLater(window, command);
+            if (command == IDC_TERMINATE)
+                told = Answer(IDOK);
+        }, &session);
+        EXPECT_EQ(session.startupMessages.size(), 1u) << "the scan found nothing";
+        EXPECT_EQ(result, IDOK) << "Do Nothing with no rows closes the dialog";
+        if (command == IDC_TERMINATE) {
+            EXPECT_EQ(told, L"To use \"Terminate\", please select a process to terminate.");
+        }
+    }
+}
+
+TEST_F(Removal, UnlockAllInShowAllModeAsksAndNoTouchesNothing)
+{
+    const std::wstring held = target + L"\\held.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", held});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        Click(window, IDC_SHOW_ALL);
+        const int rows = Rows(window);
+        ASSERT_GT(rows, 1);
+        Click(window, IDC_DELETE);
+        ClickLater(window, IDC_UNLOCK_ALL);
+        int defaultButton = 0;
+        EXPECT_EQ(Answer(IDNO, &defaultButton),
+                  L"Are you sure you want to remove all locks?  This will likely crash your system!");
+        EXPECT_EQ(defaultButton, IDNO);
+        Settle(window);
+        EXPECT_EQ(Rows(window), rows);
+        EXPECT_TRUE(Exists(held));
+    });
+    EXPECT_TRUE(alpha.StillHolds(alpha.HandleOf(held)));
+}
+
+TEST_F(Removal, TerminateEndsTheSelectedProcessAndKeepsTheOtherRows)
+{
+    FixtureProcess zulu(dir.Sub(L"zulu.exe"), {L"open", target + L"\\z.txt"});
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    auto gone = std::make_unique<FixtureProcess>(dir.Sub(L"gone.exe"),
+                                                 std::vector<std::wstring>{L"open", target + L"\\g.txt"});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        ASSERT_EQ(Rows(window), 3);
+        const DWORD gonePid = gone->pid();
+        gone.reset();  // this one has ended by the time of the click
+        WaitUntilGone(gonePid);
+        SelectRowsOf(window, L"alpha.exe");
+        const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);
+        const std::vector<std::wstring> names = ListViewColumn(list, 0);
+        for (int i = 0; i < int(names.size()); ++i)
+            if (names[i] == L"gone.exe")
+                ListView_SetItemState(list, i, LVIS_SELECTED, LVIS_SELECTED);
+        Click(window, IDC_TERMINATE);
+        EXPECT_EQ(ListViewColumn(list, 0), (std::vector<std::wstring>{L"gone.exe", L"zulu.exe"}));
+    });
+    EXPECT_EQ(::WaitForSingleObject(alpha.process(), 5000), WAIT_OBJECT_0) << "alpha was ended";
+    EXPECT_EQ(::WaitForSingleObject(zulu.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "zulu lives on";
+}
+
+TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsIt)
+{
+    const std::wstring victim = target + L"\\victim.txt";
+    WriteFile(victim);
+    const std::wstring before = PendingBootOperations();
+    CTarnwickDlg dialog(victim);
+    std::wstring asked;
+    int defaultButton = 0;
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        Click(window, IDC_DELETE);
+        ClickLater(window, IDC_UNLOCK_ALL);
+        AnswerShellConfirmation(IDNO);
+        asked = Answer(IDYES, &defaultButton);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(asked, L"Unable to delete path, would you like to schedule it for permanent deletion on the next boot?");
+    EXPECT_EQ(defaultButton, IDNO);
+    EXPECT_TRUE(Exists(victim));
+    const std::wstring after = PendingBootOperations();
+    EXPECT_NE(after.find(ActionPath(victim)), std::wstring::npos) << WideToUtf8(after);
+    EXPECT_EQ(before.find(ActionPath(victim)), std::wstring::npos);
+    RestorePendingBootOperations(before);
+}
+
+TEST_F(Removal, DestinationPickerOpensAtTheParentAndSelectsMoveTo)
+{
+    const std::wstring file = target + L"\\a.txt";
+    WriteFile(file);
+    CTarnwickDlg dialog(file);
+    RunWithPerson(dialog, [&](HWND window) {
+        ClickLater(window, IDC_BROWSE_MOVE_TO);
+        const HWND browser = WaitForFolderBrowser(window);
+        ASSERT_NE(browser, nullptr);
+        ::Sleep(300);
+        PressDialogButton(browser, IDOK);  // the folder it opened at
+        for (int i = 0; i < 100 && ::IsWindow(browser); ++i)
+            ::Sleep(50);
+        Settle(window);
+        EXPECT_EQ(_wcsicmp(Text(window, IDC_MOVE_TO).c_str(), target.c_str()), 0);
+        EXPECT_TRUE(Checked(window, IDC_MOVE));
+        EXPECT_FALSE(Checked(window, IDC_DO_NOTHING));
+    });
+}
+
+TEST_F(Removal, MissingNameOrDestinationIsSaidAndNothingIsTouched)
+{
+    const std::wstring held = target + L"\\held.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", held});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        Click(window, IDC_RENAME);
+        ClickLater(window, IDC_UNLOCK_ALL);
+        EXPECT_EQ(Answer(IDOK), L"Unable to rename unless a new name is specified!");
+        Click(window, IDC_MOVE);
+        ClickLater(window, IDC_TERMINATE);
+        EXPECT_EQ(Answer(IDOK), L"Unable to move unless a new path is specified!");
+        Settle(window);
+        EXPECT_EQ(Rows(window), 1);
+    });
+    EXPECT_TRUE(alpha.StillHolds(alpha.HandleOf(held)));
+}
+
+TEST_F(Removal, RenameThroughTheWindowAfterUnlocking)
+{
+    const std::wstring held = target + L"\\old name.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", held});
+    CTarnwickDlg dialog(held);
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        ::SetDlgItemTextW(window, IDC_RENAME_TO, L"new name.txt");
+        EXPECT_TRUE(Checked(window, IDC_RENAME));
+        ClickLater(window, IDC_UNLOCK_ALL);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_TRUE(Exists(target + L"\\new name.txt"));
+    EXPECT_FALSE(Exists(held));
+}
+
+TEST_F(Removal, ModuleRowsStayAfterUnlockAll)
+{
+    const std::wstring program = target + L"\\resident.exe";
+    ASSERT_TRUE(::CopyFileW(BinPath(L"holder.exe").c_str(), program.c_str(), FALSE));
+    FixtureProcess resident(program, {L"open", target + L"\\data.txt"});
+    CTarnwickDlg dialog(target);
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        ASSERT_EQ(Rows(window), 2);
+        Click(window, IDC_UNLOCK_ALL);
+        EXPECT_EQ(ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3), std::vector<std::wstring>{program});
+    });
+    EXPECT_EQ(result, IDCANCEL) << "a row was left, so the dialog stayed open";
+    EXPECT_FALSE(resident.StillHolds(resident.HandleOf(target + L"\\data.txt")));
+}
