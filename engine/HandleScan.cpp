@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "HandleTable.h"
+#include "ScanThread.h"
 
 namespace tarnwick {
 
@@ -218,19 +219,6 @@ void ScanHandles(CHandleScanParams& params)
     }
 }
 
-DWORD WINAPI HandleScanThread(void* param)
-{
-    if (!param)
-        return 0;
-    auto& params = *static_cast<CHandleScanParams*>(param);
-    ::WaitForSingleObject(params.startEvent.get(), INFINITE);
-    try {
-        ScanHandles(params);
-    } catch (...) {
-        // Whatever went wrong, the driver must not be left waiting.
-    }
-    ::SetEvent(params.doneEvent);
-    return 0;
-}
+DWORD WINAPI HandleScanThread(void* param) { return RunScanThread<CHandleScanParams>(param, ScanHandles); }
 
 }  // namespace tarnwick

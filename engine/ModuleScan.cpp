@@ -5,6 +5,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ScanThread.h"
+
 namespace tarnwick {
 
 namespace {
@@ -96,19 +98,6 @@ void ScanModules(CModuleScanParams& params)
     }
 }
 
-DWORD WINAPI ModuleScanThread(void* param)
-{
-    if (!param)
-        return 0;
-    auto& params = *static_cast<CModuleScanParams*>(param);
-    ::WaitForSingleObject(params.startEvent.get(), INFINITE);
-    try {
-        ScanModules(params);
-    } catch (...) {
-        // Whatever went wrong, the driver must not be left waiting.
-    }
-    ::SetEvent(params.doneEvent);
-    return 0;
-}
+DWORD WINAPI ModuleScanThread(void* param) { return RunScanThread<CModuleScanParams>(param, ScanModules); }
 
 }  // namespace tarnwick
