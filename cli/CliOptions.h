@@ -1,0 +1,51 @@
+#pragma once
+// The command line of tarnwick-cli: which command, on which path, and what to do after it.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "PathActions.h"
+
+namespace tarnwick::cli {
+
+// The exit codes scripts rely on; --help and the README list them.
+enum ExitCode : int {
+    kExitClear = 0,        // no lock left (list: none found)
+    kExitLocksRemain = 1,  // locks remain or the after-action failed (list: locks found)
+    kExitUsage = 2,        // bad command line, missing path, a --pid that holds no lock
+    kExitPlatform = 3,     // the system services could not be bound
+};
+
+enum class Command { Help, List, Unlock, Kill };
+
+struct CCliOptions {
+    Command command = Command::Help;
+    std::wstring path;  // as written; empty for list --all
+    bool all = false;
+    bool json = false;
+    bool hasPid = false;
+    DWORD pid = 0;
+    AfterAction afterAction = AfterAction::DoNothing;
+    std::wstring newName;      // --rename-to, taken as written
+    std::wstring destination;  // --move-to, as written
+    bool atBoot = false;
+    bool hasWait = false;
+    DWORD waitMs = 0;
+};
+
+struct CParsedCommandLine {
+    CCliOptions options;
+    std::wstring error;  // empty when the command line is usable
+};
+
+// Reads the arguments after the program's name. Options may come before or after the
+// path, as "--name value" or "--name=value"; "--" ends the options. Only the shape of the
+// command line is checked here; whether the path exists is the command's concern.
+CParsedCommandLine ParseCliOptions(const std::vector<std::wstring>& arguments);
+
+// What --help prints.
+std::wstring HelpText();
+
+}  // namespace tarnwick::cli

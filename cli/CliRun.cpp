@@ -1,0 +1,325 @@
+#include "CliRun.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+#include "CliOptions.h"
+#include "LockRemoval.h"
+#include "Output.h"
+#include "PathActions.h"
+#include "ProcessInfo.h"
+#include "ScanDriver.h"
+
+namespace tarnwick::cli {
+
+namespace {
+
+constexpr DWORD kPollIntervalMs = 100;
+
+std::wstring WithNewlines(const std::wstring& text)
+{
+    std::wstring converted;
+    for (const wchar_t c : text) {
+        if (c == L'\n' && (converted.empty() || converted.back() != L'\r'))
+            converted += L'\r';
+        converted += c;
+    }
+    return converted;
+}
+
+std::wstring Line(const std::wstring& text) { return WithNewlines(text) + kNewline; }
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+std::wstring SystemMessage(DWORD error)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(error);
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        message.pop_back();
+    return message;
+}
+
+std::wstring FullPath(const std::wstring& written)
+{
+    const DWORD size = ::GetFullPathNameW(written.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return written;
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(written.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size)
+        return written;
+    full.resize(length);
+    // The scan compares names below a folder by its path plus one backslash; a drive root keeps its own.
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/'))
+        full.pop_back();
+    return full;
+}
+
+// Empty when the path exists and its attributes can be read; the message otherwise.
+std::wstring CheckPath(const std::wstring& path)
+{
+    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return L"";
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return Quoted(path) + L" does not exist.";
+    return Quoted(path) + L" cannot be read: " + SystemMessage(error);
+}
+
+// Tells the script's reader what the after-action did; never asks.
+class CScriptPrompts : public IActionPrompts {
+public:
+    CScriptPrompts(IConsole& console, std::wstring path, bool atBoot)
+        : console_(console), path_(std::move(path)), atBoot_(atBoot)
+    {
+    }
+
+    void Tell(const std::wstring& text) override { console_.Out(Line(text)); }
+    bool ConfirmDeleteAtBoot(const std::wstring&) override
+    {
+        if (atBoot_)
+            console_.Out(Line(Quoted(path_) + L" is still there; it is scheduled for deletion at the next boot."));
+        else
+            console_.Err(Line(L"Unable to delete " + Quoted(path_) +
+                              L"; --at-boot would schedule its deletion at the next boot."));
+        return atBoot_;
+    }
+    void ReportError(const std::wstring& text) override { console_.Err(Line(text)); }
+    bool ShellMayAsk() const override { return false; }
+
+private:
+    IConsole& console_;
+    const std::wstring path_;
+    const bool atBoot_;
+};
+
+// The locks of one scan, described as the main window's rows are.
+class CLockScan {
+public:
+    CLockScan(const CSystemServices& services, const std::wstring& path, bool all)
+    {
+        const CScanTarget target = BuildScanTarget(path, services.objectNameMode, all);
+        const CDeviceMap deviceMap = BuildCurrentDeviceMap();
+        const CList<CFileLock> locks = RunLockScans(services, target, deviceMap);
+        CProcessDirectory processes(deviceMap, nullptr);
+        for (const CFileLock& lock : locks)
+            items_.push_back(MakeLockItem(lock, processes.GetOrCreate(lock.pid)));
+    }
+
+    // The rows of one process, or all rows when pid is null; in display order.
+    CLockRows Rows(const DWORD* pid = nullptr) const
+    {
+        CLockRows rows;
+        for (const auto& item : items_) {
+            if (!pid || item->pid == *pid)
+                rows.push_back(item.get());
+        }
+        SortForDisplay(rows);
+        return rows;
+    }
+
+private:
+    std::vector<std::unique_ptr<CLockItem>> items_;
+};
+
+class CRemovalCommand {
+public:
+    CRemovalCommand(const CCliOptions& options, const CSystemServices& services, IConsole& console,
+                    std::wstring path, std::wstring destination)
+        : o_(options), services_(services), console_(console), path_(std::move(path)),
+          destination_(std::move(destination))
+    {
+    }
+
+    int Run()
+    {
+        const CLockScan first(services_, path_, false);
+        const CLockRows rows = first.Rows(Pid());
+        if (o_.hasPid && rows.empty()) {
+            console_.Err(Line(L"Process " + std::to_wstring(o_.pid) + L" holds no lock on " + Quoted(path_) + L"."));
+            return kExitUsage;
+        }
+        bool locksRemain = false;
+        if (rows.empty()) {
+            console_.Out(Line(L"No locks on " + Quoted(path_) + L"."));
+        } else {
+            if (o_.command == Command::Unlock)
+                Unlock(rows);
+            else
+                Kill(rows);
+            locksRemain = ReportRemaining();
+        }
+        const bool actionDone = CarryOutAction();
+        return locksRemain || !actionDone ? kExitLocksRemain : kExitClear;
+    }
+
+private:
+    const DWORD* Pid() const { return o_.hasPid ? &o_.pid : nullptr; }
+
+    bool IsSelf(const CLockItem& row) const
+    {
+        if (row.pid != ::GetCurrentProcessId())
+            return false;
+        console_.Out(Line(L"Left alone, it is tarnwick-cli itself: " + DescribeLock(row)));
+        return true;
+    }
+
+    void Unlock(const CLockRows& rows)
+    {
+        for (const CLockItem* row : rows) {
+            if (IsSelf(*row))
+                continue;
+            if (!IsHandleLock(row->value))
+                console_.Out(Line(L"Not closable, a loaded module (kill ends its process): " + DescribeLock(*row)));
+            else if (UnlockHandle(row->pid, row->value))
+                console_.Out(Line(L"Closed: " + DescribeLock(*row)));
+            else
+                console_.Out(Line(L"Could not close: " + DescribeLock(*row)));
+        }
+    }
+
+    void Kill(const CLockRows& rows)
+    {
+        std::set<DWORD> done;
+        for (const CLockItem* row : rows) {
+            if (!done.insert(row->pid).second || IsSelf(*row))
+                continue;
+            if (TerminateOwner(row->pid))
+                console_.Out(Line(L"Ended: " + DescribeProcess(*row)));
+            else
+                console_.Out(Line(L"Could not end: " + DescribeProcess(*row)));
+        }
+    }
+
+    // Rescans (until none is left or --wait runs out) and reports what is left; true when
+    // locks remain.
+    bool ReportRemaining()
+    {
+        const ULONGLONG deadline = ::GetTickCount64() + o_.waitMs;
+        for (;;) {
+            const CLockScan scan(services_, path_, false);
+            const CLockRows rows = scan.Rows(Pid());
+            const ULONGLONG now = ::GetTickCount64();
+            if (!rows.empty() && o_.hasWait && now < deadline) {
+                ::Sleep(DWORD(std::min<ULONGLONG>(kPollIntervalMs, deadline - now)));
+                continue;
+            }
+            if (rows.empty()) {
+                console_.Out(Line(L"No lock remains on " + Quoted(path_) + L"."));
+                return false;
+            }
+            console_.Out(Line(std::to_wstring(rows.size()) + (rows.size() == 1 ? L" lock remains" : L" locks remain") +
+                              L" on " + Quoted(path_) + L":"));
+            for (const CLockItem* row : rows)
+                console_.Out(Line(L"  " + DescribeLock(*row)));
+            return true;
+        }
+    }
+
+    // Runs the chosen after-action; false when it did not get its result.
+    bool CarryOutAction()
+    {
+        if (o_.afterAction == AfterAction::DoNothing)
+            return true;
+        CAfterActionRequest request;
+        request.action = o_.afterAction;
+        request.path = path_;
+        request.newName = o_.newName;
+        request.destination = destination_;
+        CScriptPrompts prompts(console_, path_, o_.atBoot);
+        const bool carriedOut = CarryOutAfterAction(request, prompts);
+        switch (o_.afterAction) {
+        case AfterAction::Delete: return !PathExists(path_);
+        case AfterAction::RenameTo: {
+            const std::wstring renamed = RenamedPath(path_, o_.newName);
+            return carriedOut && Arrived(renamed, L"Renamed", L"rename");
+        }
+        case AfterAction::MoveTo: return Arrived(MovedPath(path_, destination_), L"Moved", L"move");
+        case AfterAction::DoNothing: break;
+        }
+        return true;
+    }
+
+    // Whether the path now lives at target only, said either way.
+    bool Arrived(const std::wstring& target, const wchar_t* done, const wchar_t* verb)
+    {
+        const bool sameName = _wcsicmp(target.c_str(), path_.c_str()) == 0;  // a change of case only
+        if (PathExists(target) && (sameName || !PathExists(path_))) {
+            console_.Out(Line(std::wstring(done) + L" " + Quoted(path_) + L" to " + Quoted(target) + L"."));
+            return true;
+        }
+        console_.Err(Line(L"Unable to " + std::wstring(verb) + L" " + Quoted(path_) + L" to " + Quoted(target) + L"."));
+        return false;
+    }
+
+    const CCliOptions& o_;
+    const CSystemServices& services_;
+    IConsole& console_;
+    const std::wstring path_;
+    const std::wstring destination_;
+};
+
+int List(const CCliOptions& options, const CSystemServices& services, IConsole& console, const std::wstring& path)
+{
+    const CLockScan scan(services, path, options.all);
+    const CLockRows rows = scan.Rows();
+    if (options.json)
+        console.Out(LockJson(rows));
+    else if (!rows.empty())
+        console.Out(LockTable(rows));
+    else
+        console.Out(Line(options.all ? L"No locks found." : L"No locks on " + Quoted(path) + L"."));
+    return rows.empty() ? kExitClear : kExitLocksRemain;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::wstring>& arguments, IConsole& console, const CPlatformLoader& loader)
+{
+    const CParsedCommandLine parsed = ParseCliOptions(arguments);
+    const CCliOptions& options = parsed.options;
+    if (!parsed.error.empty()) {
+        console.Err(Line(parsed.error) + Line(L"Try \"tarnwick-cli --help\"."));
+        return kExitUsage;
+    }
+    if (options.command == Command::Help) {
+        console.Out(WithNewlines(HelpText()));
+        return kExitClear;
+    }
+
+    std::wstring path, destination;
+    if (!options.all) {
+        path = FullPath(options.path);
+        if (const std::wstring problem = CheckPath(path); !problem.empty()) {
+            console.Err(Line(problem));
+            return kExitUsage;
+        }
+    }
+    if (options.afterAction == AfterAction::MoveTo) {
+        destination = FullPath(options.destination);
+        if (!::PathIsDirectoryW(destination.c_str())) {
+            console.Err(Line(L"--move-to needs an existing folder; " + Quoted(destination) + L" is none."));
+            return kExitUsage;
+        }
+    }
+
+    CSystemServices services;
+    if (const std::wstring fatal = BindSystemServices(services, loader); !fatal.empty()) {
+        console.Err(Line(fatal));
+        return kExitPlatform;
+    }
+    if (options.command == Command::List)
+        return List(options, services, console, path);
+    return CRemovalCommand(options, services, console, path, destination).Run();
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,121 @@
+#include "Output.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwchar>
+
+namespace tarnwick::cli {
+
+namespace {
+
+constexpr wchar_t kColumnGap[] = L"  ";
+
+std::wstring Padded(const std::wstring& text, std::size_t width)
+{
+    return text + std::wstring(width > text.size() ? width - text.size() : 0, L' ') + kColumnGap;
+}
+
+}  // namespace
+
+void SortForDisplay(CLockRows& rows)
+{
+    std::stable_sort(rows.begin(), rows.end(), [](const CLockItem* a, const CLockItem* b) {
+        if (const int byName = _wcsicmp(a->processName.c_str(), b->processName.c_str()))
+            return byName < 0;
+        if (a->pid != b->pid)
+            return a->pid < b->pid;
+        if (IsHandleLock(a->value) != IsHandleLock(b->value))
+            return IsHandleLock(a->value);
+        return _wcsicmp(a->lockPath.c_str(), b->lockPath.c_str()) < 0;
+    });
+}
+
+const wchar_t* KindOf(const CLockItem& row) { return IsHandleLock(row.value) ? L"handle" : L"module"; }
+
+std::wstring LockTable(const CLockRows& rows)
+{
+    std::size_t process = 7, pid = 3, owner = 5, kind = 6;  // the headers' own widths
+    for (const CLockItem* row : rows) {
+        process = std::max(process, row->processName.size());
+        pid = std::max(pid, row->pidText.size());
+        owner = std::max(owner, row->owner.size());
+    }
+    std::wstring table = Padded(L"Process", process) + Padded(L"PID", pid) + Padded(L"Owner", owner) +
+                         Padded(L"Kind", kind) + L"Path" + kNewline;
+    for (const CLockItem* row : rows) {
+        table += Padded(row->processName, process) + Padded(row->pidText, pid) + Padded(row->owner, owner) +
+                 Padded(KindOf(*row), kind) + row->lockPath + kNewline;
+    }
+    return table;
+}
+
+std::wstring LockJson(const CLockRows& rows)
+{
+    if (rows.empty())
+        return std::wstring(L"[]") + kNewline;
+    std::wstring json = std::wstring(L"[") + kNewline;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const CLockItem& row = *rows[i];
+        const bool handle = IsHandleLock(row.value);
+        const std::wstring value = std::to_wstring(row.value);
+        json += L"  {\"process\": " + JsonString(row.processName) + L", \"pid\": " + std::to_wstring(row.pid) +
+                L", \"owner\": " + JsonString(row.owner) + L", \"kind\": \"" + KindOf(row) + L"\", \"path\": " +
+                JsonString(row.lockPath) + L", \"handle\": " + (handle ? value : L"null") +
+                L", \"loadAddress\": " + (handle ? L"null" : value) + L", \"imagePath\": " +
+                JsonString(row.imagePath) + L"}" + (i + 1 < rows.size() ? L"," : L"") + kNewline;
+    }
+    return json + L"]" + kNewline;
+}
+
+std::wstring JsonString(const std::wstring& text)
+{
+    std::wstring quoted = L"\"";
+    for (const wchar_t c : text) {
+        switch (c) {
+        case L'"': quoted += L"\\\""; break;
+        case L'\\': quoted += L"\\\\"; break;
+        case L'\b': quoted += L"\\b"; break;
+        case L'\f': quoted += L"\\f"; break;
+        case L'\n': quoted += L"\\n"; break;
+        case L'\r': quoted += L"\\r"; break;
+        case L'\t': quoted += L"\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                wchar_t escape[8];
+                std::swprintf(escape, 8, L"\\u%04x", unsigned(c));
+                quoted += escape;
+            } else {
+                quoted += c;
+            }
+        }
+    }
+    return quoted + L"\"";
+}
+
+std::wstring Hex(uint64_t value)
+{
+    wchar_t text[24];
+    std::swprintf(text, 24, L"0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::wstring DescribeProcess(const CLockItem& row) { return row.processName + L" (PID " + row.pidText + L")"; }
+
+std::wstring DescribeLock(const CLockItem& row)
+{
+    const std::wstring what = IsHandleLock(row.value) ? L"handle " + Hex(row.value) : L"module at " + Hex(row.value);
+    return DescribeProcess(row) + L", " + what + L": " + row.lockPath;
+}
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n, '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(), n, nullptr, nullptr);
+    return bytes;
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,41 @@
+#pragma once
+// What tarnwick-cli prints: the lock table, the JSON array, and the one-line descriptions
+// of locks in its reports. Pure text; writing it out is the caller's part.
+
+#include <string>
+#include <vector>
+
+#include "LockRecords.h"
+
+namespace tarnwick::cli {
+
+// Console programs on this platform end their lines so.
+inline constexpr wchar_t kNewline[] = L"\r\n";
+
+using CLockRows = std::vector<const CLockItem*>;
+
+// By process name (case ignored), then pid, handles before modules, then path.
+void SortForDisplay(CLockRows& rows);
+
+const wchar_t* KindOf(const CLockItem& row);
+
+// A header and one line per lock, the columns padded to line up; Path comes last, unpadded.
+std::wstring LockTable(const CLockRows& rows);
+
+// A JSON array with one object per lock. Every object has the same keys; handle is null
+// for a module and loadAddress null for a handle.
+std::wstring LockJson(const CLockRows& rows);
+
+// A JSON string literal: quotes, backslashes and control characters escaped.
+std::wstring JsonString(const std::wstring& text);
+
+// "holder.exe (PID 12), handle 0x1a4: C:\Data\a.txt"; "module at 0x...": for a module.
+std::wstring DescribeLock(const CLockItem& row);
+std::wstring DescribeProcess(const CLockItem& row);
+
+std::wstring Hex(uint64_t value);
+
+// UTF-8 bytes of the text; unpaired surrogates become U+FFFD.
+std::string ToUtf8(const std::wstring& text);
+
+}  // namespace tarnwick::cli
