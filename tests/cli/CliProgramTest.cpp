@@ -1,0 +1,433 @@
+// tarnwick-cli.exe run as a script runs it, against fixture processes that hold files and
+// modules; its output is read through pipes and decoded as UTF-8.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include <shlwapi.h>
+
+#include "JsonReader.h"
+#include "TestSupport.h"
+
+using namespace tarnwick;
+using namespace tarnwick::test;
+
+namespace {
+
+struct CliResult {
+    DWORD code = STILL_ACTIVE;
+    std::string rawOut;
+    std::wstring out, err;
+    ULONGLONG ms = 0;
+};
+
+std::string ReadAll(HANDLE pipe)
+{
+    std::string text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(pipe, chunk, sizeof chunk, &read, nullptr) && read > 0)
+        text.append(chunk, read);
+    return text;
+}
+
+CliResult RunCli(const std::vector<std::wstring>& args, DWORD timeoutMs = 120000)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    UniqueHandle outRead, outWrite, errRead, errWrite;
+    if (!::CreatePipe(outRead.put(), outWrite.put(), &inherit, 0) ||
+        !::CreatePipe(errRead.put(), errWrite.put(), &inherit, 0))
+        throw std::runtime_error("cannot create pipes");
+    ::SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
+
+    const std::wstring program = BinPath(L"tarnwick-cli.exe");
+    std::wstring commandLine = QuoteArgument(program);
+    for (const auto& arg : args)
+        commandLine += L" " + QuoteArgument(arg);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = outWrite.get();
+    startup.hStdError = errWrite.get();
+    PROCESS_INFORMATION info = {};
+    const ULONGLONG start = ::GetTickCount64();
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                          &info))
+        throw std::runtime_error("cannot start tarnwick-cli.exe");
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    outWrite.reset();
+    errWrite.reset();
+
+    CliResult result;
+    std::string errBytes;
+    std::thread errReader([&] { errBytes = ReadAll(errRead.get()); });
+    result.rawOut = ReadAll(outRead.get());
+    errReader.join();
+    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(process.get(), &result.code);
+    else
+        ::TerminateProcess(process.get(), 99);
+    result.ms = ::GetTickCount64() - start;
+    result.out = Utf8ToWide(result.rawOut);
+    result.err = Utf8ToWide(errBytes);
+    return result;
+}
+
+bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
+
+std::vector<std::wstring> Lines(const std::wstring& text)
+{
+    std::vector<std::wstring> lines;
+    for (std::size_t from = 0, end; (end = text.find(L"\r\n", from)) != std::wstring::npos; from = end + 2)
+        lines.push_back(text.substr(from, end - from));
+    return lines;
+}
+
+JsonValue ParsedJson(const CliResult& run)
+{
+    JsonValue json;
+    std::string error;
+    EXPECT_TRUE(ParseJson(run.rawOut, json, error)) << error << "\n" << run.rawOut;
+    EXPECT_EQ(json.kind, JsonValue::Kind::Array);
+    return json;
+}
+
+std::wstring CurrentUser()
+{
+    wchar_t name[256] = {};
+    DWORD size = 256;
+    ::GetUserNameW(name, &size);
+    return name;
+}
+
+bool Alive(const FixtureProcess& fixture) { return ::WaitForSingleObject(fixture.process(), 0) == WAIT_TIMEOUT; }
+
+std::wstring Hex(unsigned long long value)
+{
+    wchar_t text[24];
+    swprintf(text, 24, L"0x%llx", value);
+    return text;
+}
+
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingOperations[] = L"PendingFileRenameOperations";
+
+// The names the system deletes or renames at the next boot, in pairs (an empty second
+// name: delete).
+std::vector<std::wstring> PendingBootOperations()
+{
+    UniqueRegKey key;
+    DWORD size = 0;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
+        ::RegQueryValueExW(key.get(), kPendingOperations, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return {};
+    std::wstring value(size / sizeof(wchar_t), L'\0');
+    ::RegQueryValueExW(key.get(), kPendingOperations, nullptr, nullptr, reinterpret_cast<BYTE*>(value.data()), &size);
+    std::vector<std::wstring> names;
+    for (std::size_t from = 0; from < value.size();) {
+        const std::size_t end = std::min(value.find(L'\0', from), value.size());
+        names.push_back(value.substr(from, end - from));
+        from = end + 1;
+    }
+    while (names.size() % 2)  // the list's closing empty string
+        names.pop_back();
+    return names;
+}
+
+// Takes one scheduled deletion back out, leaving every other entry as it was.
+void ForgetBootDeletion(const std::wstring& name)
+{
+    std::vector<std::wstring> names = PendingBootOperations();
+    std::wstring value;
+    for (std::size_t i = 0; i + 1 < names.size(); i += 2) {
+        if (names[i] != name || !names[i + 1].empty())
+            value += names[i] + L'\0' + names[i + 1] + L'\0';
+    }
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+        return;
+    if (value.empty()) {
+        ::RegDeleteValueW(key.get(), kPendingOperations);
+        return;
+    }
+    value += L'\0';
+    ::RegSetValueExW(key.get(), kPendingOperations, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()),
+                     DWORD(value.size() * sizeof(wchar_t)));
+}
+
+// Removes a folder made outside the temporary folder, with all it holds.
+struct FolderRemover {
+    std::wstring path;
+    ~FolderRemover() { RemoveTree(path); }
+};
+
+// A folder whose program and library are in use by a fixture started from inside it.
+class CliProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        target = dir.Sub(L"target");
+        CreateFolders(target);
+        program = target + L"\\holder.exe";
+        library = target + L"\\lockdll.dll";
+        ASSERT_TRUE(::CopyFileW(BinPath(L"holder.exe").c_str(), program.c_str(), FALSE));
+        ASSERT_TRUE(::CopyFileW(BinPath(L"lockdll.dll").c_str(), library.c_str(), FALSE));
+    }
+
+    TempDir dir{L"tarnwick-cli"};
+    std::wstring target, program, library;
+};
+
+}  // namespace
+
+TEST_F(CliProgram, ListPrintsEveryLockAsTableAndAsJson)
+{
+    const std::wstring a = target + L"\\a.txt", b = target + L"\\b.txt";
+    FixtureProcess fixture(program, {L"open", a, L"open", b, L"load", library});
+    const std::wstring pid = std::to_wstring(fixture.pid());
+
+    const CliResult table = RunCli({L"list", target});
+    EXPECT_EQ(table.code, 1u) << "locks found";
+    EXPECT_EQ(table.err, L"");
+    const std::vector<std::wstring> lines = Lines(table.out);
+    ASSERT_EQ(lines.size(), 5u) << WideToUtf8(table.out);
+    EXPECT_EQ(lines[0].substr(0, 7), L"Process");
+    const std::pair<const wchar_t*, std::wstring> expected[] = {
+        {L"handle", a}, {L"handle", b}, {L"module", program}, {L"module", library}};
+    for (const auto& [kind, path] : expected) {
+        const bool found = std::any_of(lines.begin() + 1, lines.end(), [&](const std::wstring& line) {
+            return line.rfind(L"holder.exe ", 0) == 0 && Contains(line, L" " + pid + L" ") &&
+                   Contains(line, L" " + CurrentUser() + L" ") && Contains(line, std::wstring(L" ") + kind + L" ") &&
+                   line.size() > path.size() && line.compare(line.size() - path.size(), path.size(), path) == 0;
+        });
+        EXPECT_TRUE(found) << WideToUtf8(kind) << " " << WideToUtf8(path) << "\n" << WideToUtf8(table.out);
+    }
+
+    const CliResult listed = RunCli({L"list", target, L"--json"});
+    EXPECT_EQ(listed.code, 1u);
+    const JsonValue json = ParsedJson(listed);
+    ASSERT_EQ(json.items.size(), 4u);
+    for (const JsonValue& lock : json.items) {
+        const std::wstring path = lock.At(L"path").text;
+        const bool handle = path == a || path == b;
+        EXPECT_EQ(lock.At(L"process").text, L"holder.exe");
+        EXPECT_EQ(lock.At(L"pid").number, fixture.pid());
+        EXPECT_EQ(lock.At(L"owner").text, CurrentUser());
+        EXPECT_EQ(lock.At(L"kind").text, handle ? L"handle" : L"module");
+        EXPECT_EQ(lock.At(L"imagePath").text, program);
+        if (handle) {
+            EXPECT_EQ(lock.At(L"handle").number, fixture.HandleOf(path)) << WideToUtf8(path);
+            EXPECT_EQ(lock.At(L"loadAddress").kind, JsonValue::Kind::Null);
+        } else {
+            EXPECT_EQ(lock.At(L"loadAddress").number, fixture.ModuleOf(path)) << WideToUtf8(path);
+            EXPECT_EQ(lock.At(L"handle").kind, JsonValue::Kind::Null);
+        }
+    }
+
+    const CliResult all = RunCli({L"list", L"--all", L"--json"});
+    EXPECT_EQ(all.code, 1u);
+    std::set<double> owners;
+    bool libraryFound = false;
+    for (const JsonValue& lock : ParsedJson(all).items) {
+        owners.insert(lock.At(L"pid").number);
+        libraryFound |= lock.At(L"pid").number == fixture.pid() && lock.At(L"path").text == library;
+    }
+    EXPECT_TRUE(libraryFound);
+    EXPECT_GT(owners.size(), 3u) << "the prefix's own processes have modules too";
+
+    const std::wstring unused = dir.Sub(L"unused");
+    CreateFolders(unused);
+    const CliResult none = RunCli({L"list", unused});
+    EXPECT_EQ(none.code, 0u);
+    EXPECT_EQ(none.out, L"No locks on \"" + unused + L"\".\r\n");
+    const CliResult noneJson = RunCli({L"list", unused, L"--json"});
+    EXPECT_EQ(noneJson.code, 0u);
+    EXPECT_TRUE(ParsedJson(noneJson).items.empty());
+}
+
+TEST_F(CliProgram, UnlockDeletesAFolderOnceItsHandlesAreClosedButNotPastAModule)
+{
+    const std::wstring held = dir.Sub(L"held");
+    CreateFolders(held);
+    FixtureProcess outside(BinPath(L"holder.exe"), {L"open", held + L"\\a.txt", L"open", held + L"\\b.txt"});
+    ASSERT_FALSE(::DeleteFileW((held + L"\\a.txt").c_str())) << "the fixture shares no delete";
+
+    const CliResult unlocked = RunCli({L"unlock", held, L"--delete"});
+    EXPECT_EQ(unlocked.code, 0u) << WideToUtf8(unlocked.out + unlocked.err);
+    for (const auto& file : {L"\\a.txt", L"\\b.txt"}) {
+        const std::wstring path = held + file;
+        EXPECT_TRUE(Contains(unlocked.out, L"Closed: holder.exe (PID " + std::to_wstring(outside.pid()) +
+                                                L"), handle " + Hex(outside.HandleOf(path)) + L": " + path));
+    }
+    EXPECT_TRUE(Contains(unlocked.out, L"No lock remains on \"" + held + L"\"."));
+    EXPECT_TRUE(Contains(unlocked.out, L"Path was successfully deleted"));
+    EXPECT_FALSE(::PathFileExistsW(held.c_str()));
+    EXPECT_TRUE(Alive(outside)) << "unlock ends no process";
+
+    // The program and its library stay in use however many handles are closed.
+    const std::wstring a = target + L"\\a.txt";
+    FixtureProcess inside(program, {L"open", a, L"load", library});
+    const CliResult blocked = RunCli({L"unlock", target, L"--delete"});
+    EXPECT_EQ(blocked.code, 1u) << WideToUtf8(blocked.out + blocked.err);
+    const std::wstring owner = L"holder.exe (PID " + std::to_wstring(inside.pid()) + L")";
+    EXPECT_TRUE(Contains(blocked.out, L"Closed: " + owner + L", handle " + Hex(inside.HandleOf(a)) + L": " + a));
+    EXPECT_TRUE(Contains(blocked.out, L"Not closable, a loaded module (kill ends its process): " + owner +
+                                          L", module at " + Hex(inside.ModuleOf(library)) + L": " + library));
+    EXPECT_TRUE(Contains(blocked.out, L"2 locks remain on \"" + target + L"\":\r\n"));
+    EXPECT_TRUE(
+        Contains(blocked.out, L"  " + owner + L", module at " + Hex(inside.ModuleOf(library)) + L": " + library));
+    EXPECT_TRUE(Alive(inside));
+}
+
+TEST_F(CliProgram, DeleteOfABusyPathIsScheduledForTheNextBootOnlyWithAtBoot)
+{
+    // Wine's shell deletes by moving into the desktop's trash, a rename that open files do
+    // not stop, unless the path lies on another file system than the trash.
+    const bool underWine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    if (underWine && !::PathIsDirectoryW(L"Z:\\dev\\shm"))
+        GTEST_SKIP() << "no second file system to delete on";
+    const std::wstring base = underWine ? L"Z:\\dev\\shm\\tarnwick-cli-" + std::to_wstring(::GetCurrentProcessId())
+                                        : dir.Sub(L"busy");
+    const std::wstring held = base + L"\\held";
+    CreateFolders(held);
+    const FolderRemover removeBase{base};
+    FixtureProcess first(BinPath(L"holder.exe"), {L"open", held + L"\\first.txt"});
+    FixtureProcess second(BinPath(L"holder.exe"), {L"open", held + L"\\second.txt"});
+    FixtureProcess stays(BinPath(L"holder.exe"), {L"open", held + L"\\stays.txt"});
+    // The deletion is recorded under the short name where the volume has one.
+    std::set<std::wstring> names = {L"\\??\\" + held};
+    wchar_t shortName[MAX_PATH] = {};
+    if (::GetShortPathNameW(held.c_str(), shortName, MAX_PATH))
+        names.insert(L"\\??\\" + std::wstring(shortName));
+    const auto isScheduled = [&] {
+        const std::vector<std::wstring> pending = PendingBootOperations();
+        return std::any_of(pending.begin(), pending.end(), [&](const std::wstring& name) { return names.count(name); });
+    };
+    ASSERT_FALSE(isScheduled());
+
+    const CliResult refused = RunCli({L"unlock", held, L"--pid", std::to_wstring(first.pid()), L"--delete"});
+    EXPECT_EQ(refused.code, 1u) << "the path is still there";
+    EXPECT_TRUE(Contains(refused.out, L"No lock remains")) << "the locks of --pid are all that count";
+    EXPECT_EQ(refused.err,
+              L"Unable to delete \"" + held + L"\"; --at-boot would schedule its deletion at the next boot.\r\n");
+    EXPECT_FALSE(isScheduled());
+
+    const CliResult atBoot =
+        RunCli({L"unlock", held, L"--pid", std::to_wstring(second.pid()), L"--delete", L"--at-boot"});
+    EXPECT_EQ(atBoot.code, 1u);
+    EXPECT_TRUE(
+        Contains(atBoot.out, L"\"" + held + L"\" is still there; it is scheduled for deletion at the next boot."));
+    EXPECT_TRUE(isScheduled());
+    for (const std::wstring& name : names)
+        ForgetBootDeletion(name);
+    EXPECT_TRUE(::PathFileExistsW(held.c_str()));
+    EXPECT_TRUE(Alive(stays));
+}
+
+TEST_F(CliProgram, KillWithPidEndsOnlyThatProcessAndWaitEndsWithTheLocks)
+{
+    const std::wstring held = dir.Sub(L"held");
+    CreateFolders(held);
+    FixtureProcess first(BinPath(L"holder.exe"), {L"open", held + L"\\first.txt"});
+    FixtureProcess second(BinPath(L"holder.exe"), {L"open", held + L"\\second.txt"});
+
+    const CliResult killed = RunCli({L"kill", held, L"--pid", std::to_wstring(first.pid()), L"--wait", L"60"});
+    EXPECT_EQ(killed.code, 0u) << WideToUtf8(killed.out + killed.err);
+    EXPECT_LT(killed.ms, 15000u) << "--wait returns once the locks are gone, not at its limit";
+    EXPECT_TRUE(Contains(killed.out, L"Ended: holder.exe (PID " + std::to_wstring(first.pid()) + L")"));
+    EXPECT_FALSE(Contains(killed.out, std::to_wstring(second.pid())));
+    EXPECT_EQ(::WaitForSingleObject(first.process(), 5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(Alive(second));
+    const JsonValue left = ParsedJson(RunCli({L"list", held, L"--json"}));
+    ASSERT_EQ(left.items.size(), 1u);
+    EXPECT_EQ(left.items[0].At(L"pid").number, second.pid());
+
+    // A module lock outlasts any wait: the whole time passes, and no more.
+    FixtureProcess inside(program, {L"load", library});
+    const CliResult waited = RunCli({L"unlock", target, L"--wait", L"1.5"});
+    EXPECT_EQ(waited.code, 1u);
+    EXPECT_GE(waited.ms, 1500u);
+    EXPECT_LT(waited.ms, 15000u);
+    EXPECT_TRUE(Alive(inside));
+}
+
+TEST_F(CliProgram, PathsWithBlanksAndNonAsciiCharactersArriveAndArePrintedIntact)
+{
+    const std::wstring folder = dir.Sub(L"Grüße 日本"), file = folder + L"\\Datei ü €.txt";
+    CreateFolders(folder);
+    FixtureProcess fixture(BinPath(L"holder.exe"), {L"open", file});
+
+    const CliResult listed = RunCli({L"list", folder});
+    EXPECT_EQ(listed.code, 1u) << WideToUtf8(listed.err);
+    EXPECT_NE(listed.rawOut.find(WideToUtf8(L" " + file + L"\r\n")), std::string::npos) << listed.rawOut;
+    const JsonValue json = ParsedJson(RunCli({L"list", L"--json", folder}));
+    ASSERT_EQ(json.items.size(), 1u);
+    EXPECT_EQ(json.items[0].At(L"path").text, file);
+
+    const std::wstring renamed = dir.Sub(L"Grüße 日本 alt");
+    const CliResult moved = RunCli({L"unlock", folder, L"--rename-to", L"Grüße 日本 alt"});
+    EXPECT_EQ(moved.code, 0u) << WideToUtf8(moved.out + moved.err);
+    EXPECT_TRUE(Contains(moved.out, L"Renamed \"" + folder + L"\" to \"" + renamed + L"\"."));
+    EXPECT_TRUE(::PathFileExistsW((renamed + L"\\Datei ü €.txt").c_str()));
+
+    const CliResult missing = RunCli({L"kill", folder});
+    EXPECT_EQ(missing.code, 2u);
+    EXPECT_EQ(missing.err, L"\"" + folder + L"\" does not exist.\r\n");
+}
+
+TEST_F(CliProgram, BadInputGetsAPlainMessageAndStatusTwoAndTouchesNoLock)
+{
+    const std::wstring held = dir.Sub(L"held"), elsewhere = dir.Sub(L"elsewhere"), file = held + L"\\a.txt";
+    CreateFolders(held);
+    CreateFolders(elsewhere);
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", file});
+    FixtureProcess other(BinPath(L"holder.exe"), {L"open", elsewhere + L"\\b.txt"});
+    const std::wstring missing = dir.Sub(L"missing");
+    const struct {
+        std::vector<std::wstring> args;
+        std::wstring message;
+    } cases[] = {
+        {{}, L"No command given."},
+        {{L"remove", held}, L"Unknown command \"remove\"; the commands are list, unlock and kill."},
+        {{L"list", held, L"--frobnicate"}, L"Unknown option \"--frobnicate\"."},
+        {{L"unlock"}, L"unlock needs a PATH."},
+        {{L"unlock", held, L"--pid", L"abc"}, L"--pid needs a process id (a whole number), not \"abc\"."},
+        {{L"kill", held, L"--wait", L"-1"}, L"--wait needs a number of seconds from 0 to 86400, not \"-1\"."},
+        {{L"kill", held, L"--all"}, L"--all works with list only."},
+    };
+    for (const auto& c : cases) {
+        const CliResult run = RunCli(c.args);
+        EXPECT_EQ(run.code, 2u) << WideToUtf8(run.err);
+        EXPECT_EQ(run.err, c.message + L"\r\nTry \"tarnwick-cli --help\".\r\n");
+        EXPECT_EQ(run.out, L"");
+    }
+
+    const struct {
+        std::vector<std::wstring> args;
+        std::wstring message;
+    } refusedPaths[] = {
+        {{L"list", missing}, L"\"" + missing + L"\" does not exist."},
+        {{L"unlock", L"C:\\bad|name"}, L"\"C:\\bad|name\" cannot be read: "},
+        {{L"unlock", held, L"--move-to", missing},
+         L"--move-to needs an existing folder; \"" + missing + L"\" is none."},
+        {{L"kill", held, L"--pid", std::to_wstring(other.pid())},
+         L"Process " + std::to_wstring(other.pid()) + L" holds no lock on \"" + held + L"\"."},
+    };
+    for (const auto& c : refusedPaths) {
+        const CliResult run = RunCli(c.args);
+        EXPECT_EQ(run.code, 2u) << WideToUtf8(run.err);
+        EXPECT_EQ(run.err.substr(0, c.message.size()), c.message);
+        EXPECT_EQ(run.out, L"");
+    }
+    EXPECT_TRUE(Alive(holder));
+    EXPECT_TRUE(Alive(other));
+    EXPECT_FALSE(::DeleteFileW(file.c_str())) << "the file is still held";
+
+    const CliResult help = RunCli({L"kill", L"--help"});
+    EXPECT_EQ(help.code, 0u);
+    for (const auto& code : {L"\r\n  0  ", L"\r\n  1  ", L"\r\n  2  ", L"\r\n  3  "})
+        EXPECT_TRUE(Contains(help.out, code)) << "every exit code is explained";
+}

@@ -1,0 +1,153 @@
+// The command-line program's pure parts: its command line, its output, and a run whose
+// platform binding fails.
+#include <gtest/gtest.h>
+
+#include <shlwapi.h>
+
+#include "CliOptions.h"
+#include "CliRun.h"
+#include "JsonReader.h"
+#include "Output.h"
+#include "TestSupport.h"
+
+using namespace tarnwick;
+using namespace tarnwick::cli;
+using namespace tarnwick::test;
+
+TEST(CliOptions, OptionsMayComeInEitherFormAndOnEitherSideOfThePath)
+{
+    const CParsedCommandLine a =
+        ParseCliOptions({L"--wait=0.25", L"kill", L"--pid", L"42", L"C:\\Data", L"--rename-to=new name.txt"});
+    ASSERT_EQ(a.error, L"");
+    EXPECT_EQ(a.options.command, Command::Kill);
+    EXPECT_EQ(a.options.path, L"C:\\Data");
+    EXPECT_TRUE(a.options.hasPid);
+    EXPECT_EQ(a.options.pid, 42u);
+    EXPECT_TRUE(a.options.hasWait);
+    EXPECT_EQ(a.options.waitMs, 250u);
+    EXPECT_EQ(a.options.afterAction, AfterAction::RenameTo);
+    EXPECT_EQ(a.options.newName, L"new name.txt");
+
+    const CParsedCommandLine b = ParseCliOptions({L"unlock", L"--delete", L"--at-boot", L"--", L"--odd name"});
+    ASSERT_EQ(b.error, L"");
+    EXPECT_EQ(b.options.path, L"--odd name") << "after -- everything is the path";
+    EXPECT_EQ(b.options.afterAction, AfterAction::Delete);
+    EXPECT_TRUE(b.options.atBoot);
+    EXPECT_FALSE(b.options.hasWait);
+
+    const CParsedCommandLine c = ParseCliOptions({L"list", L"--all", L"--json"});
+    ASSERT_EQ(c.error, L"");
+    EXPECT_TRUE(c.options.all && c.options.json);
+
+    EXPECT_EQ(ParseCliOptions({L"kill", L"--bogus", L"--help"}).options.command, Command::Help) << "help wins";
+}
+
+TEST(CliOptions, CombinationsThatMakeNoSenseAreRefused)
+{
+    const struct {
+        std::vector<std::wstring> args;
+        std::wstring message;
+    } cases[] = {
+        {{L"unlock", L"C:\\a", L"--delete", L"--move-to", L"C:\\b"},
+         L"Choose one of --delete, --rename-to and --move-to."},
+        {{L"unlock", L"C:\\a", L"--at-boot"}, L"--at-boot works with --delete only."},
+        {{L"list", L"C:\\a", L"--wait", L"3"}, L"--wait works with unlock and kill only."},
+        {{L"kill", L"C:\\a", L"--json"}, L"--json works with list only."},
+        {{L"list", L"--all", L"C:\\a"}, L"list --all shows every lock in the system and takes no PATH."},
+        {{L"list"}, L"list needs a PATH (or --all)."},
+        {{L"kill", L"C:\\a", L"C:\\b"}, L"Unexpected argument \"C:\\b\": give one PATH only."},
+        {{L"kill", L"C:\\a", L"--pid", L"1", L"--pid", L"2"}, L"--pid is given twice."},
+        {{L"kill", L"C:\\a", L"--pid", L"4294967296"},
+         L"--pid needs a process id (a whole number), not \"4294967296\"."},
+        {{L"kill", L"C:\\a", L"--wait", L"1e3"}, L"--wait needs a number of seconds from 0 to 86400, not \"1e3\"."},
+        {{L"kill", L"C:\\a", L"--wait", L"2."}, L"--wait needs a number of seconds from 0 to 86400, not \"2.\"."},
+        {{L"kill", L"C:\\a", L"--rename-to="}, L"--rename-to needs the new name."},
+        {{L"kill", L"C:\\a", L"--delete=yes"}, L"--delete takes no value."},
+        {{L"kill", L"C:\\a", L"--move-to"}, L"--move-to needs a value."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseCliOptions(c.args).error, c.message) << WideToUtf8(c.args.back());
+}
+
+namespace {
+
+CLockItem Row(const std::wstring& process, DWORD pid, uint64_t value, const std::wstring& path)
+{
+    CLockItem row;
+    row.processName = process;
+    row.pid = pid;
+    row.pidText = std::to_wstring(pid);
+    row.value = value;
+    row.lockPath = path;
+    row.owner = L"me";
+    row.imagePath = L"C:\\Programs\\" + process;
+    return row;
+}
+
+}  // namespace
+
+TEST(CliOutput, JsonKeepsEveryCharacterOfAwkwardNamesAndTellsTheKindsApart)
+{
+    const std::wstring awkward = L"C:\\a \"quoted\"\\tab\there\nline\x01\x1f end Grüße 日本 \xD83D\xDE00";
+    const CLockItem handle = Row(L"x\\y\".exe", 7, 0x1a4, awkward);
+    const CLockItem module = Row(L"m.exe", 8, 0x7ff6a1b20000ull, L"C:\\m.dll");
+    JsonValue json;
+    std::string error;
+    ASSERT_TRUE(ParseJson(ToUtf8(LockJson({&handle, &module})), json, error)) << error;
+    ASSERT_EQ(json.items.size(), 2u);
+    const JsonValue& first = json.items[0];
+    EXPECT_EQ(first.At(L"path").text, awkward);
+    EXPECT_EQ(first.At(L"process").text, L"x\\y\".exe");
+    EXPECT_EQ(first.At(L"kind").text, L"handle");
+    EXPECT_EQ(first.At(L"handle").number, 0x1a4);
+    EXPECT_EQ(first.At(L"loadAddress").kind, JsonValue::Kind::Null);
+    const JsonValue& second = json.items[1];
+    EXPECT_EQ(second.At(L"kind").text, L"module");
+    EXPECT_EQ(second.At(L"handle").kind, JsonValue::Kind::Null);
+    EXPECT_EQ(second.At(L"loadAddress").number, double(0x7ff6a1b20000ull));
+    EXPECT_EQ(second.At(L"imagePath").text, L"C:\\Programs\\m.exe");
+
+    ASSERT_TRUE(ParseJson(ToUtf8(LockJson({})), json, error)) << error;
+    EXPECT_EQ(json.kind, JsonValue::Kind::Array);
+    EXPECT_TRUE(json.items.empty());
+}
+
+TEST(CliOutput, TableColumnsLineUpWhateverTheWidths)
+{
+    const CLockItem a = Row(L"a-rather-long-name.exe", 123456, 4, L"C:\\one");
+    const CLockItem b = Row(L"b.exe", 9, 0x10000, L"C:\\two");
+    const std::wstring table = LockTable({&a, &b});
+    std::vector<std::wstring> lines;
+    for (std::size_t from = 0, end; (end = table.find(L"\r\n", from)) != std::wstring::npos; from = end + 2)
+        lines.push_back(table.substr(from, end - from));
+    ASSERT_EQ(lines.size(), 3u);
+    const std::size_t pathAt = lines[0].find(L"Path");
+    EXPECT_EQ(lines[1].substr(pathAt), L"C:\\one");
+    EXPECT_EQ(lines[2].substr(pathAt), L"C:\\two");
+    EXPECT_EQ(lines[2].substr(lines[0].find(L"Kind"), 6), L"module");
+    EXPECT_EQ(lines[1].substr(lines[0].find(L"PID"), 6), L"123456");
+}
+
+namespace {
+
+struct CapturedConsole : cli::IConsole {
+    void Out(const std::wstring& text) override { out += text; }
+    void Err(const std::wstring& text) override { err += text; }
+    std::wstring out, err;
+};
+
+HMODULE WINAPI NoNtdll(LPCWSTR name) { return _wcsicmp(name, L"ntdll.dll") == 0 ? nullptr : ::GetModuleHandleW(name); }
+
+}  // namespace
+
+TEST(CliRun, PlatformThatCannotBeBoundEndsWithItsMessageAndStatusThree)
+{
+    TempDir dir(L"tarnwick-cli-bind");
+    CPlatformLoader loader;
+    loader.getModule = NoNtdll;
+    CapturedConsole console;
+    EXPECT_EQ(RunCli({L"unlock", dir.path(), L"--delete"}, console, loader), kExitPlatform);
+    EXPECT_EQ(console.err, L"Fatal error - unable to load functions from ntdll.dll\r\n");
+    EXPECT_EQ(console.out, L"");
+    EXPECT_TRUE(::PathFileExistsW(dir.path().c_str())) << "nothing is done to the path";
+}
