@@ -72,4 +72,7 @@ ensure_prefix() {
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
     wineserver -w
   fi
+  # The first program under a new server also brings up the desktop; one that starts in
+  # the middle of that can fail to start, so let a trivial one go first.
+  wine cmd.exe /c exit 0 >/dev/null 2>&1 || true
 }
