@@ -24,7 +24,7 @@ void DeclareRestartSupport(const std::wstring& path)
 
 BOOL CTarnwickApp::InitInstance()
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_LINK_CLASS};  // the About box's link
     ::InitCommonControlsEx(&controls);
     // The shell's folder browser and file operations want an apartment on this thread.
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

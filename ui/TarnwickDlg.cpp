@@ -4,9 +4,12 @@
 
 #include <algorithm>
 
+#include "AboutDlg.h"
 #include "FindLocks.h"
+#include "FreeSoftwareDlg.h"
 #include "LockRemoval.h"
 #include "MessageBox.h"
+#include "VersionCheck.h"
 
 namespace tarnwick {
 
@@ -123,6 +126,7 @@ BOOL CTarnwickDlg::OnInitDialog()
     ::CheckRadioButton(hwnd(), IDC_DO_NOTHING, IDC_MOVE, IDC_DO_NOTHING);
     ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_btnUnlockAll.hwnd()), TRUE);
     AnchorControls();
+    ShowFreeSoftwareNotice();
     OnRefresh();
     return FALSE;  // the focus is set
 }
@@ -203,6 +207,19 @@ void CTarnwickDlg::OnPaint()
 }
 
 void CTarnwickDlg::OnDestroy() { ClearList(); }
+
+bool CTarnwickDlg::OnSysCommand(UINT id)
+{
+    switch (id & 0xFFF0) {
+    case IDM_ABOUTBOX: {
+        CAboutDlg about(hwnd());
+        about.DoModal();
+        return true;
+    }
+    case IDM_CHECK_VERSION: CheckForNewVersion(hwnd()); return true;
+    default: return false;
+    }
+}
 
 void CTarnwickDlg::OnUnlock()
 {
@@ -349,6 +366,10 @@ bool CTarnwickDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
         return false;  // the default handling still runs
     case WM_COMMAND:
         if (HandleCommand(LOWORD(wParam), HIWORD(wParam)))
+            return true;
+        break;
+    case WM_SYSCOMMAND:
+        if (OnSysCommand(UINT(wParam)))
             return true;
         break;
     case WM_NOTIFY:

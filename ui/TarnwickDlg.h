@@ -60,6 +60,9 @@ protected:
     void OnBrowsePath();
     void OnRenameToChange();
     void OnDestroy();
+    // About box and version check; false: the default handling.
+    bool OnSysCommand(UINT id);
+
     // Removing locks, and what is then done to the path.
     void OnUnlock();
     void OnUnlockAll();

@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include "CommandLine.h"
+#include "NoticeFlag.h"
 
 #include <commctrl.h>
 
@@ -384,5 +387,19 @@ void SaveWindowPicture(HWND window, const std::wstring& fileName)
     ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
 }
+
+namespace {
+
+// On a machine where nobody declined it, the free-software notice stands before the main
+// window. Test programs count it as declined; the notice's own tests clear the flag for
+// themselves (ScopedNoticeFlag).
+class NoticeDeclined : public ::testing::Environment {
+public:
+    void SetUp() override { WriteNoticeFlag(NoticeFlagValue::Dword(1)); }
+};
+
+::testing::Environment* const noticeDeclined = ::testing::AddGlobalTestEnvironment(new NoticeDeclined);
+
+}  // namespace
 
 }  // namespace tarnwick::test

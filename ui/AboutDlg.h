@@ -1,0 +1,31 @@
+#pragma once
+// The About box: the program's name and version, its maker, and a link to the maker's site.
+
+#include <windows.h>
+
+#include <string>
+
+#include "Dialog.h"
+#include "VersionCheck.h"
+
+namespace tarnwick {
+
+enum : int { IDD_ABOUTBOX = 100, IDC_VERSION_TEXT = 1016, IDC_MAKER_LINK = 1017 };
+
+class CAboutDlg : public CDialogEx {
+public:
+    // Reads the program's version. open: how the link hands the maker's site to the browser.
+    explicit CAboutDlg(HWND parent = nullptr, PageOpener open = OpenPage);
+
+    std::wstring versionText;
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange& dx) override;
+    bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    PageOpener open_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,33 @@
+#pragma once
+// The notice, shown once before the main window, that the program is free software.
+
+#include <windows.h>
+
+#include <string>
+
+#include "Dialog.h"
+
+namespace tarnwick {
+
+enum : int { IDD_FREE_SOFTWARE = 133, IDC_DO_NOT_SHOW_AGAIN = 1021 };
+
+class CFreeSoftwareDlg : public CDialogEx {
+public:
+    CFreeSoftwareDlg() : CDialogEx(IDD_FREE_SOFTWARE, nullptr) {}
+
+    BOOL doNotShowAgain = FALSE;
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange& dx) override;
+    bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+};
+
+// The notice's text, naming the maker's site.
+std::wstring FreeSoftwareNoticeText();
+
+// Shows the notice unless the machine-wide flag says it was declined, and sets the flag when
+// the person ticked "Do not show again".
+void ShowFreeSoftwareNotice();
+
+}  // namespace tarnwick

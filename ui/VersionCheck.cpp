@@ -1,0 +1,229 @@
+#include "VersionCheck.h"
+
+#include <shellapi.h>
+#include <urlmon.h>
+
+#include <climits>
+#include <cwctype>
+#include <vector>
+
+#include "MessageBox.h"
+#include "ScopedHandle.h"
+#include "WaitCursor.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr wchar_t kBlanks[] = L" \t\r\n\v\f";
+
+std::wstring Trimmed(const std::wstring& text)
+{
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::wstring::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+void RemoveAll(std::wstring& text, const std::wstring& tag)
+{
+    for (std::size_t at = text.find(tag); at != std::wstring::npos; at = text.find(tag, at))
+        text.erase(at, tag.size());
+}
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
+{
+    const std::size_t length = wcslen(prefix);
+    return text.size() >= length && _wcsnicmp(text.c_str(), prefix, length) == 0;
+}
+
+// One "%d": blanks, an optional sign, at least one digit.
+bool ParseInt(const wchar_t*& at, int& value)
+{
+    while (std::iswspace(*at))
+        ++at;
+    const bool negative = *at == L'-';
+    if (*at == L'-' || *at == L'+')
+        ++at;
+    if (!std::iswdigit(*at))
+        return false;
+    long long magnitude = 0;
+    for (; std::iswdigit(*at); ++at) {
+        magnitude = magnitude * 10 + (*at - L'0');
+        if (magnitude > 1LL + INT_MAX)
+            return false;
+    }
+    const long long signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > INT_MAX)
+        return false;
+    value = int(signedValue);
+    return true;
+}
+
+std::wstring Widen(const std::string& bytes)
+{
+    if (bytes.empty())
+        return {};
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), nullptr, 0);
+    std::wstring wide(length, L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), wide.data(), length);
+    return wide;
+}
+
+}  // namespace
+
+CFileVersion ReadOwnVersion()
+{
+    CFileVersion version;
+    wchar_t path[MAX_PATH] = {};
+    if (!::GetModuleFileNameW(nullptr, path, MAX_PATH))
+        return version;
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
+    if (size == 0)
+        return version;
+    std::vector<BYTE> block(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (::GetFileVersionInfoW(path, 0, size, block.data()) &&
+        ::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length) && info &&
+        length >= sizeof *info) {
+        version.major = HIWORD(info->dwFileVersionMS);
+        version.minor = LOWORD(info->dwFileVersionMS);
+        version.third = HIWORD(info->dwFileVersionLS);
+        version.fourth = LOWORD(info->dwFileVersionLS);
+    }
+    return version;
+}
+
+std::wstring VersionText(const CFileVersion& version)
+{
+    wchar_t text[64];
+    swprintf(text, 64, L"Tarnwick, Version %d.%d.%d.%d", version.major, version.minor, version.third,
+             version.fourth);
+    return text;
+}
+
+bool ParseVersionNumbers(const std::wstring& text, int (&parts)[4])
+{
+    const wchar_t* at = text.c_str();
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0 && *at++ != L'.')
+            return false;
+        if (!ParseInt(at, parts[i]))
+            return false;
+    }
+    return true;
+}
+
+bool IsNewerVersion(const int (&announced)[4], const CFileVersion& own)
+{
+    const int ours[4] = {own.major, own.minor, own.third, own.fourth};
+    for (int i = 0; i < 4; ++i) {
+        if (announced[i] != ours[i])
+            return announced[i] > ours[i];
+    }
+    return false;
+}
+
+bool IsWebAddress(const std::wstring& address)
+{
+    for (const wchar_t* scheme : {L"http://", L"https://"}) {
+        if (StartsWithNoCase(address, scheme) && address.size() > wcslen(scheme))
+            return true;
+    }
+    return false;
+}
+
+CManifestReader::CManifestReader(const CFileVersion& own, std::wstring productPage) : own_(own)
+{
+    verdict_.page = std::move(productPage);
+}
+
+void CManifestReader::Feed(const char* bytes, std::size_t count)
+{
+    pending_.append(bytes, count);
+    std::size_t start = 0;
+    for (std::size_t end = pending_.find('\n'); end != std::string::npos; end = pending_.find('\n', start)) {
+        ReadLine(Widen(pending_.substr(start, end - start)));
+        start = end + 1;
+    }
+    pending_.erase(0, start);
+}
+
+const CManifestVerdict& CManifestReader::Finish()
+{
+    if (!pending_.empty())
+        ReadLine(Widen(pending_));
+    pending_.clear();
+    return verdict_;
+}
+
+// A tag test passes capitals, but only lower-case tags are removed: "<VERSION>1.3.5.0" then
+// reads as no version at all. Each element must begin its line.
+void CManifestReader::ReadLine(std::wstring line)
+{
+    line = Trimmed(line);
+    if (StartsWithNoCase(line, L"<version>")) {
+        RemoveAll(line, L"<version>");
+        RemoveAll(line, L"</version>");
+        int announced[4];
+        if (ParseVersionNumbers(line, announced) && IsNewerVersion(announced, own_))
+            verdict_.newer = true;
+    }
+    // Tested on the line as the version step left it, so "<version>..</version><url>..</url>"
+    // names no page.
+    if (StartsWithNoCase(line, L"<url>")) {
+        RemoveAll(line, L"<url>");
+        RemoveAll(line, L"</url>");
+        line = Trimmed(line);
+        if (IsWebAddress(line))
+            verdict_.page = line;
+    }
+}
+
+CManifestVerdict ReadManifestFile(const std::wstring& path, const CFileVersion& own, const std::wstring& productPage)
+{
+    CManifestReader reader(own, productPage);
+    const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
+        char chunk[4096];
+        DWORD read = 0;
+        while (::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0)
+            reader.Feed(chunk, read);
+    }
+    return reader.Finish();
+}
+
+void OpenPage(const std::wstring& address)
+{
+    ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void OpenPageHidden(const std::wstring& address)
+{
+    ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_HIDE);
+}
+
+void CheckForNewVersion(HWND owner, const std::wstring& productPage, const PageOpener& open)
+{
+    const CWaitCursor wait;
+    wchar_t cacheFile[MAX_PATH] = {};
+    const std::wstring manifest = ManifestAddress(productPage);
+    if (::URLDownloadToCacheFileW(nullptr, manifest.c_str(), cacheFile, MAX_PATH, 0, nullptr) != S_OK) {
+        AppMessageBox(owner, L"No new version detected", MB_OK);
+        return;
+    }
+    const CManifestVerdict verdict = ReadManifestFile(cacheFile, ReadOwnVersion(), productPage);
+    ::DeleteFileW(cacheFile);
+    if (!verdict.newer) {
+        AppMessageBox(owner, L"No new version detected", MB_OK);
+        return;
+    }
+    if (AppMessageBox(owner, L"New version detected.\nWould you like to connect to the website?",
+                      MB_YESNO | MB_ICONQUESTION) == IDYES)
+        open(verdict.page);
+}
+
+}  // namespace tarnwick
