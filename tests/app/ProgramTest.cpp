@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "NoticeFlag.h"
 #include "TestSupport.h"
 
 using namespace tarnwick::test;
@@ -90,4 +91,90 @@ TEST(Program, FailedBindingShowsItsMessageBeforeAnyWindowAndEndsWithStatusOne)
     DWORD code = 0;
     ::GetExitCodeProcess(process.get(), &code);
     EXPECT_EQ(code, 1u);
+}
+
+namespace {
+
+constexpr int kVersionText = 1016;
+constexpr int kDoNotShowAgain = 1021;
+
+// The main window of a process, also while it is not shown yet.
+HWND MainWindowOf(DWORD pid)
+{
+    for (HWND window = ::FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
+         window = ::FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner == pid && ::GetDlgItem(window, kLockList))
+            return window;
+    }
+    return nullptr;
+}
+
+void WaitUntilGone(HWND window)
+{
+    for (int i = 0; i < 500 && ::IsWindow(window); ++i)
+        ::Sleep(10);
+}
+
+}  // namespace
+
+TEST(Program, SystemMenuOpensAboutAndVersionCheckOverTheMainWindowAndKeepsOtherCommands)
+{
+    Program program(L"");
+    const HWND main = WaitForWindowWithControl(program.pid(), kLockList);
+    ASSERT_NE(main, nullptr);
+
+    for (WPARAM command : {0x0010, 0x001F}) {  // the low four bits do not count
+        ::PostMessageW(main, WM_SYSCOMMAND, command, 0);
+        const HWND about = WaitForWindowWithControl(program.pid(), kVersionText);
+        ASSERT_NE(about, nullptr) << command;
+        wchar_t version[64] = {};
+        ::GetDlgItemTextW(about, kVersionText, version, 64);
+        EXPECT_EQ(std::wstring(version), L"Tarnwick, Version 1.3.4.0");
+        EXPECT_EQ(::GetWindow(about, GW_OWNER), main);
+        EXPECT_FALSE(::IsWindowEnabled(main)) << "the About box is modal";
+        PressDialogButton(about, IDOK);
+        WaitUntilGone(about);
+    }
+
+    // The built-in product page lies under a domain that never resolves: the download fails.
+    ::PostMessageW(main, WM_SYSCOMMAND, 0x0020, 0);
+    const HWND box = WaitForMessageBoxOf(program.pid(), 60000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), L"No new version detected");
+    EXPECT_EQ(::GetWindow(box, GW_OWNER), main);
+    PressDialogButton(box, IDOK);
+    WaitUntilGone(box);
+
+    ::PostMessageW(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    for (int i = 0; i < 200 && !::IsIconic(main); ++i)
+        ::Sleep(10);
+    EXPECT_TRUE(::IsIconic(main));
+    ::PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(program.ExitCode(), 0u);
+}
+
+TEST(Program, TheFreeSoftwareNoticeComesBeforeTheMainWindowAndItsFirstScan)
+{
+    ScopedNoticeFlag flag;
+    ASSERT_TRUE(flag.Remove());
+    TempDir dir(L"tarnwick-notice");
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", dir.Sub(L"held.txt")});
+
+    Program program(QuoteArgument(dir.path()));
+    const HWND notice = WaitForWindowWithControl(program.pid(), kDoNotShowAgain);
+    ASSERT_NE(notice, nullptr);
+    const HWND main = MainWindowOf(program.pid());
+    ASSERT_NE(main, nullptr);
+    EXPECT_FALSE(::IsWindowVisible(main));
+    EXPECT_EQ(::SendMessageW(::GetDlgItem(main, kLockList), LVM_GETITEMCOUNT, 0, 0), 0) << "scanned before the notice";
+
+    ::SendMessageW(::GetDlgItem(notice, kDoNotShowAgain), BM_CLICK, 0, 0);
+    PressDialogButton(notice, IDOK);
+    ASSERT_EQ(WaitForWindowWithControl(program.pid(), kLockList), main);
+    EXPECT_EQ(ListViewColumn(::GetDlgItem(main, kLockList), 3), std::vector<std::wstring>{dir.Sub(L"held.txt")});
+    EXPECT_EQ(ReadNoticeFlag().data, NoticeFlagValue::Dword(1).data);
+    ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_EQ(program.ExitCode(), 0u);
 }
