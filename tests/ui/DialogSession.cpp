@@ -67,4 +67,63 @@ void SelectRowsOf(HWND window, const std::wstring& processName)
 
 void Settle(HWND window) { ::SendMessageW(window, WM_NULL, 0, 0); }
 
+namespace {
+
+BOOL CALLBACK FindTree(HWND child, LPARAM param)
+{
+    wchar_t className[32] = {};
+    ::GetClassNameW(child, className, 32);
+    if (wcscmp(className, WC_TREEVIEWW) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(param) = child;
+    return FALSE;
+}
+
+// The tree of a visible top-level window of ours that holds one (the folder browser).
+BOOL CALLBACK FindBrowserTree(HWND window, LPARAM param)
+{
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != ::GetCurrentProcessId() || !::IsWindowVisible(window))
+        return TRUE;
+    ::EnumChildWindows(window, FindTree, param);
+    return *reinterpret_cast<HWND*>(param) == nullptr;
+}
+
+std::wstring SelectedItemText(HWND tree)
+{
+    const auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW query = {};
+    query.mask = TVIF_TEXT;
+    query.hItem = item;
+    query.pszText = text;
+    query.cchTextMax = MAX_PATH;
+    if (item)
+        ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&query));
+    return text;
+}
+
+}  // namespace
+
+HWND WaitForFolderBrowserAt(HWND, const std::wstring& folderName)
+{
+    // The browser fills its tree after it shows; the test must not answer before that.
+    for (int i = 0; i < 400; ++i, ::Sleep(50)) {
+        HWND tree = nullptr;
+        ::EnumWindows(FindBrowserTree, reinterpret_cast<LPARAM>(&tree));
+        if (tree && _wcsicmp(SelectedItemText(tree).c_str(), folderName.c_str()) == 0)
+            return ::GetAncestor(tree, GA_ROOT);
+    }
+    return nullptr;
+}
+
+void AcceptFolderBrowser(HWND mainWindow, HWND browser)
+{
+    PressDialogButton(browser, IDOK);
+    for (int i = 0; i < 200 && ::IsWindow(browser); ++i)
+        ::Sleep(25);
+    Settle(mainWindow);
+}
+
 }  // namespace tarnwick::test

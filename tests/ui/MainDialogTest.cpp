@@ -139,19 +139,10 @@ TEST_F(MainDialog, BrowsingOpensAtThePathAndRescansTheChoiceWithoutTouchingTheAc
         ::SendMessageW(::GetDlgItem(window, IDC_RENAME_TO), WM_CHAR, L'n', 0);
         Click(window, IDC_DELETE);
         ClickLater(window, IDC_BROWSE_PATH);
-        HWND browser = nullptr;
-        for (int i = 0; i < 200 && !browser; ++i, ::Sleep(50)) {
-            browser = ::FindWindowW(L"#32770", nullptr);
-            if (browser && (browser == window || !::IsWindowVisible(browser)))
-                browser = nullptr;
-        }
-        ASSERT_NE(browser, nullptr) << "no folder browser";
-        ::Sleep(300);
-        PressDialogButton(browser, IDOK);
-        for (int i = 0; i < 100 && ::IsWindow(browser); ++i)
-            ::Sleep(50);
-        ::SendMessageW(window, WM_NULL, 0, 0);
-        EXPECT_EQ(_wcsicmp(Text(window, IDC_PATH).c_str(), target.c_str()), 0) << "opened at the current path";
+        const HWND browser = WaitForFolderBrowserAt(window, L"target");
+        ASSERT_NE(browser, nullptr) << "the browser did not open at the current path";
+        AcceptFolderBrowser(window, browser);
+        EXPECT_EQ(_wcsicmp(Text(window, IDC_PATH).c_str(), target.c_str()), 0);
         EXPECT_EQ(Rows(window), 1);
         EXPECT_TRUE(Checked(window, IDC_DELETE));
         EXPECT_EQ(Text(window, IDC_RENAME_TO), L"n");

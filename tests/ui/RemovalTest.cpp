@@ -114,16 +114,6 @@ void RestorePendingBootOperations(const std::wstring& previous)
                      DWORD(value.size() * sizeof(wchar_t)));
 }
 
-HWND WaitForFolderBrowser(HWND mainWindow)
-{
-    for (int i = 0; i < 200; ++i, ::Sleep(50)) {
-        const HWND browser = WaitForDialogOf(kSelf, 0);
-        if (browser && browser != mainWindow && !::GetDlgItem(browser, 0xFFFF))
-            return browser;
-    }
-    return nullptr;
-}
-
 class Removal : public ::testing::Test {
 protected:
     void SetUp() override
@@ -274,13 +264,9 @@ TEST_F(Removal, DestinationPickerOpensAtTheParentAndSelectsMoveTo)
     CTarnwickDlg dialog(file);
     RunWithPerson(dialog, [&](HWND window) {
         ClickLater(window, IDC_BROWSE_MOVE_TO);
-        const HWND browser = WaitForFolderBrowser(window);
-        ASSERT_NE(browser, nullptr);
-        ::Sleep(300);
-        PressDialogButton(browser, IDOK);  // the folder it opened at
-        for (int i = 0; i < 100 && ::IsWindow(browser); ++i)
-            ::Sleep(50);
-        Settle(window);
+        const HWND browser = WaitForFolderBrowserAt(window, L"target");
+        ASSERT_NE(browser, nullptr) << "the picker did not open at the path's folder";
+        AcceptFolderBrowser(window, browser);
         EXPECT_EQ(_wcsicmp(Text(window, IDC_MOVE_TO).c_str(), target.c_str()), 0);
         EXPECT_TRUE(Checked(window, IDC_MOVE));
         EXPECT_FALSE(Checked(window, IDC_DO_NOTHING));
