@@ -13,6 +13,7 @@
 #include "PathActions.h"
 #include "ProcessInfo.h"
 #include "ScanDriver.h"
+#include "Text.h"
 
 namespace tarnwick::cli {
 
@@ -34,19 +35,6 @@ std::wstring WithNewlines(const std::wstring& text)
 std::wstring Line(const std::wstring& text) { return WithNewlines(text) + kNewline; }
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
-
-std::wstring SystemMessage(DWORD error)
-{
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                              FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(error);
-    ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-        message.pop_back();
-    return message;
-}
 
 std::wstring FullPath(const std::wstring& written)
 {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include "Text.h"
 
 namespace tarnwick::cli {
 
@@ -108,14 +109,6 @@ std::wstring DescribeLock(const CLockItem& row)
     return DescribeProcess(row) + L", " + what + L": " + row.lockPath;
 }
 
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(n, '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), bytes.data(), n, nullptr, nullptr);
-    return bytes;
-}
+std::string ToUtf8(const std::wstring& text) { return WideToUtf8(text); }
 
 }  // namespace tarnwick::cli

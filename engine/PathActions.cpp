@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "PathForms.h"
+#include "Text.h"
 
 namespace tarnwick {
 
@@ -25,19 +26,6 @@ std::wstring LastElement(const std::wstring& path)
     ::PathStripPathW(last.data());
     last.resize(wcslen(last.c_str()));
     return last;
-}
-
-std::wstring SystemMessage(DWORD error)
-{
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                              FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(error);
-    ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-        message.pop_back();
-    return message;
 }
 
 // Sends the path to the Recycle Bin where its drive has one, through the shell.

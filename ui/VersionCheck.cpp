@@ -9,6 +9,7 @@
 
 #include "MessageBox.h"
 #include "ScopedHandle.h"
+#include "Text.h"
 #include "WaitCursor.h"
 
 namespace tarnwick {
@@ -58,16 +59,6 @@ bool ParseInt(const wchar_t*& at, int& value)
         return false;
     value = int(signedValue);
     return true;
-}
-
-std::wstring Widen(const std::string& bytes)
-{
-    if (bytes.empty())
-        return {};
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), nullptr, 0);
-    std::wstring wide(length, L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), int(bytes.size()), wide.data(), length);
-    return wide;
 }
 
 }  // namespace
@@ -145,7 +136,7 @@ void CManifestReader::Feed(const char* bytes, std::size_t count)
     pending_.append(bytes, count);
     std::size_t start = 0;
     for (std::size_t end = pending_.find('\n'); end != std::string::npos; end = pending_.find('\n', start)) {
-        ReadLine(Widen(pending_.substr(start, end - start)));
+        ReadLine(BytesToWide(pending_.substr(start, end - start), CP_ACP));
         start = end + 1;
     }
     pending_.erase(0, start);
@@ -154,7 +145,7 @@ void CManifestReader::Feed(const char* bytes, std::size_t count)
 const CManifestVerdict& CManifestReader::Finish()
 {
     if (!pending_.empty())
-        ReadLine(Widen(pending_));
+        ReadLine(BytesToWide(pending_, CP_ACP));
     pending_.clear();
     return verdict_;
 }

@@ -1,6 +1,7 @@
 #include "com/RegistryScript.h"
 
 #include "ScopedHandle.h"
+#include "Text.h"
 
 namespace tarnwick {
 
@@ -186,16 +187,6 @@ LSTATUS Remove(HKEY base, const RegistryScriptEntry& entry)
     if (status == ERROR_SUCCESS)
         status = ::RegDeleteValueW(key.get(), entry.valueName.empty() ? nullptr : entry.valueName.c_str());
     return IsGone(status) ? ERROR_SUCCESS : status;
-}
-
-std::wstring Utf8ToWide(std::string_view text)
-{
-    if (text.empty())
-        return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(n, L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), n);
-    return wide;
 }
 
 }  // namespace

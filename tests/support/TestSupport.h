@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "ScopedHandle.h"
+#include "Text.h"
 
 namespace tarnwick::test {
 
-std::wstring Utf8ToWide(const std::string& text);
-std::string WideToUtf8(const std::wstring& text);
+using tarnwick::Utf8ToWide;
+using tarnwick::WideToUtf8;
 
 // Full path of a program built beside the running test.
 std::wstring BinPath(const std::wstring& fileName);

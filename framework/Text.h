@@ -1,0 +1,50 @@
+#pragma once
+// Text conversions between the program's UTF-16 and byte encodings, and the system's
+// wording of an error code.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+inline std::wstring BytesToWide(std::string_view bytes, UINT codePage)
+{
+    if (bytes.empty())
+        return {};
+    const int length = ::MultiByteToWideChar(codePage, 0, bytes.data(), int(bytes.size()), nullptr, 0);
+    std::wstring wide(length, L'\0');
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), int(bytes.size()), wide.data(), length);
+    return wide;
+}
+
+inline std::string WideToBytes(std::wstring_view text, UINT codePage)
+{
+    if (text.empty())
+        return {};
+    const int length =
+        ::WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(length, '\0');
+    ::WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), bytes.data(), length, nullptr, nullptr);
+    return bytes;
+}
+
+inline std::wstring Utf8ToWide(std::string_view bytes) { return BytesToWide(bytes, CP_UTF8); }
+inline std::string WideToUtf8(std::wstring_view text) { return WideToBytes(text, CP_UTF8); }
+
+// The system's own sentence for an error code, without its line end.
+inline std::wstring SystemMessage(DWORD error)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+        reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(error);
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        message.pop_back();
+    return message;
+}
+
+}  // namespace tarnwick
