@@ -1,12 +1,48 @@
 #include "DialogSession.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <thread>
 
 #include "TestSupport.h"
 
 namespace tarnwick::test {
+
+namespace {
+
+struct StraySearch {
+    HWND mainWindow;
+    int found;
+};
+
+BOOL CALLBACK CancelStray(HWND window, LPARAM param)
+{
+    auto& search = *reinterpret_cast<StraySearch*>(param);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == ::GetCurrentProcessId() && window != search.mainWindow && ::IsWindowVisible(window) &&
+        ::IsWindowEnabled(window)) {
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        ++search.found;
+    }
+    return TRUE;
+}
+
+// A person whose part failed half-way may leave a message box or the folder browser open
+// over the main window; they are cancelled so that the dialog can be closed at all.
+void CancelStrayWindows(HWND mainWindow)
+{
+    for (int i = 0; i < 20; ++i) {
+        StraySearch search = {mainWindow, 0};
+        ::EnumWindows(CancelStray, reinterpret_cast<LPARAM>(&search));
+        if (search.found == 0)
+            return;
+        ::Sleep(100);
+    }
+}
+
+}  // namespace
 
 INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& person, Session* session)
 {
@@ -25,6 +61,7 @@ INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& per
         if (!window)
             return;
         person(window);
+        CancelStrayWindows(window);
         ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     });
     const INT_PTR result = dialog.DoModal();
@@ -106,14 +143,22 @@ std::wstring SelectedItemText(HWND tree)
 
 }  // namespace
 
-HWND WaitForFolderBrowserAt(HWND, const std::wstring& folderName)
+HWND WaitForFolderBrowserAt(const std::wstring& folder)
 {
-    // The browser fills its tree after it shows; the test must not answer before that.
-    for (int i = 0; i < 400; ++i, ::Sleep(50)) {
-        HWND tree = nullptr;
+    HWND tree = nullptr;
+    for (int i = 0; i < 400 && !tree; ++i, ::Sleep(50))
         ::EnumWindows(FindBrowserTree, reinterpret_cast<LPARAM>(&tree));
-        if (tree && _wcsicmp(SelectedItemText(tree).c_str(), folderName.c_str()) == 0)
-            return ::GetAncestor(tree, GA_ROOT);
+    if (!tree)
+        return nullptr;
+    const HWND browser = ::GetAncestor(tree, GA_ROOT);
+    const std::wstring name = folder.substr(folder.find_last_of(L'\\') + 1);
+    // Wine's browser may lose the folder it was opened at while it refreshes its tree on a
+    // change elsewhere on disk; then the person picks the folder again.
+    for (int i = 0; i < 40; ++i, ::Sleep(250)) {
+        if (_wcsicmp(SelectedItemText(tree).c_str(), name.c_str()) == 0)
+            return browser;
+        if (i % 8 == 7)
+            ::SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
     }
     return nullptr;
 }

@@ -33,8 +33,9 @@ RECT ClientRectOf(HWND window, int id);
 void SelectRowsOf(HWND window, const std::wstring& processName);
 // Waits until the dialog has handled everything sent or posted to it so far.
 void Settle(HWND window);
-// Waits for the shell's folder browser over the main window to show folderName selected.
-HWND WaitForFolderBrowserAt(HWND mainWindow, const std::wstring& folderName);
+// Waits for the shell's folder browser to show folder selected, picking it again when
+// the browser lost it; the browser, or null.
+HWND WaitForFolderBrowserAt(const std::wstring& folder);
 // Presses OK in the folder browser and waits until the dialog has taken the choice.
 void AcceptFolderBrowser(HWND mainWindow, HWND browser);
 

@@ -11,6 +11,8 @@
 #include "FindLocks.h"
 #include "ResizingDialog.h"
 #include "TarnwickDlg.h"
+#include <shlobj.h>
+
 #include "DialogSession.h"
 #include "TestSupport.h"
 
@@ -139,7 +141,7 @@ TEST_F(MainDialog, BrowsingOpensAtThePathAndRescansTheChoiceWithoutTouchingTheAc
         ::SendMessageW(::GetDlgItem(window, IDC_RENAME_TO), WM_CHAR, L'n', 0);
         Click(window, IDC_DELETE);
         ClickLater(window, IDC_BROWSE_PATH);
-        const HWND browser = WaitForFolderBrowserAt(window, L"target");
+        const HWND browser = WaitForFolderBrowserAt(target);
         ASSERT_NE(browser, nullptr) << "the browser did not open at the current path";
         AcceptFolderBrowser(window, browser);
         EXPECT_EQ(_wcsicmp(Text(window, IDC_PATH).c_str(), target.c_str()), 0);
@@ -185,6 +187,49 @@ TEST_F(MainDialog, ResizingKeepsTheLayoutAndTheMinimumSize)
         ::ShowWindow(window, SW_RESTORE);
         EXPECT_TRUE(::IsWindowVisible(grip));
     });
+}
+
+namespace {
+
+// What a pretend folder browser was told when it started.
+struct BrowserRecord {
+    WPARAM byPath = 0;
+    std::wstring selection;
+};
+
+LRESULT CALLBACK PretendBrowserProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == BFFM_SETSELECTIONW) {
+        auto* record = reinterpret_cast<BrowserRecord*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        record->byPath = wParam;
+        record->selection = reinterpret_cast<const wchar_t*>(lParam);
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+TEST(BrowseCallback, OpensTheBrowserAtThePathItWasGiven)
+{
+    WNDCLASSW type = {};
+    type.lpfnWndProc = PretendBrowserProc;
+    type.hInstance = ::GetModuleHandleW(nullptr);
+    type.lpszClassName = L"TarnwickPretendBrowser";
+    ::RegisterClassW(&type);
+    const HWND browser = ::CreateWindowW(type.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, type.hInstance,
+                                         nullptr);
+    BrowserRecord record;
+    ::SetWindowLongPtrW(browser, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&record));
+    const std::wstring start = L"C:\\Data\\Reports";
+
+    EXPECT_EQ(CTarnwickDlg::BrowseCallback(browser, BFFM_SELCHANGED, 0, reinterpret_cast<LPARAM>(start.c_str())), 0);
+    EXPECT_EQ(CTarnwickDlg::BrowseCallback(browser, BFFM_INITIALIZED, 0, 0), 0);
+    EXPECT_EQ(record.selection, L"") << "nothing to select without a path";
+    EXPECT_EQ(CTarnwickDlg::BrowseCallback(browser, BFFM_INITIALIZED, 0, reinterpret_cast<LPARAM>(start.c_str())), 0);
+    EXPECT_EQ(record.byPath, WPARAM(TRUE));
+    EXPECT_EQ(record.selection, start);
+    ::DestroyWindow(browser);
 }
 
 TEST(ResizingLayout, MovesAreTruncatedTowardZeroFromTheInitialRectangle)

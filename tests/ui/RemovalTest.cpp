@@ -264,7 +264,7 @@ TEST_F(Removal, DestinationPickerOpensAtTheParentAndSelectsMoveTo)
     CTarnwickDlg dialog(file);
     RunWithPerson(dialog, [&](HWND window) {
         ClickLater(window, IDC_BROWSE_MOVE_TO);
-        const HWND browser = WaitForFolderBrowserAt(window, L"target");
+        const HWND browser = WaitForFolderBrowserAt(target);
         ASSERT_NE(browser, nullptr) << "the picker did not open at the path's folder";
         AcceptFolderBrowser(window, browser);
         EXPECT_EQ(_wcsicmp(Text(window, IDC_MOVE_TO).c_str(), target.c_str()), 0);
