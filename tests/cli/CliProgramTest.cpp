@@ -23,53 +23,19 @@ struct CliResult {
     ULONGLONG ms = 0;
 };
 
-std::string ReadAll(HANDLE pipe)
-{
-    std::string text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(pipe, chunk, sizeof chunk, &read, nullptr) && read > 0)
-        text.append(chunk, read);
-    return text;
-}
-
 CliResult RunCli(const std::vector<std::wstring>& args, DWORD timeoutMs = 120000)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    UniqueHandle outRead, outWrite, errRead, errWrite;
-    if (!::CreatePipe(outRead.put(), outWrite.put(), &inherit, 0) ||
-        !::CreatePipe(errRead.put(), errWrite.put(), &inherit, 0))
-        throw std::runtime_error("cannot create pipes");
-    ::SetHandleInformation(outRead.get(), HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(errRead.get(), HANDLE_FLAG_INHERIT, 0);
-
-    const std::wstring program = BinPath(L"tarnwick-cli.exe");
-    std::wstring commandLine = QuoteArgument(program);
-    for (const auto& arg : args)
-        commandLine += L" " + QuoteArgument(arg);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = outWrite.get();
-    startup.hStdError = errWrite.get();
-    PROCESS_INFORMATION info = {};
     const ULONGLONG start = ::GetTickCount64();
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                          &info))
-        throw std::runtime_error("cannot start tarnwick-cli.exe");
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    outWrite.reset();
-    errWrite.reset();
-
+    PipedProcess cli = StartPiped(BinPath(L"tarnwick-cli.exe"), args, false, true);
     CliResult result;
     std::string errBytes;
-    std::thread errReader([&] { errBytes = ReadAll(errRead.get()); });
-    result.rawOut = ReadAll(outRead.get());
+    std::thread errReader([&] { errBytes = ReadAll(cli.error.get()); });
+    result.rawOut = ReadAll(cli.output.get());
     errReader.join();
-    if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(process.get(), &result.code);
+    if (::WaitForSingleObject(cli.process.get(), timeoutMs) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(cli.process.get(), &result.code);
     else
-        ::TerminateProcess(process.get(), 99);
+        ::TerminateProcess(cli.process.get(), 99);
     result.ms = ::GetTickCount64() - start;
     result.out = Utf8ToWide(result.rawOut);
     result.err = Utf8ToWide(errBytes);
@@ -167,18 +133,9 @@ struct FolderRemover {
 // A folder whose program and library are in use by a fixture started from inside it.
 class CliProgram : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        target = dir.Sub(L"target");
-        CreateFolders(target);
-        program = target + L"\\holder.exe";
-        library = target + L"\\lockdll.dll";
-        ASSERT_TRUE(::CopyFileW(BinPath(L"holder.exe").c_str(), program.c_str(), FALSE));
-        ASSERT_TRUE(::CopyFileW(BinPath(L"lockdll.dll").c_str(), library.c_str(), FALSE));
-    }
-
     TempDir dir{L"tarnwick-cli"};
-    std::wstring target, program, library;
+    const ResidentFolder resident = MakeResidentFolder(dir);
+    const std::wstring target = resident.target, program = resident.program, library = resident.library;
 };
 
 }  // namespace

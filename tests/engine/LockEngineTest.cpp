@@ -39,16 +39,7 @@ bool ProcessCanBeOpened(DWORD pid)
 
 class LockEngine : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(BindSystemServices(services), L"");
-        target = dir.Sub(L"target");
-        CreateFolders(target);
-        program = target + L"\\holder.exe";
-        library = target + L"\\lockdll.dll";
-        ASSERT_TRUE(::CopyFileW(BinPath(L"holder.exe").c_str(), program.c_str(), FALSE));
-        ASSERT_TRUE(::CopyFileW(BinPath(L"lockdll.dll").c_str(), library.c_str(), FALSE));
-    }
+    void SetUp() override { ASSERT_EQ(BindSystemServices(services), L""); }
 
     CList<CFileLock> Scan(const std::wstring& path, bool showAll, CScanStats* stats = nullptr,
                           ScanThreadStarter starter = StartScanThread)
@@ -60,7 +51,8 @@ protected:
     CSystemServices services;
     CDeviceMap deviceMap = BuildCurrentDeviceMap();
     TempDir dir{L"tarnwick-engine"};
-    std::wstring target, program, library;
+    const ResidentFolder resident = MakeResidentFolder(dir);
+    const std::wstring target = resident.target, program = resident.program, library = resident.library;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -40,6 +41,16 @@ TempDir::TempDir(const std::wstring& hint)
 }
 
 TempDir::~TempDir() { RemoveTree(path_); }
+
+ResidentFolder MakeResidentFolder(const TempDir& dir)
+{
+    ResidentFolder folder{dir.Sub(L"target"), dir.Sub(L"target\\holder.exe"), dir.Sub(L"target\\lockdll.dll")};
+    CreateFolders(folder.target);
+    if (!::CopyFileW(BinPath(L"holder.exe").c_str(), folder.program.c_str(), FALSE) ||
+        !::CopyFileW(BinPath(L"lockdll.dll").c_str(), folder.library.c_str(), FALSE))
+        throw std::runtime_error("cannot copy the fixtures");
+    return folder;
+}
 
 void CreateFolders(const std::wstring& path)
 {
@@ -78,15 +89,31 @@ void RemoveTree(const std::wstring& path)
     ::RemoveDirectoryW(path.c_str());
 }
 
-FixtureProcess::FixtureProcess(const std::wstring& program, const std::vector<std::wstring>& args)
+namespace {
+
+// A pipe whose one end the child inherits; the other end stays ours.
+void MakePipe(UniqueHandle& ours, UniqueHandle& child, bool childReads)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    UniqueHandle childInput, childOutput;
-    if (!::CreatePipe(childInput.put(), input_.put(), &inherit, 0) ||
-        !::CreatePipe(output_.put(), childOutput.put(), &inherit, 0))
-        throw std::runtime_error("cannot create pipes");
-    ::SetHandleInformation(input_.get(), HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(output_.get(), HANDLE_FLAG_INHERIT, 0);
+    const BOOL made = childReads ? ::CreatePipe(child.put(), ours.put(), &inherit, 0)
+                                 : ::CreatePipe(ours.put(), child.put(), &inherit, 0);
+    if (!made)
+        throw std::runtime_error("cannot create a pipe");
+    ::SetHandleInformation(ours.get(), HANDLE_FLAG_INHERIT, 0);
+}
+
+}  // namespace
+
+PipedProcess StartPiped(const std::wstring& program, const std::vector<std::wstring>& args, bool pipeInput,
+                        bool pipeError)
+{
+    PipedProcess started;
+    UniqueHandle childInput, childOutput, childError;
+    if (pipeInput)
+        MakePipe(started.input, childInput, true);
+    MakePipe(started.output, childOutput, false);
+    if (pipeError)
+        MakePipe(started.error, childError, false);
 
     std::wstring commandLine = QuoteArgument(program);
     for (const auto& arg : args)
@@ -94,18 +121,36 @@ FixtureProcess::FixtureProcess(const std::wstring& program, const std::vector<st
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = childInput.get();
+    startup.hStdInput = pipeInput ? childInput.get() : ::GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = childOutput.get();
-    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdError = pipeError ? childError.get() : ::GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info = {};
     if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                           &info))
         throw std::runtime_error("cannot start " + WideToUtf8(program));
     ::CloseHandle(info.hThread);
-    process_.reset(info.hProcess);
-    pid_ = info.dwProcessId;
-    childInput.reset();
-    childOutput.reset();
+    started.process.reset(info.hProcess);
+    started.pid = info.dwProcessId;
+    return started;
+}
+
+std::string ReadAll(HANDLE pipe)
+{
+    std::string text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(pipe, chunk, sizeof chunk, &read, nullptr) && read > 0)
+        text.append(chunk, read);
+    return text;
+}
+
+FixtureProcess::FixtureProcess(const std::wstring& program, const std::vector<std::wstring>& args)
+{
+    PipedProcess started = StartPiped(program, args, true, false);
+    process_ = std::move(started.process);
+    pid_ = started.pid;
+    input_ = std::move(started.input);
+    output_ = std::move(started.output);
 
     for (std::string line = ReadLine(); line != "ready"; line = ReadLine()) {
         if (line.empty() && ::WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0)
@@ -195,41 +240,54 @@ namespace {
 
 constexpr int kMessageTextId = 0xFFFF;
 
-struct DialogSearch {
-    DWORD pid;
-    HWND found;
-    bool messageBoxOnly;
-};
-
-BOOL CALLBACK FindDialogOf(HWND window, LPARAM param)
+BOOL CALLBACK OfferWindow(HWND window, LPARAM param)
 {
-    auto& search = *reinterpret_cast<DialogSearch*>(param);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    wchar_t className[64] = {};
-    ::GetClassNameW(window, className, 64);
-    if (owner == search.pid && ::IsWindowVisible(window) && wcscmp(className, L"#32770") == 0 &&
-        (!search.messageBoxOnly || ::GetDlgItem(window, kMessageTextId))) {
-        search.found = window;
-        return FALSE;
-    }
-    return TRUE;
+    return (*reinterpret_cast<const std::function<bool(HWND)>*>(param))(window) ? TRUE : FALSE;
 }
 
-HWND WaitForDialog(DWORD pid, DWORD timeoutMs, bool messageBoxOnly)
+bool IsDialog(HWND window)
+{
+    wchar_t className[64] = {};
+    ::GetClassNameW(window, className, 64);
+    return wcscmp(className, L"#32770") == 0;
+}
+
+// The first visible window of pid that satisfies test, polling until the time is up.
+HWND WaitForWindowOf(DWORD pid, DWORD timeoutMs, const std::function<bool(HWND)>& test)
 {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     do {
-        DialogSearch search = {pid, nullptr, messageBoxOnly};
-        ::EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return search.found;
+        HWND found = nullptr;
+        ForEachVisibleWindowOf(pid, [&](HWND window) {
+            if (test(window))
+                found = window;
+            return found == nullptr;
+        });
+        if (found)
+            return found;
         ::Sleep(20);
     } while (::GetTickCount64() < deadline);
     return nullptr;
 }
 
+HWND WaitForDialog(DWORD pid, DWORD timeoutMs, bool messageBoxOnly)
+{
+    return WaitForWindowOf(pid, timeoutMs, [messageBoxOnly](HWND window) {
+        return IsDialog(window) && (!messageBoxOnly || ::GetDlgItem(window, kMessageTextId));
+    });
+}
+
 }  // namespace
+
+void ForEachVisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& visit)
+{
+    const std::function<bool(HWND)> offer = [&](HWND window) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        return owner != pid || !::IsWindowVisible(window) || visit(window);
+    };
+    ::EnumWindows(OfferWindow, reinterpret_cast<LPARAM>(&offer));
+}
 
 HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs) { return WaitForDialog(pid, timeoutMs, false); }
 
@@ -248,24 +306,6 @@ void PressDialogButton(HWND dialog, int id)
 }
 
 namespace {
-
-struct ControlSearch {
-    DWORD pid;
-    int controlId;
-    HWND found;
-};
-
-BOOL CALLBACK FindWindowWithControl(HWND window, LPARAM param)
-{
-    auto& search = *reinterpret_cast<ControlSearch*>(param);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner == search.pid && ::IsWindowVisible(window) && ::GetDlgItem(window, search.controlId)) {
-        search.found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 // Memory inside another process, for messages whose parameters point at a buffer.
 class RemoteBuffer {
@@ -290,15 +330,7 @@ private:
 
 HWND WaitForWindowWithControl(DWORD pid, int controlId, DWORD timeoutMs)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    do {
-        ControlSearch search = {pid, controlId, nullptr};
-        ::EnumWindows(FindWindowWithControl, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return search.found;
-        ::Sleep(20);
-    } while (::GetTickCount64() < deadline);
-    return nullptr;
+    return WaitForWindowOf(pid, timeoutMs, [controlId](HWND window) { return ::GetDlgItem(window, controlId) != nullptr; });
 }
 
 std::wstring ListViewCellText(HWND list, int row, int column)

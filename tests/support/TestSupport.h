@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,27 @@ private:
 void CreateFolders(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& content = "x");
 void RemoveTree(const std::wstring& path);
+
+// A program started with its standard output (and its input and error, when asked for) on
+// pipes whose other ends are ours.
+struct PipedProcess {
+    UniqueHandle process;
+    DWORD pid = 0;
+    UniqueHandle input;   // we write; empty unless asked for
+    UniqueHandle output;  // we read
+    UniqueHandle error;   // we read; empty unless asked for (then it shares ours)
+};
+PipedProcess StartPiped(const std::wstring& program, const std::vector<std::wstring>& args, bool pipeInput,
+                        bool pipeError);
+// Everything a pipe delivers until its writer closes it.
+std::string ReadAll(HANDLE pipe);
+
+// A folder "target" holding copies of the holder fixture and the fixture library, so that a
+// fixture started from there has both as modules.
+struct ResidentFolder {
+    std::wstring target, program, library;
+};
+ResidentFolder MakeResidentFolder(const TempDir& dir);
 
 // A fixture program of ours, talked to through its standard input and output.
 class FixtureProcess {
@@ -83,6 +105,9 @@ private:
 
 // Visible dialog windows (message boxes included) of a process.
 HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs = 10000);
+// Offers each visible top-level window of a process to visit, until it returns false.
+void ForEachVisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& visit);
+
 // A visible message box of a process (a dialog with the message text control).
 HWND WaitForMessageBoxOf(DWORD pid, DWORD timeoutMs = 10000);
 // The text of a message box.

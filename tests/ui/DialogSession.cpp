@@ -11,32 +11,20 @@ namespace tarnwick::test {
 
 namespace {
 
-struct StraySearch {
-    HWND mainWindow;
-    int found;
-};
-
-BOOL CALLBACK CancelStray(HWND window, LPARAM param)
-{
-    auto& search = *reinterpret_cast<StraySearch*>(param);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner == ::GetCurrentProcessId() && window != search.mainWindow && ::IsWindowVisible(window) &&
-        ::IsWindowEnabled(window)) {
-        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        ++search.found;
-    }
-    return TRUE;
-}
-
 // A person whose part failed half-way may leave a message box or the folder browser open
 // over the main window; they are cancelled so that the dialog can be closed at all.
 void CancelStrayWindows(HWND mainWindow)
 {
     for (int i = 0; i < 20; ++i) {
-        StraySearch search = {mainWindow, 0};
-        ::EnumWindows(CancelStray, reinterpret_cast<LPARAM>(&search));
-        if (search.found == 0)
+        int found = 0;
+        ForEachVisibleWindowOf(::GetCurrentProcessId(), [&](HWND window) {
+            if (window != mainWindow && ::IsWindowEnabled(window)) {
+                ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                ++found;
+            }
+            return true;
+        });
+        if (found == 0)
             return;
         ::Sleep(100);
     }
@@ -116,16 +104,6 @@ BOOL CALLBACK FindTree(HWND child, LPARAM param)
     return FALSE;
 }
 
-// The tree of a visible top-level window of ours that holds one (the folder browser).
-BOOL CALLBACK FindBrowserTree(HWND window, LPARAM param)
-{
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (owner != ::GetCurrentProcessId() || !::IsWindowVisible(window))
-        return TRUE;
-    ::EnumChildWindows(window, FindTree, param);
-    return *reinterpret_cast<HWND*>(param) == nullptr;
-}
 
 std::wstring SelectedItemText(HWND tree)
 {
@@ -146,8 +124,13 @@ std::wstring SelectedItemText(HWND tree)
 HWND WaitForFolderBrowserAt(const std::wstring& folder)
 {
     HWND tree = nullptr;
-    for (int i = 0; i < 400 && !tree; ++i, ::Sleep(50))
-        ::EnumWindows(FindBrowserTree, reinterpret_cast<LPARAM>(&tree));
+    // The browser is the window of ours that holds a tree.
+    for (int i = 0; i < 400 && !tree; ++i, ::Sleep(50)) {
+        ForEachVisibleWindowOf(::GetCurrentProcessId(), [&](HWND window) {
+            ::EnumChildWindows(window, FindTree, reinterpret_cast<LPARAM>(&tree));
+            return tree == nullptr;
+        });
+    }
     if (!tree)
         return nullptr;
     const HWND browser = ::GetAncestor(tree, GA_ROOT);
