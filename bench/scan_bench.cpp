@@ -46,12 +46,12 @@ std::size_t FloorScan(const CSystemServices& services, const CScanTarget& target
     for (const CHandleEntry& entry : CHandleTableSnapshot::Take(services.NtQuerySystemInformation)) {
         if (entry.objectType != services.fileTypeNumber || IsSkippedAccessMask(entry.grantedAccess))
             continue;
-        auto& process = processes[entry.pid];
+        auto& process = processes[DWORD(entry.pid)];
         if (!process)
-            process.reset(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, entry.pid));
+            process.reset(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, DWORD(entry.pid)));
         UniqueHandle copy;
-        if (!process || !::DuplicateHandle(process.get(), ULongToHandle(entry.handleValue), ::GetCurrentProcess(),
-                                           copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
+        if (!process || !::DuplicateHandle(process.get(), reinterpret_cast<HANDLE>(entry.handleValue),
+                                           ::GetCurrentProcess(), copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
             continue;
         const DWORD n = services.GetFinalPathNameByHandleW(copy.get(), name, 32768, 8);
         if (n > 0 && n < 32768 && MatchesTarget(target, std::wstring(name, n)))
@@ -71,12 +71,11 @@ Figures TimeEngine(const CSystemServices& services, const CScanTarget& target, c
 {
     Figures figures;
     for (int i = 0; i < runs; ++i) {
-        CScanStats stats;
-        std::size_t locks = 0;
-        figures.times.push_back(Seconds([&] { locks = RunLockScans(services, target, devices, &stats).size(); }));
-        figures.locks = locks;
-        figures.handlesExamined = stats.handles.fileHandles;
-        figures.timeouts += stats.handles.timeouts;
+        CLockScanResult scan;
+        figures.times.push_back(Seconds([&] { scan = RunLockScans(services, target, devices); }));
+        figures.locks = scan.locks.size();
+        figures.handlesExamined = scan.stats.handles.fileHandles;
+        figures.timeouts += scan.stats.handles.timeouts;
     }
     return figures;
 }
@@ -135,13 +134,15 @@ int wmain(int argc, wchar_t** argv)
             CLockList list;
             CModuleScanParams params;
             params.target = *scanTarget;
+            params.NtQueryVirtualMemory = services.NtQueryVirtualMemory;
+            params.deviceMap = &devices;
             params.locks = &list;
             times.push_back(Seconds([&] { ScanModules(params); }));
             locks = list.Count();
             stats = params.stats;
         }
-        std::printf("modules   %-8s median %.3f s  %lu processes opened  %lu modules  %zu locks\n", label,
-                    Median(times), stats.processesOpened, stats.modules, locks);
+        std::printf("modules and mappings %-8s median %.3f s  %lu processes opened  %lu modules  %lu views  %zu locks\n",
+                    label, Median(times), stats.processesOpened, stats.modules, stats.views, locks);
     }
     return 0;
 }

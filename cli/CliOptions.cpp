@@ -239,19 +239,22 @@ std::wstring HelpText()
   tarnwick-cli kill PATH [--pid N] [AFTER] [--wait SECONDS]
   AFTER: --delete [--at-boot] | --rename-to NAME | --move-to DIR
 
-Finds the processes that hold PATH open (open file handles and loaded modules; for a
-folder, everything beneath it too) and removes those locks.
+Finds the processes that hold PATH open (open file handles, loaded modules and files
+mapped into memory; for a folder or a drive, everything beneath it too) and removes
+those locks.
 
 Commands:
-  list      Print one line per lock: Process, PID, Owner, Kind (handle or module), Path.
-  unlock    Close the handles that lock PATH inside their processes. Modules cannot be
-            unloaded this way; they are reported as not closable.
+  list      Print one line per lock: Process, PID, Owner, Kind (handle, module or
+            mapping), Path.
+  unlock    Close the handles that lock PATH inside their processes. Modules and mapped
+            views cannot be closed this way; they are reported as not closable.
   kill      End the processes that hold locks on PATH.
 
 Options:
   --all             list: every lock in the system instead of those on PATH.
   --json            list: print a JSON array of objects with the fields process, pid,
-                    owner, kind, path, handle (or null), loadAddress (or null), imagePath.
+                    owner, kind, path, handle, loadAddress, viewAddress (the one of the
+                    lock's kind is a number, the others null) and imagePath.
   --pid N           unlock, kill: only the locks of process N; N must hold a lock on PATH.
   --delete          Afterwards delete PATH (to the Recycle Bin where there is one).
   --at-boot         With --delete: when PATH is still busy, delete it at the next boot.
@@ -263,13 +266,15 @@ Options:
   --help            Print this text.
 
 With --pid only that process's locks count towards the result. No question is ever asked.
+When processes refuse to be examined or handles do not give their names in time, standard
+error says how many (with --json as an object with processesRefused and handlesGivenUp).
 
 Exit codes:
   0  No lock is left on PATH and the after-action succeeded (list: no lock found).
   1  Locks remain, or the after-action failed (list: locks found).
-  2  Bad usage: unknown command or option, missing or unreadable PATH, a move-to folder
-     that does not exist, or a --pid that holds no lock on PATH.
-  3  The system services the scan needs could not be bound.
+  2  Bad usage: unknown command or option, missing or unreadable PATH, a PATH that names
+     a device, a move-to folder that does not exist, or a --pid that holds no lock on PATH.
+  3  The system services the scan needs could not be bound, or the scan could not run.
 )";
 }
 

@@ -14,8 +14,8 @@ namespace tarnwick::cli {
 enum ExitCode : int {
     kExitClear = 0,        // no lock left (list: none found)
     kExitLocksRemain = 1,  // locks remain or the after-action failed (list: locks found)
-    kExitUsage = 2,        // bad command line, missing path, a --pid that holds no lock
-    kExitPlatform = 3,     // the system services could not be bound
+    kExitUsage = 2,        // bad command line, missing or device path, a --pid that holds no lock
+    kExitPlatform = 3,     // the system services could not be bound, or the scan could not run
 };
 
 enum class Command { Help, List, Unlock, Kill };

@@ -5,14 +5,15 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "CliOptions.h"
 #include "LockRemoval.h"
+#include "LockSearch.h"
 #include "Output.h"
 #include "PathActions.h"
-#include "ProcessInfo.h"
-#include "ScanDriver.h"
+#include "TargetPath.h"
 #include "Text.h"
 
 namespace tarnwick::cli {
@@ -36,20 +37,12 @@ std::wstring Line(const std::wstring& text) { return WithNewlines(text) + kNewli
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
-std::wstring FullPath(const std::wstring& written)
+// The path as every front end scans it; a refusal (a device name) goes to problem.
+std::wstring NormalizedPath(const std::wstring& written, std::wstring& problem)
 {
-    const DWORD size = ::GetFullPathNameW(written.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
-        return written;
-    std::wstring full(size, L'\0');
-    const DWORD length = ::GetFullPathNameW(written.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size)
-        return written;
-    full.resize(length);
-    // The scan compares names below a folder by its path plus one backslash; a drive root keeps its own.
-    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/'))
-        full.pop_back();
-    return full;
+    CTargetPath target = NormalizeTargetPath(written);
+    problem = target.problem;
+    return target.path;
 }
 
 // Empty when the path exists and its attributes can be read; the message otherwise.
@@ -94,20 +87,18 @@ private:
 class CLockScan {
 public:
     CLockScan(const CSystemServices& services, const std::wstring& path, bool all)
+        : search_(SearchLocks(services, path, all))
     {
-        const CScanTarget target = BuildScanTarget(path, services.objectNameMode, all);
-        const CDeviceMap deviceMap = BuildCurrentDeviceMap();
-        const CList<CFileLock> locks = RunLockScans(services, target, deviceMap);
-        CProcessDirectory processes(deviceMap, nullptr);
-        for (const CFileLock& lock : locks)
-            items_.push_back(MakeLockItem(lock, processes.GetOrCreate(lock.pid)));
     }
+
+    const std::wstring& failure() const { return search_.failure; }
+    const CScanStats& stats() const { return search_.stats; }
 
     // The rows of one process, or all rows when pid is null; in display order.
     CLockRows Rows(const DWORD* pid = nullptr) const
     {
         CLockRows rows;
-        for (const auto& item : items_) {
+        for (const auto& item : search_.rows) {
             if (!pid || item->pid == *pid)
                 rows.push_back(item.get());
         }
@@ -116,8 +107,26 @@ public:
     }
 
 private:
-    std::vector<std::unique_ptr<CLockItem>> items_;
+    CLockSearch search_;
 };
+
+// Says on standard error what the scan could not do or see. True when it could not run:
+// its rows are then not the whole answer, and the command ends with kExitPlatform.
+bool ReportScanTrouble(const CLockScan& scan, IConsole& console, bool json)
+{
+    if (!scan.failure().empty()) {
+        console.Err(Line(L"The scan failed: " + scan.failure() + L"."));
+        return true;
+    }
+    const std::wstring unseen = UnseenSentence(scan.stats());
+    if (unseen.empty())
+        return false;
+    if (json)
+        console.Err(UnseenJson(scan.stats().processesRefused, scan.stats().handles.givenUp));
+    else
+        console.Err(Line(unseen));
+    return false;
+}
 
 class CRemovalCommand {
 public:
@@ -131,6 +140,8 @@ public:
     int Run()
     {
         const CLockScan first(services_, path_, false);
+        if (ReportScanTrouble(first, console_, false))
+            return kExitPlatform;
         const CLockRows rows = first.Rows(Pid());
         if (o_.hasPid && rows.empty()) {
             console_.Err(Line(L"Process " + std::to_wstring(o_.pid) + L" holds no lock on " + Quoted(path_) + L"."));
@@ -144,7 +155,10 @@ public:
                 Unlock(rows);
             else
                 Kill(rows);
-            locksRemain = ReportRemaining();
+            const std::optional<bool> remain = ReportRemaining();
+            if (!remain)
+                return kExitPlatform;
+            locksRemain = *remain;
         }
         const bool actionDone = CarryOutAction();
         return locksRemain || !actionDone ? kExitLocksRemain : kExitClear;
@@ -166,9 +180,10 @@ private:
         for (const CLockItem* row : rows) {
             if (IsSelf(*row))
                 continue;
-            if (!IsHandleLock(row->value))
-                console_.Out(Line(L"Not closable, a loaded module (kill ends its process): " + DescribeLock(*row)));
-            else if (UnlockHandle(row->pid, row->value))
+            if (row->kind != LockKind::Handle)
+                console_.Out(Line(L"Not closable, " + std::wstring(NotClosableWhat(*row)) +
+                                  L" (kill ends its process): " + DescribeLock(*row)));
+            else if (UnlockHandle(*row))
                 console_.Out(Line(L"Closed: " + DescribeLock(*row)));
             else
                 console_.Out(Line(L"Could not close: " + DescribeLock(*row)));
@@ -189,12 +204,14 @@ private:
     }
 
     // Rescans (until none is left or --wait runs out) and reports what is left; true when
-    // locks remain.
-    bool ReportRemaining()
+    // locks remain, nothing when the rescan could not run.
+    std::optional<bool> ReportRemaining()
     {
         const ULONGLONG deadline = ::GetTickCount64() + o_.waitMs;
         for (;;) {
             const CLockScan scan(services_, path_, false);
+            if (ReportScanTrouble(scan, console_, false))
+                return std::nullopt;
             const CLockRows rows = scan.Rows(Pid());
             const ULONGLONG now = ::GetTickCount64();
             if (!rows.empty() && o_.hasWait && now < deadline) {
@@ -259,6 +276,8 @@ private:
 int List(const CCliOptions& options, const CSystemServices& services, IConsole& console, const std::wstring& path)
 {
     const CLockScan scan(services, path, options.all);
+    if (ReportScanTrouble(scan, console, options.json))
+        return kExitPlatform;
     const CLockRows rows = scan.Rows();
     if (options.json)
         console.Out(LockJson(rows));
@@ -284,16 +303,22 @@ int RunCli(const std::vector<std::wstring>& arguments, IConsole& console, const 
         return kExitClear;
     }
 
-    std::wstring path, destination;
+    std::wstring path, destination, problem;
     if (!options.all) {
-        path = FullPath(options.path);
-        if (const std::wstring problem = CheckPath(path); !problem.empty()) {
+        path = NormalizedPath(options.path, problem);
+        if (problem.empty())
+            problem = CheckPath(path);
+        if (!problem.empty()) {
             console.Err(Line(problem));
             return kExitUsage;
         }
     }
     if (options.afterAction == AfterAction::MoveTo) {
-        destination = FullPath(options.destination);
+        destination = NormalizedPath(options.destination, problem);
+        if (!problem.empty()) {
+            console.Err(Line(problem));
+            return kExitUsage;
+        }
         if (!::PathIsDirectoryW(destination.c_str())) {
             console.Err(Line(L"--move-to needs an existing folder; " + Quoted(destination) + L" is none."));
             return kExitUsage;

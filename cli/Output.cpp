@@ -26,19 +26,33 @@ void SortForDisplay(CLockRows& rows)
             return byName < 0;
         if (a->pid != b->pid)
             return a->pid < b->pid;
-        if (IsHandleLock(a->value) != IsHandleLock(b->value))
-            return IsHandleLock(a->value);
+        if (a->kind != b->kind)
+            return a->kind < b->kind;
         return _wcsicmp(a->lockPath.c_str(), b->lockPath.c_str()) < 0;
     });
 }
 
-const wchar_t* KindOf(const CLockItem& row) { return IsHandleLock(row.value) ? L"handle" : L"module"; }
+const wchar_t* KindOf(const CLockItem& row)
+{
+    switch (row.kind) {
+    case LockKind::Handle: return L"handle";
+    case LockKind::Module: return L"module";
+    case LockKind::Mapping: return L"mapping";
+    }
+    return L"";
+}
+
+const wchar_t* NotClosableWhat(const CLockItem& row)
+{
+    return row.kind == LockKind::Module ? L"a loaded module" : L"a mapped view";
+}
 
 std::wstring LockTable(const CLockRows& rows)
 {
-    std::size_t process = 7, pid = 3, owner = 5, kind = 6;  // the headers' own widths
+    std::size_t process = 7, pid = 3, owner = 5, kind = 4;  // the headers' own widths
     for (const CLockItem* row : rows) {
         process = std::max(process, row->processName.size());
+        kind = std::max(kind, wcslen(KindOf(*row)));
         pid = std::max(pid, row->pidText.size());
         owner = std::max(owner, row->owner.size());
     }
@@ -58,13 +72,13 @@ std::wstring LockJson(const CLockRows& rows)
     std::wstring json = std::wstring(L"[") + kNewline;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const CLockItem& row = *rows[i];
-        const bool handle = IsHandleLock(row.value);
-        const std::wstring value = std::to_wstring(row.value);
+        const auto valueIf = [&row](LockKind kind) { return row.kind == kind ? std::to_wstring(row.value) : L"null"; };
         json += L"  {\"process\": " + JsonString(row.processName) + L", \"pid\": " + std::to_wstring(row.pid) +
                 L", \"owner\": " + JsonString(row.owner) + L", \"kind\": \"" + KindOf(row) + L"\", \"path\": " +
-                JsonString(row.lockPath) + L", \"handle\": " + (handle ? value : L"null") +
-                L", \"loadAddress\": " + (handle ? L"null" : value) + L", \"imagePath\": " +
-                JsonString(row.imagePath) + L"}" + (i + 1 < rows.size() ? L"," : L"") + kNewline;
+                JsonString(row.lockPath) + L", \"handle\": " + valueIf(LockKind::Handle) +
+                L", \"loadAddress\": " + valueIf(LockKind::Module) + L", \"viewAddress\": " +
+                valueIf(LockKind::Mapping) + L", \"imagePath\": " + JsonString(row.imagePath) + L"}" +
+                (i + 1 < rows.size() ? L"," : L"") + kNewline;
     }
     return json + L"]" + kNewline;
 }
@@ -94,6 +108,12 @@ std::wstring JsonString(const std::wstring& text)
     return quoted + L"\"";
 }
 
+std::wstring UnseenJson(ULONG processesRefused, ULONG handlesGivenUp)
+{
+    return L"{\"processesRefused\": " + std::to_wstring(processesRefused) + L", \"handlesGivenUp\": " +
+           std::to_wstring(handlesGivenUp) + L"}" + kNewline;
+}
+
 std::wstring Hex(uint64_t value)
 {
     wchar_t text[24];
@@ -105,8 +125,10 @@ std::wstring DescribeProcess(const CLockItem& row) { return row.processName + L"
 
 std::wstring DescribeLock(const CLockItem& row)
 {
-    const std::wstring what = IsHandleLock(row.value) ? L"handle " + Hex(row.value) : L"module at " + Hex(row.value);
-    return DescribeProcess(row) + L", " + what + L": " + row.lockPath;
+    const wchar_t* what = row.kind == LockKind::Handle   ? L"handle "
+                          : row.kind == LockKind::Module ? L"module at "
+                                                         : L"mapped view at ";
+    return DescribeProcess(row) + L", " + what + Hex(row.value) + L": " + row.lockPath;
 }
 
 std::string ToUtf8(const std::wstring& text) { return WideToUtf8(text); }

@@ -14,22 +14,29 @@ inline constexpr wchar_t kNewline[] = L"\r\n";
 
 using CLockRows = std::vector<const CLockItem*>;
 
-// By process name (case ignored), then pid, handles before modules, then path.
+// By process name (case ignored), then pid, handles before modules before mappings, then path.
 void SortForDisplay(CLockRows& rows);
 
+// "handle", "module" or "mapping".
 const wchar_t* KindOf(const CLockItem& row);
+// "a loaded module" or "a mapped view": what a lock that no unlock can close is.
+const wchar_t* NotClosableWhat(const CLockItem& row);
 
 // A header and one line per lock, the columns padded to line up; Path comes last, unpadded.
 std::wstring LockTable(const CLockRows& rows);
 
-// A JSON array with one object per lock. Every object has the same keys; handle is null
-// for a module and loadAddress null for a handle.
+// A JSON array with one object per lock. Every object has the same keys; of handle,
+// loadAddress and viewAddress only the one of the lock's kind is not null.
 std::wstring LockJson(const CLockRows& rows);
+
+// A JSON object with what the scan could not see, for standard error.
+std::wstring UnseenJson(ULONG processesRefused, ULONG handlesGivenUp);
 
 // A JSON string literal: quotes, backslashes and control characters escaped.
 std::wstring JsonString(const std::wstring& text);
 
-// "holder.exe (PID 12), handle 0x1a4: C:\Data\a.txt"; "module at 0x...": for a module.
+// "holder.exe (PID 12), handle 0x1a4: C:\Data\a.txt"; "module at 0x..." for a module,
+// "mapped view at 0x..." for a mapping.
 std::wstring DescribeLock(const CLockItem& row);
 std::wstring DescribeProcess(const CLockItem& row);
 

@@ -3,11 +3,13 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "HandleTable.h"
 #include "ScanThread.h"
+#include "Text.h"
 
 namespace tarnwick {
 
@@ -31,32 +33,47 @@ struct CNameQuery {
     NtQueryObjectFn NtQueryObject = nullptr;
     GetFinalPathNameByHandleWFn GetFinalPathNameByHandleW = nullptr;
     DWORD nameLength = 0;
+    bool isObjectName = false;  // the name is the object's (device form), not a final path
     wchar_t name[kNameCapacity];
     alignas(8) BYTE objectInfo[kObjectInfoBytes];
 };
 
-void QueryObjectName(CNameQuery& query)
+bool QueryObjectName(CNameQuery& query)
 {
     if (!query.NtQueryObject)
-        return;
+        return false;
     ULONG returned = 0;
     if (query.NtQueryObject(query.handle, kObjectNameInformation, query.objectInfo, kObjectInfoBytes, &returned) < 0)
-        return;
+        return false;
     const auto* info = reinterpret_cast<const UNICODE_STRING*>(query.objectInfo);
     if (info->Length == 0 || !info->Buffer)
-        return;
+        return false;
     const DWORD chars = std::min<DWORD>(info->Length / sizeof(wchar_t), kNameCapacity);
     std::memcpy(query.name, info->Buffer, chars * sizeof(wchar_t));
     query.nameLength = chars;
+    return true;
 }
 
-void QueryFinalPath(CNameQuery& query)
+bool QueryFinalPath(CNameQuery& query)
 {
     if (!query.GetFinalPathNameByHandleW)
-        return;
+        return false;
     const DWORD written = query.GetFinalPathNameByHandleW(query.handle, query.name, kNameCapacity, kFileNameOpened);
-    if (written > 0 && written < kNameCapacity)
-        query.nameLength = written;
+    if (written == 0 || written >= kNameCapacity)
+        return false;
+    query.nameLength = written;
+    return true;
+}
+
+// A final path where the system gives one; otherwise (Wine refuses names over 260
+// characters) the object's own name, which the scan brings into drive form.
+void QueryName(CNameQuery& query)
+{
+    query.nameLength = 0;
+    query.isObjectName = false;
+    if (!query.objectNameMode && QueryFinalPath(query))
+        return;
+    query.isObjectName = QueryObjectName(query);
 }
 
 DWORD WINAPI NameQueryWorker(void* param)
@@ -66,14 +83,12 @@ DWORD WINAPI NameQueryWorker(void* param)
         ::WaitForSingleObject(query.requestEvent.get(), INFINITE);
         if (query.quit)
             return 0;
-        query.nameLength = 0;
-        if (query.objectNameMode)
-            QueryObjectName(query);
-        else
-            QueryFinalPath(query);
+        QueryName(query);
         ::SetEvent(query.answerEvent.get());
     }
 }
+
+enum class Answer { Named, TimedOut, NoWorker };
 
 // Names one handle at a time for one run of the scan: opens each owner process once,
 // and keeps one worker, replaced by a fresh one (with fresh events, so a late answer of
@@ -85,11 +100,14 @@ public:
     CHandleResolver(const CHandleResolver&) = delete;
     CHandleResolver& operator=(const CHandleResolver&) = delete;
 
-    // True when name now holds the handle's name (in drive form in object-name mode).
+    // True when name now holds the handle's name, in the form the target is compared in.
     bool Resolve(const CHandleEntry& entry, std::wstring& name);
 
 private:
     HANDLE OwnerProcess(DWORD pid);
+    bool NameOf(HANDLE handle, std::wstring& name);
+    Answer Ask(HANDLE handle, DWORD timeoutMs);
+    bool ToComparableForm(std::wstring& name) const;
     bool EnsureWorker();
     void KillWorker();
     void RetireWorker();
@@ -104,27 +122,55 @@ private:
 bool CHandleResolver::Resolve(const CHandleEntry& entry, std::wstring& name)
 {
     name.clear();
-    const HANDLE owner = OwnerProcess(entry.pid);
+    const HANDLE owner = OwnerProcess(DWORD(entry.pid));
     if (!owner)
         return false;
     UniqueHandle duplicate;
-    if (!::DuplicateHandle(owner, ULongToHandle(entry.handleValue), ::GetCurrentProcess(), duplicate.put(), 0, FALSE,
-                           DUPLICATE_SAME_ACCESS) ||
+    if (!::DuplicateHandle(owner, reinterpret_cast<HANDLE>(entry.handleValue), ::GetCurrentProcess(),
+                           duplicate.put(), 0, FALSE, DUPLICATE_SAME_ACCESS) ||
         !duplicate)
         return false;
-    if (!EnsureWorker())
-        return false;
+    return NameOf(duplicate.get(), name);
+}
 
-    query_->handle = duplicate.get();
+bool CHandleResolver::NameOf(HANDLE handle, std::wstring& name)
+{
+    Answer answer = Ask(handle, kNameQueryTimeoutMs);
+    if (answer == Answer::TimedOut) {
+        ++params_.stats.retried;
+        answer = Ask(handle, kNameQueryRetryTimeoutMs);
+        if (answer == Answer::TimedOut)
+            ++params_.stats.givenUp;
+    }
+    if (answer != Answer::Named)
+        return false;
+    name.assign(query_->name, query_->nameLength);
+    return ToComparableForm(name);
+}
+
+Answer CHandleResolver::Ask(HANDLE handle, DWORD timeoutMs)
+{
+    if (!EnsureWorker())
+        return Answer::NoWorker;
+    query_->handle = handle;
     ++params_.stats.namesQueried;
     ::SetEvent(query_->requestEvent.get());
-    if (::WaitForSingleObject(query_->answerEvent.get(), kNameQueryTimeoutMs) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(query_->answerEvent.get(), timeoutMs) != WAIT_OBJECT_0) {
         KillWorker();
-        return false;
+        return Answer::TimedOut;
     }
-    name.assign(query_->name, query_->nameLength);
-    if (params_.services.objectNameMode)
-        return params_.deviceMap && DeviceFormToDriveForm(*params_.deviceMap, name, name);
+    return Answer::Named;
+}
+
+// Final paths come with the long-path prefix, which the target's forms carry too; object
+// names are in device form and go through the device map. In object-name mode neither
+// side has the prefix.
+bool CHandleResolver::ToComparableForm(std::wstring& name) const
+{
+    if (query_->isObjectName && !(params_.deviceMap && DeviceFormToDriveForm(*params_.deviceMap, name, name)))
+        return false;
+    if (query_->isObjectName && !params_.services.objectNameMode)
+        name = WithLongPathPrefix(name);
     return true;
 }
 
@@ -133,7 +179,10 @@ HANDLE CHandleResolver::OwnerProcess(DWORD pid)
     auto found = processes_.find(pid);
     if (found == processes_.end()) {
         // A refusal is remembered too, so that a process is asked only once per run.
-        found = processes_.emplace(pid, UniqueHandle(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid))).first;
+        UniqueHandle process(params_.openProcess(PROCESS_DUP_HANDLE, FALSE, pid));
+        if (!process && ::GetLastError() == ERROR_ACCESS_DENIED)
+            params_.refusedPids.push_back(pid);
+        found = processes_.emplace(pid, std::move(process)).first;
     }
     return found->second.get();
 }
@@ -143,14 +192,18 @@ bool CHandleResolver::EnsureWorker()
     if (worker_)
         return true;
     auto query = std::make_unique<CNameQuery>();
-    if (!query->requestEvent || !query->answerEvent)
+    if (!query->requestEvent || !query->answerEvent) {
+        params_.failure = L"the name-query events could not be created: " + SystemMessage(::GetLastError());
         return false;
+    }
     query->objectNameMode = params_.services.objectNameMode;
     query->NtQueryObject = params_.services.NtQueryObject;
     query->GetFinalPathNameByHandleW = params_.services.GetFinalPathNameByHandleW;
     worker_.reset(::CreateThread(nullptr, 0, NameQueryWorker, query.get(), 0, nullptr));
-    if (!worker_)
+    if (!worker_) {
+        params_.failure = L"the name-query thread could not be started: " + SystemMessage(::GetLastError());
         return false;
+    }
     query_ = std::move(query);
     ++params_.stats.workersStarted;
     return true;
@@ -189,6 +242,13 @@ bool ExistsOnDisk(const std::wstring& name)
     return !shortName.empty() && FileStatusExists(shortName);
 }
 
+std::wstring StatusText(LONG status)
+{
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(status));
+    return text;
+}
+
 }  // namespace
 
 bool IsSkippedAccessMask(ULONG grantedAccess)
@@ -199,6 +259,10 @@ bool IsSkippedAccessMask(ULONG grantedAccess)
 void ScanHandles(CHandleScanParams& params)
 {
     const CHandleTableSnapshot snapshot = CHandleTableSnapshot::Take(params.services.NtQuerySystemInformation);
+    if (!snapshot.ok()) {
+        params.failure = L"the system handle table could not be read (status " + StatusText(snapshot.status()) + L")";
+        return;
+    }
     params.stats.tableEntries = ULONG(snapshot.size());
     CHandleResolver resolver(params);
     std::wstring name;
@@ -209,13 +273,18 @@ void ScanHandles(CHandleScanParams& params)
         ++params.stats.fileHandles;
         if (IsSkippedAccessMask(entry.grantedAccess))
             continue;
-        if (!resolver.Resolve(entry, name) || name.empty())
+        if (!resolver.Resolve(entry, name) || name.empty()) {
+            if (!params.failure.empty())
+                return;
             continue;
+        }
         if (params.services.objectNameMode && !ExistsOnDisk(name))
             continue;
+        name = CanonicalName(params.target, name);
         if (!MatchesTarget(params.target, name))
             continue;
-        params.locks->Append({entry.pid, DropLongPathPrefix(LongForm(name)), entry.handleValue});
+        params.locks->Append(
+            {DWORD(entry.pid), DropLongPathPrefix(LongForm(name)), entry.handleValue, LockKind::Handle});
     }
 }
 

@@ -1,14 +1,61 @@
 #include "HandleTable.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace tarnwick {
 
 namespace {
 
-constexpr ULONG kFirstCallBytes = 32;
-constexpr ULONG kGrowthMargin = 1024;
-constexpr std::size_t kHeaderBytes = 8;  // entry count and padding
+constexpr ULONG kFirstBufferBytes = 256 * 1024;
+constexpr ULONG kLargestBufferBytes = 1024u * 1024 * 1024;
+constexpr ULONG kGrowthMargin = 64 * 1024;  // handles opened between two calls
+
+struct CRawTable {
+    std::vector<std::uint64_t> buffer;  // 8-byte aligned
+    ULONG length = 0;  // bytes handed to the system
+    LONG status = 0;
+};
+
+ULONG NextLength(ULONG length, ULONG needed)
+{
+    const std::uint64_t doubled = std::uint64_t(length) * 2;
+    const std::uint64_t hinted = std::uint64_t(needed) + kGrowthMargin;
+    return ULONG(std::min<std::uint64_t>(std::max(doubled, hinted), kLargestBufferBytes));
+}
+
+CRawTable Read(NtQuerySystemInformationFn query, ULONG infoClass)
+{
+    CRawTable table;
+    ULONG needed = 0;
+    for (ULONG length = kFirstBufferBytes;; length = NextLength(length, needed)) {
+        table.buffer.assign((length + 7) / 8, 0);
+        table.length = length;
+        needed = 0;
+        table.status = query(infoClass, table.buffer.data(), length, &needed);
+        if (table.status != kStatusInfoLengthMismatch || length == kLargestBufferBytes)
+            return table;
+    }
+}
+
+// The entries of either layout; Count is the type of the header's entry count. Only
+// entries that lie wholly inside the buffer are read, whatever the count claims.
+template <class Entry, class Count>
+std::vector<CHandleEntry> EntriesOf(const CRawTable& table, std::size_t headerBytes)
+{
+    if (table.length < headerBytes)
+        return {};
+    const auto* bytes = reinterpret_cast<const BYTE*>(table.buffer.data());
+    const std::size_t claimed = *reinterpret_cast<const Count*>(bytes);
+    const std::size_t count = std::min<std::size_t>(claimed, (table.length - headerBytes) / sizeof(Entry));
+    const auto* raw = reinterpret_cast<const Entry*>(bytes + headerBytes);
+    std::vector<CHandleEntry> entries(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        entries[i] = {raw[i].pid, raw[i].handleValue, reinterpret_cast<ULONG_PTR>(raw[i].object),
+                      raw[i].grantedAccess, raw[i].objectType};
+    }
+    return entries;
+}
 
 }  // namespace
 
@@ -17,29 +64,20 @@ CHandleTableSnapshot CHandleTableSnapshot::Take(NtQuerySystemInformationFn query
     CHandleTableSnapshot snapshot;
     if (!query)
         return snapshot;
-    ULONG length = kFirstCallBytes;
-    snapshot.buffer_.assign(length / sizeof(std::uint64_t), 0);
-    ULONG needed = 0;
-    if (query(kSystemHandleInformation, snapshot.buffer_.data(), length, &needed) < 0) {
-        // Without a needed length there is nothing to go by: read no entries.
-        if (needed == 0)
-            return {};
-        length = needed + kGrowthMargin;
-        snapshot.buffer_.assign((length + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t), 0);
-        if (query(kSystemHandleInformation, snapshot.buffer_.data(), length, &needed) < 0)
-            return {};
+    CRawTable table = Read(query, kSystemExtendedHandleInformation);
+    snapshot.infoClass_ = kSystemExtendedHandleInformation;
+    if (table.status < 0 && table.status != kStatusInfoLengthMismatch) {
+        table = Read(query, kSystemHandleInformation);
+        snapshot.infoClass_ = kSystemHandleInformation;
     }
-    // Never read past the buffer, whatever the count claims.
-    const ULONG claimed = *reinterpret_cast<const ULONG*>(snapshot.buffer_.data());
-    snapshot.count_ = std::min<std::size_t>(claimed, (length - kHeaderBytes) / sizeof(CHandleEntry));
+    snapshot.status_ = table.status;
+    if (table.status < 0)
+        return snapshot;
+    // Extended: count and a reserved word before the entries; narrow: a 32-bit count and padding.
+    snapshot.entries_ = snapshot.infoClass_ == kSystemExtendedHandleInformation
+                            ? EntriesOf<CExtendedHandleEntry, ULONG_PTR>(table, 2 * sizeof(ULONG_PTR))
+                            : EntriesOf<CNarrowHandleEntry, ULONG>(table, 8);
     return snapshot;
-}
-
-const CHandleEntry* CHandleTableSnapshot::entries() const
-{
-    if (buffer_.empty())
-        return nullptr;
-    return reinterpret_cast<const CHandleEntry*>(reinterpret_cast<const BYTE*>(buffer_.data()) + kHeaderBytes);
 }
 
 }  // namespace tarnwick

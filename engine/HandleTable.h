@@ -1,10 +1,11 @@
 #pragma once
-// A snapshot of the system handle table (information class 16).
+// A snapshot of the system handle table: the extended table (information class 64) with
+// full-width process ids and handle values, or the narrow one (class 16) where the system
+// refuses the extended one.
 
 #include <windows.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <vector>
 
 #include "SystemServices.h"
@@ -12,34 +13,62 @@
 namespace tarnwick {
 
 inline constexpr ULONG kSystemHandleInformation = 16;
+inline constexpr ULONG kSystemExtendedHandleInformation = 64;
+inline constexpr LONG kStatusInfoLengthMismatch = LONG(0xC0000004);
 
-// One entry, as the system lays it out in a 64-bit process.
+// One entry, whichever table it came from.
 struct CHandleEntry {
-    ULONG pid;  // read as one 32-bit value
+    ULONG_PTR pid;
+    ULONG_PTR handleValue;
+    ULONG_PTR object;  // kernel object address; 0 where the system hides it
+    ULONG grantedAccess;
+    USHORT objectType;
+};
+
+// The tables as the system lays them out in a 64-bit process.
+struct CExtendedHandleEntry {
+    PVOID object;
+    ULONG_PTR pid;
+    ULONG_PTR handleValue;
+    ULONG grantedAccess;
+    USHORT creatorBackTraceIndex;
+    USHORT objectType;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct CNarrowHandleEntry {
+    USHORT pid;
+    USHORT creatorBackTraceIndex;
     UCHAR objectType;
     UCHAR flags;
     USHORT handleValue;
     PVOID object;
     ULONG grantedAccess;
-    ULONG padding;
 };
-static_assert(sizeof(void*) != 8 || sizeof(CHandleEntry) == 24, "handle entry layout");
+static_assert(sizeof(void*) != 8 || sizeof(CExtendedHandleEntry) == 40, "extended handle entry layout");
+static_assert(sizeof(void*) != 8 || sizeof(CNarrowHandleEntry) == 24, "narrow handle entry layout");
 
 class CHandleTableSnapshot {
 public:
-    // Two calls at most: one to learn the size, one with 1024 bytes of margin for handles
-    // opened in between. A failed snapshot holds no entries.
+    // Reads the extended table, growing the buffer until the call succeeds (a reported
+    // length is only a hint: Wine reports none for small buffers, and the table grows
+    // between calls). Falls back to the narrow table only when the extended one is refused.
     static CHandleTableSnapshot Take(NtQuerySystemInformationFn query);
 
-    std::size_t size() const { return count_; }
-    const CHandleEntry& operator[](std::size_t i) const { return entries()[i]; }
-    const CHandleEntry* begin() const { return entries(); }
-    const CHandleEntry* end() const { return entries() + count_; }
+    // False when neither table could be read; the snapshot then holds no entries.
+    bool ok() const { return status_ >= 0; }
+    LONG status() const { return status_; }
+    ULONG infoClass() const { return infoClass_; }
+
+    std::size_t size() const { return entries_.size(); }
+    const CHandleEntry& operator[](std::size_t i) const { return entries_[i]; }
+    auto begin() const { return entries_.begin(); }
+    auto end() const { return entries_.end(); }
 
 private:
-    const CHandleEntry* entries() const;
-    std::vector<std::uint64_t> buffer_;  // 8-byte aligned
-    std::size_t count_ = 0;
+    std::vector<CHandleEntry> entries_;
+    LONG status_ = LONG(0xC0000001);  // STATUS_UNSUCCESSFUL until read
+    ULONG infoClass_ = 0;
 };
 
 }  // namespace tarnwick

@@ -12,12 +12,17 @@
 
 namespace tarnwick {
 
-// One lock as a scan found it. A handle lock's value is the handle inside its owner
-// (always below 65536); a module lock's value is the module's load address.
+// What holds the path: an open handle, a loaded image, or a mapped view, which keeps the
+// file busy after its handle is closed.
+enum class LockKind { Handle, Module, Mapping };
+
+// One lock as a scan found it. The value is the handle inside its owner, the module's load
+// address, or the view's base address, as the kind says.
 struct CFileLock {
     DWORD pid = 0;
     std::wstring path;  // drive form, long names, no long-path prefix
     uint64_t value = 0;
+    LockKind kind = LockKind::Handle;
 };
 
 // What the list shows about one owner process; made once per process and scan.
@@ -39,12 +44,8 @@ struct CLockItem {
     std::wstring pidText;
     std::wstring owner;
     int iconIndex = 0;
+    LockKind kind = LockKind::Handle;
 };
-
-// Handle values come from a 16-bit field of the handle table; modules load at 64 KiB or
-// above. The value alone tells the two kinds of lock apart.
-inline constexpr uint64_t kFirstModuleAddress = 0x10000;
-inline bool IsHandleLock(uint64_t value) { return value < kFirstModuleAddress; }
 
 template <class T>
 using CList = std::list<T>;

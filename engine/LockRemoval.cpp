@@ -5,17 +5,17 @@
 
 namespace tarnwick {
 
-bool UnlockHandle(DWORD pid, uint64_t value)
+bool UnlockHandle(const CLockItem& row)
 {
-    if (!IsHandleLock(value))
+    if (row.kind != LockKind::Handle)
         return false;
     // Opened afresh for every handle: nothing is cached between rows.
-    UniqueHandle owner(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, pid));
+    UniqueHandle owner(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, row.pid));
     if (!owner)
         return false;
     UniqueHandle copy;
-    return ::DuplicateHandle(owner.get(), ULongToHandle(DWORD(value)), ::GetCurrentProcess(), copy.put(), 0, FALSE,
-                             DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS) != FALSE;
+    return ::DuplicateHandle(owner.get(), reinterpret_cast<HANDLE>(ULONG_PTR(row.value)), ::GetCurrentProcess(),
+                             copy.put(), 0, FALSE, DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS) != FALSE;
 }
 
 bool TerminateOwner(DWORD pid)

@@ -3,14 +3,14 @@
 
 #include <windows.h>
 
-#include <cstdint>
+#include "LockRecords.h"
 
 namespace tarnwick {
 
-// Closes one handle inside the process that owns it, without asking that process. True
-// when the handle was closed. A module lock's load address is never taken for a handle:
-// it could name an unrelated handle of the owner, which would then be closed.
-bool UnlockHandle(DWORD pid, uint64_t value);
+// Closes the row's handle inside the process that owns it, without asking that process.
+// True when the handle was closed. Only handle rows are closed: a module's load address
+// or a view's address is no handle, and could name an unrelated handle of the owner.
+bool UnlockHandle(const CLockItem& row);
 
 // Starts ending a process (it may not be gone yet when this returns). True when the
 // system accepted the request.

@@ -1,12 +1,17 @@
 #pragma once
 // The module scan: executable images (programs and libraries) loaded from the target,
-// which the system holds without any entry in the handle table.
+// which the system holds without any entry in the handle table; and files mapped into
+// memory, which stay busy after their handles are closed.
 
 #include <windows.h>
+
+#include <string>
+#include <vector>
 
 #include "LockRecords.h"
 #include "PathForms.h"
 #include "ScopedHandle.h"
+#include "SystemServices.h"
 
 namespace tarnwick {
 
@@ -14,16 +19,23 @@ struct CModuleScanStats {
     ULONG processes = 0;       // ids listed
     ULONG processesOpened = 0;
     ULONG modules = 0;         // modules whose names were read
+    ULONG views = 0;           // mapped views whose file names were read
 };
 
 struct CModuleScanParams {
     CScanTarget target;
     // Names are compared without the long-path prefix, as the target's forms have none then.
     bool objectNameMode = false;
+    // Names the file behind a mapped view; without it no view is examined.
+    NtQueryVirtualMemoryFn NtQueryVirtualMemory = nullptr;
+    const CDeviceMap* deviceMap = nullptr;  // views are named in device form
     CLockList* locks = nullptr;
+    OpenProcessFn openProcess = ::OpenProcess;
     UniqueHandle startEvent;
     HANDLE doneEvent = nullptr;
     CModuleScanStats stats;
+    std::vector<DWORD> refusedPids;  // processes that denied access to their memory
+    std::wstring failure;            // why the scan could not run; empty when it ran
 };
 
 // Thread routine: waits for startEvent, scans, signals doneEvent. Returns 0.

@@ -4,23 +4,27 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <cwctype>
 
 #include "ScopedHandle.h"
+#include "Text.h"
 
 namespace tarnwick {
 
 namespace {
 
 constexpr DWORD kPathBuffer = MAX_PATH;  // 260 characters
+constexpr wchar_t kUncPrefix[] = L"\\\\?\\UNC\\";
+constexpr wchar_t kObjectDrivePrefix[] = L"\\??\\";
 
-bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
-{
-    return _wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
-}
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
 
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b)
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+// "C:" at offset at.
+bool HasDriveAt(const std::wstring& path, std::size_t at)
 {
-    return _wcsicmp(a.c_str(), b.c_str()) == 0;
+    return path.size() >= at + 2 && IsDriveLetter(path[at]) && path[at + 1] == L':';
 }
 
 // A device name applies only up to a path boundary, so \Device\HarddiskVolume1 never
@@ -32,20 +36,64 @@ bool DeviceBeginsName(const std::wstring& device, const std::wstring& name)
     return name.size() == device.size() || device.back() == L'\\' || name[device.size()] == L'\\';
 }
 
+// Network redirectors name a share's files \Device\Mup\server\share\... (a mapped drive's
+// own device adds a component ";Z:0000...": the drive and its logon session) .
+const wchar_t* const kRedirectors[] = {L"\\Device\\Mup\\", L"\\Device\\LanmanRedirector\\"};
+
+// \\server\share\rest from what follows a redirector's name, or empty.
+std::wstring UncFromRedirected(const std::wstring& rest)
+{
+    std::size_t at = 0;
+    while (at < rest.size() && rest[at] == L';') {
+        const std::size_t end = rest.find(L'\\', at);
+        if (end == std::wstring::npos)
+            return {};
+        at = end + 1;
+    }
+    return at < rest.size() ? L"\\\\" + rest.substr(at) : std::wstring();
+}
+
+// The names that convert without the map: \??\C:\x, \??\UNC\server\share\x and the
+// redirectors' device forms. Empty when the name is none of them.
+std::wstring FixedDeviceFormToDriveForm(const std::wstring& name)
+{
+    if (StartsWith(name, kObjectDrivePrefix)) {
+        const std::wstring rest = name.substr(4);
+        if (HasDriveAt(rest, 0))
+            return rest;
+        if (StartsWith(rest, L"UNC\\"))
+            return L"\\\\" + rest.substr(4);
+        return {};
+    }
+    for (const wchar_t* redirector : kRedirectors) {
+        if (StartsWith(name, redirector))
+            return UncFromRedirected(name.substr(wcslen(redirector)));
+    }
+    return {};
+}
+
+std::wstring WithTrailingBackslash(const std::wstring& path)
+{
+    return !path.empty() && path.back() == L'\\' ? path : path + L'\\';
+}
+
 }  // namespace
 
-bool HasLongPathPrefix(const std::wstring& path)
-{
-    return path.compare(0, kLongPathPrefixLength, kLongPathPrefix) == 0;
-}
+bool HasLongPathPrefix(const std::wstring& path) { return StartsWith(path, kLongPathPrefix); }
 
 std::wstring WithLongPathPrefix(const std::wstring& path)
 {
-    return HasLongPathPrefix(path) ? path : kLongPathPrefix + path;
+    if (HasLongPathPrefix(path))
+        return path;
+    if (StartsWith(path, L"\\\\"))
+        return kUncPrefix + path.substr(2);
+    return kLongPathPrefix + path;
 }
 
 std::wstring DropLongPathPrefix(const std::wstring& path)
 {
+    if (StartsWith(path, kUncPrefix))
+        return L"\\\\" + path.substr(wcslen(kUncPrefix));
     return path.size() > kLongPathPrefixLength ? path.substr(kLongPathPrefixLength) : std::wstring();
 }
 
@@ -66,7 +114,7 @@ CDeviceMap BuildDeviceMap(const wchar_t* driveStrings)
     for (const wchar_t* root = driveStrings; root && *root; root += wcslen(root) + 1) {
         const std::wstring drive{root[0], L':'};
         wchar_t device[kPathBuffer] = {};
-        if (::QueryDosDeviceW(drive.c_str(), device, kPathBuffer) == 0)
+        if (::QueryDosDeviceW(drive.c_str(), device, kPathBuffer) == 0 || StartsWith(device, kObjectDrivePrefix))
             continue;
         map.Set(device, drive);
     }
@@ -89,7 +137,62 @@ bool DeviceFormToDriveForm(const CDeviceMap& map, const std::wstring& name, std:
             return true;
         }
     }
-    return false;
+    std::wstring fixed = FixedDeviceFormToDriveForm(name);
+    if (fixed.empty())
+        return false;
+    result = std::move(fixed);
+    return true;
+}
+
+void CDriveAliases::Add(wchar_t letter, const std::wstring& target)
+{
+    if (!IsDriveLetter(letter))
+        return;
+    std::wstring folder;
+    if (StartsWith(target, kObjectDrivePrefix)) {
+        folder = FixedDeviceFormToDriveForm(target);  // subst: \??\C:\Real
+    } else {
+        for (const wchar_t* redirector : kRedirectors) {
+            if (StartsWith(target, redirector))
+                folder = UncFromRedirected(target.substr(wcslen(redirector)));
+        }
+    }
+    while (folder.size() > 3 && folder.back() == L'\\')
+        folder.pop_back();
+    folders_[towupper(letter) - L'A'] = folder;
+}
+
+std::wstring CDriveAliases::Resolve(const std::wstring& path) const
+{
+    const bool prefixed = HasLongPathPrefix(path);
+    const std::size_t at = prefixed ? kLongPathPrefixLength : 0;
+    if (!HasDriveAt(path, at))
+        return path;
+    const std::wstring& folder = folders_[towupper(path[at]) - L'A'];
+    if (folder.empty())
+        return path;
+    std::wstring rest = path.substr(at + 2);
+    if (rest == L"\\")  // the drive's root is the folder itself
+        rest.clear();
+    if (!rest.empty() && rest[0] == L'\\' && folder.back() == L'\\')
+        rest.erase(0, 1);
+    const std::wstring resolved = folder + rest;
+    return prefixed ? WithLongPathPrefix(resolved) : resolved;
+}
+
+CDriveAliases CurrentDriveAliases()
+{
+    CDriveAliases aliases;
+    wchar_t drives[kPathBuffer - 1] = {};
+    if (::GetLogicalDriveStringsW(kPathBuffer - 1, drives) == 0)
+        return aliases;
+    for (const wchar_t* root = drives; *root; root += wcslen(root) + 1) {
+        const std::wstring drive{root[0], L':'};
+        wchar_t target[kPathBuffer] = {};
+        if (::QueryDosDeviceW(drive.c_str(), target, kPathBuffer) != 0)
+            aliases.Add(root[0], target);
+    }
+    return aliases;
 }
 
 std::wstring LongForm(const std::wstring& path)
@@ -121,23 +224,25 @@ std::wstring ShortForm(const std::wstring& path, bool stripPrefix)
         return {};
     std::wstring shortForm(buffer, written);
     if (stripPrefix && HasLongPathPrefix(shortForm))
-        shortForm.erase(0, kLongPathPrefixLength);
+        shortForm = DropLongPathPrefix(shortForm);
     return shortForm;
 }
 
-CScanTarget BuildScanTarget(const std::wstring& path, bool objectNameMode, bool showAll)
+CScanTarget BuildScanTarget(const std::wstring& path, bool objectNameMode, bool showAll, const CDriveAliases& drives)
 {
     CScanTarget target;
-    target.longForm = LongForm(path);
-    target.shortForm = ShortForm(path, false);
+    target.drives = drives;
+    const std::wstring canonical = drives.Resolve(path);
+    target.longForm = LongForm(canonical);
+    target.shortForm = ShortForm(canonical, false);
     target.hasShortForm = !target.shortForm.empty() && target.shortForm != target.longForm;
     if (objectNameMode) {
         target.longForm = DropLongPathPrefix(target.longForm);
         target.shortForm = DropLongPathPrefix(target.shortForm);
     }
     target.isFolder = ::PathIsDirectoryW(target.longForm.c_str()) != FALSE;
-    target.longPrefix = target.longForm + L'\\';
-    target.shortPrefix = target.shortForm + L'\\';
+    target.longPrefix = WithTrailingBackslash(target.longForm);
+    target.shortPrefix = WithTrailingBackslash(target.shortForm);
     target.showAll = showAll;
     return target;
 }

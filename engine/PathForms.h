@@ -1,20 +1,23 @@
 #pragma once
-// The ways one path is written (drive form, long-path prefix, long and short names,
-// NT device form) and the one rule by which a found name is compared with the target.
+// The ways one path is written (drive form, UNC form, long-path prefix, long and short
+// names, NT device form, a drive letter that stands for a folder or a share) and the one
+// rule by which a found name is compared with the target.
 
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace tarnwick {
 
-// The four characters \\?\ that lift the path length limit.
+// The four characters \\?\ that lift the path length limit; a share is written \\?\UNC\.
 inline constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
 inline constexpr std::size_t kLongPathPrefixLength = 4;
 
 bool HasLongPathPrefix(const std::wstring& path);
+// C:\x becomes \\?\C:\x and \\server\share\x becomes \\?\UNC\server\share\x.
 std::wstring WithLongPathPrefix(const std::wstring& path);
-// The path without its first four characters; names that carry the prefix lose it.
+// The reverse: \\?\C:\x becomes C:\x and \\?\UNC\server\share becomes \\server\share.
 std::wstring DropLongPathPrefix(const std::wstring& path);
 
 // NT device names behind drive letters (\Device\HarddiskVolume2 -> C:), in the order
@@ -31,15 +34,35 @@ private:
 };
 
 // Fills a map from the multi-string list of drive roots (C:\ D:\ ... ended by an
-// empty entry); drives whose device cannot be queried are left out.
+// empty entry); drives whose device cannot be queried are left out, and so are drives
+// that stand for a folder (subst), whose files the system names by the folder's own drive.
 CDeviceMap BuildDeviceMap(const wchar_t* driveStrings);
 // The device map of the drives present now; empty when they cannot be listed.
 CDeviceMap BuildCurrentDeviceMap();
 
 // Turns \Device\HarddiskVolume2\Data into C:\Data. The first device (in map order) that
-// begins the name at a path boundary wins. False, and result untouched, when none does.
-// name and result may be the same string.
+// begins the name at a path boundary wins. Names that need no map are converted too:
+// \??\C:\Data (as Wine names objects) and the redirector's \Device\Mup\server\share\x
+// (UNC \\server\share\x). False, and result untouched, when nothing applies. name and
+// result may be the same string.
 bool DeviceFormToDriveForm(const CDeviceMap& map, const std::wstring& name, std::wstring& result);
+
+// What each drive letter stands for when it is not a volume of its own: a subst drive
+// (a folder, C:\Real) or a mapped network drive (a share, \\server\share).
+class CDriveAliases {
+public:
+    // target: what the system says the letter is (QueryDosDeviceW's first string).
+    void Add(wchar_t letter, const std::wstring& target);
+    // The path written through the letter's folder or share; unchanged when the path's
+    // letter is no alias. Keeps a long-path prefix.
+    std::wstring Resolve(const std::wstring& path) const;
+
+private:
+    std::array<std::wstring, 26> folders_;
+};
+
+// The aliases of the drives present now.
+CDriveAliases CurrentDriveAliases();
 
 // The long form, always with the long-path prefix; the prefixed input when the system
 // cannot produce it.
@@ -51,17 +74,27 @@ std::wstring ShortForm(const std::wstring& path, bool stripPrefix);
 struct CScanTarget {
     std::wstring longForm;
     std::wstring shortForm;
-    std::wstring longPrefix;   // longForm + backslash
+    std::wstring longPrefix;   // longForm + backslash (a drive root keeps its one)
     std::wstring shortPrefix;  // shortForm + backslash
     bool showAll = false;
     bool hasShortForm = false;  // shortForm is a second, different spelling worth comparing
     bool isFolder = false;      // everything beneath the path matches too
+    CDriveAliases drives;       // found names are compared through these, as the target is
 };
 
+// The target as the scans compare it: written through what its drive letter stands for.
 // In object-name mode the forms lose the long-path prefix, as the names found there have none.
-CScanTarget BuildScanTarget(const std::wstring& path, bool objectNameMode, bool showAll);
+CScanTarget BuildScanTarget(const std::wstring& path, bool objectNameMode, bool showAll,
+                            const CDriveAliases& drives = CurrentDriveAliases());
 
-// True when candidate is the target or, for a folder, lies beneath it (case ignored).
+// A found name written as the target is: through what its drive letter stands for.
+inline std::wstring CanonicalName(const CScanTarget& target, const std::wstring& name)
+{
+    return target.drives.Resolve(name);
+}
+
+// True when candidate is the target or, for a folder, lies beneath it (case ignored as
+// the file system ignores it).
 bool MatchesTarget(const CScanTarget& target, const std::wstring& candidate);
 
 // Whether a file or folder of that name exists, by full-path resolution and a find-first.

@@ -48,11 +48,13 @@ std::wstring SidText(PSID sid)
     return result;
 }
 
+constexpr DWORD kImageNameCapacity = 32768;
+
 std::wstring ImageNameOf(HANDLE process)
 {
-    wchar_t name[MAX_PATH] = {};
-    const DWORD length = ::GetProcessImageFileNameW(process, name, MAX_PATH);
-    return std::wstring(name, length);
+    std::wstring name(kImageNameCapacity, L'\0');
+    name.resize(::GetProcessImageFileNameW(process, name.data(), kImageNameCapacity));
+    return name;
 }
 
 std::wstring FileNameOf(const std::wstring& path)
@@ -89,8 +91,9 @@ bool COwnerFinder::FindOwner(HANDLE process, std::wstring& owner)
     return true;
 }
 
-CProcessDirectory::CProcessDirectory(const CDeviceMap& deviceMap, IconIndexSource iconIndexFor)
-    : deviceMap_(deviceMap), iconIndexFor_(std::move(iconIndexFor))
+CProcessDirectory::CProcessDirectory(const CDeviceMap& deviceMap, IconIndexSource iconIndexFor,
+                                     OpenProcessFn openProcess)
+    : deviceMap_(deviceMap), iconIndexFor_(std::move(iconIndexFor)), openProcess_(openProcess)
 {
 }
 
@@ -107,11 +110,20 @@ std::unique_ptr<CProcessInfo> CProcessDirectory::Describe(DWORD pid)
     auto info = std::make_unique<CProcessInfo>();
     info->pid = pid;
     info->name = UnreadableProcessName(pid);
-    UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+    UniqueHandle process(openProcess_(PROCESS_QUERY_INFORMATION, FALSE, pid));
+    std::wstring deviceName = process ? ImageNameOf(process.get()) : L"";
+    if (deviceName.empty()) {
+        // Services and protected processes grant the limited right where they refuse the full one.
+        UniqueHandle limited(openProcess_(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        if (limited) {
+            deviceName = ImageNameOf(limited.get());
+            if (!process)
+                process = std::move(limited);
+        }
+    }
     if (!process)
         return info;
     owners_.FindOwner(process.get(), info->owner);
-    const std::wstring deviceName = ImageNameOf(process.get());
     process.reset();
     if (deviceName.empty())
         return info;
@@ -135,6 +147,7 @@ std::unique_ptr<CLockItem> MakeLockItem(const CFileLock& lock, const CProcessInf
     item->pidText = std::to_wstring(lock.pid);
     item->owner = process.owner;
     item->iconIndex = process.iconIndex;
+    item->kind = lock.kind;
     return item;
 }
 

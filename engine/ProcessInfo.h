@@ -10,6 +10,7 @@
 
 #include "LockRecords.h"
 #include "PathForms.h"
+#include "SystemServices.h"
 
 namespace tarnwick {
 
@@ -34,7 +35,8 @@ private:
 // The process table of one scan.
 class CProcessDirectory {
 public:
-    CProcessDirectory(const CDeviceMap& deviceMap, IconIndexSource iconIndexFor);
+    CProcessDirectory(const CDeviceMap& deviceMap, IconIndexSource iconIndexFor,
+                      OpenProcessFn openProcess = ::OpenProcess);
 
     // The record for pid, made on first use; a known pid costs no system call.
     const CProcessInfo& GetOrCreate(DWORD pid);
@@ -46,6 +48,7 @@ private:
 
     const CDeviceMap& deviceMap_;
     IconIndexSource iconIndexFor_;
+    OpenProcessFn openProcess_;
     CProcessTable table_ = MakeIdMap<CProcessTable>();
     COwnerFinder owners_;
 };

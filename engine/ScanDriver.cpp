@@ -1,6 +1,9 @@
 #include "ScanDriver.h"
 
 #include <memory>
+#include <set>
+
+#include "Text.h"
 
 namespace tarnwick {
 
@@ -9,14 +12,23 @@ namespace {
 // Starts a scan thread and lets it begin. A thread that cannot be created signals its
 // done event here instead, so that the wait for both scans still ends.
 UniqueHandle Launch(ScanThreadStarter startThread, LPTHREAD_START_ROUTINE routine, void* params, HANDLE startEvent,
-                    HANDLE doneEvent)
+                    HANDLE doneEvent, std::wstring& failure)
 {
     UniqueHandle thread(startThread(routine, params));
-    if (thread)
+    if (thread) {
         ::SetEvent(startEvent);
-    else
+    } else {
+        failure = L"a scan thread could not be started: " + SystemMessage(::GetLastError());
         ::SetEvent(doneEvent);
+    }
     return thread;
+}
+
+ULONG DistinctCount(const std::vector<DWORD>& a, const std::vector<DWORD>& b)
+{
+    std::set<DWORD> pids(a.begin(), a.end());
+    pids.insert(b.begin(), b.end());
+    return ULONG(pids.size());
 }
 
 }  // namespace
@@ -26,39 +38,52 @@ HANDLE StartScanThread(LPTHREAD_START_ROUTINE routine, void* params)
     return ::CreateThread(nullptr, 0, routine, params, 0, nullptr);
 }
 
-CList<CFileLock> RunLockScans(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& deviceMap,
-                              CScanStats* stats, ScanThreadStarter startThread)
+CLockScanResult RunLockScans(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& deviceMap,
+                             const CScanSeams& seams)
 {
+    CLockScanResult result;
     CLockList locks;
     UniqueHandle done[2] = {MakeAutoResetEvent(), MakeAutoResetEvent()};
-    if (!done[0] || !done[1])
-        return {};
-
     auto handleScan = std::make_unique<CHandleScanParams>();
+    auto moduleScan = std::make_unique<CModuleScanParams>();
+    handleScan->startEvent = MakeAutoResetEvent();
+    moduleScan->startEvent = MakeAutoResetEvent();
+    if (!done[0] || !done[1] || !handleScan->startEvent || !moduleScan->startEvent) {
+        result.failure = L"the scan's events could not be created: " + SystemMessage(::GetLastError());
+        return result;
+    }
+
     handleScan->target = target;
     handleScan->services = services;
     handleScan->locks = &locks;
     handleScan->deviceMap = &deviceMap;
-    handleScan->startEvent = MakeAutoResetEvent();
+    handleScan->openProcess = seams.openProcess;
     handleScan->doneEvent = done[0].get();
 
-    auto moduleScan = std::make_unique<CModuleScanParams>();
     moduleScan->target = target;
     moduleScan->objectNameMode = services.objectNameMode;
+    moduleScan->NtQueryVirtualMemory = services.NtQueryVirtualMemory;
+    moduleScan->deviceMap = &deviceMap;
     moduleScan->locks = &locks;
-    moduleScan->startEvent = MakeAutoResetEvent();
+    moduleScan->openProcess = seams.openProcess;
     moduleScan->doneEvent = done[1].get();
 
-    const UniqueHandle handleThread =
-        Launch(startThread, HandleScanThread, handleScan.get(), handleScan->startEvent.get(), done[0].get());
-    const UniqueHandle moduleThread =
-        Launch(startThread, ModuleScanThread, moduleScan.get(), moduleScan->startEvent.get(), done[1].get());
+    std::wstring launchFailure;
+    const UniqueHandle handleThread = Launch(seams.startThread, HandleScanThread, handleScan.get(),
+                                             handleScan->startEvent.get(), done[0].get(), launchFailure);
+    const UniqueHandle moduleThread = Launch(seams.startThread, ModuleScanThread, moduleScan.get(),
+                                             moduleScan->startEvent.get(), done[1].get(), launchFailure);
 
     const HANDLE both[2] = {done[0].get(), done[1].get()};
     ::WaitForMultipleObjects(2, both, TRUE, INFINITE);
-    if (stats)
-        *stats = {handleScan->stats, moduleScan->stats};
-    return locks.TakeAll();
+    result.stats = {handleScan->stats, moduleScan->stats,
+                    DistinctCount(handleScan->refusedPids, moduleScan->refusedPids)};
+    for (const std::wstring* failure : {&launchFailure, &handleScan->failure, &moduleScan->failure}) {
+        if (result.failure.empty())
+            result.failure = *failure;
+    }
+    result.locks = locks.TakeAll();
+    return result;
 }
 
 }  // namespace tarnwick

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "HandleScan.h"
 #include "LockRecords.h"
 #include "ModuleScan.h"
@@ -14,15 +16,27 @@ namespace tarnwick {
 struct CScanStats {
     CHandleScanStats handles;
     CModuleScanStats modules;
+    ULONG processesRefused = 0;  // processes that denied access to either scan, each once
 };
 
 // Starts one scan thread; the driver's only way to create them, so tests can refuse one.
 using ScanThreadStarter = HANDLE (*)(LPTHREAD_START_ROUTINE routine, void* params);
 HANDLE StartScanThread(LPTHREAD_START_ROUTINE routine, void* params);
 
-// Every lock on the target, handle locks and module locks in the order the two scans
-// appended them. Waits for both scans with no time limit.
-CList<CFileLock> RunLockScans(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& deviceMap,
-                              CScanStats* stats = nullptr, ScanThreadStarter startThread = StartScanThread);
+// What tests replace to show what the platform here will not do.
+struct CScanSeams {
+    ScanThreadStarter startThread = StartScanThread;
+    OpenProcessFn openProcess = ::OpenProcess;
+};
+
+struct CLockScanResult {
+    CList<CFileLock> locks;  // handle, module and mapping locks in the order the scans appended them
+    CScanStats stats;
+    std::wstring failure;  // why the scan could not run, in words for the user; empty when it ran
+};
+
+// Every lock on the target. Waits for both scans with no time limit.
+CLockScanResult RunLockScans(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& deviceMap,
+                             const CScanSeams& seams = {});
 
 }  // namespace tarnwick

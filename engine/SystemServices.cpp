@@ -24,11 +24,10 @@ std::wstring BindNtdll(CSystemServices& services, const CPlatformLoader& loader)
     services.NtQuerySystemInformation = LookUp<NtQuerySystemInformationFn>(loader, ntdll, "NtQuerySystemInformation");
     if (!services.NtQuerySystemInformation)
         return L"Fatal error - unable to load NtQuerySystemInformation from ntdll.dll";
-    if (services.objectNameMode) {
-        services.NtQueryObject = LookUp<NtQueryObjectFn>(loader, ntdll, "NtQueryObject");
-        if (!services.NtQueryObject)
-            return L"Fatal error - unable to load NtQueryObject from ntdll.dll";
-    }
+    services.NtQueryObject = LookUp<NtQueryObjectFn>(loader, ntdll, "NtQueryObject");
+    if (services.objectNameMode && !services.NtQueryObject)
+        return L"Fatal error - unable to load NtQueryObject from ntdll.dll";
+    services.NtQueryVirtualMemory = LookUp<NtQueryVirtualMemoryFn>(loader, ntdll, "NtQueryVirtualMemory");
     return {};
 }
 
@@ -85,7 +84,23 @@ std::wstring BindSystemServices(CSystemServices& services, const CPlatformLoader
     auto probe = loader.probeFileTypeNumber ? loader.probeFileTypeNumber : ProbeFileTypeNumber;
     if (const ULONG seen = probe(services.NtQuerySystemInformation))
         services.fileTypeNumber = seen;
+    EnableDebugPrivilege();
     return {};
+}
+
+bool EnableDebugPrivilege()
+{
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
+        return false;
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!::LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &privileges.Privileges[0].Luid))
+        return false;
+    // Succeeds without enabling anything when the token lacks the privilege.
+    return ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr) &&
+           ::GetLastError() == ERROR_SUCCESS;
 }
 
 ULONG ProbeFileTypeNumber(NtQuerySystemInformationFn query)
@@ -98,8 +113,8 @@ ULONG ProbeFileTypeNumber(NtQuerySystemInformationFn query)
                                     nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file)
         return 0;
-    const ULONG pid = ::GetCurrentProcessId();
-    const auto value = USHORT(reinterpret_cast<ULONG_PTR>(file.get()));
+    const ULONG_PTR pid = ::GetCurrentProcessId();
+    const auto value = reinterpret_cast<ULONG_PTR>(file.get());
     for (const CHandleEntry& entry : CHandleTableSnapshot::Take(query)) {
         if (entry.pid == pid && entry.handleValue == value)
             return entry.objectType;

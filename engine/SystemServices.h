@@ -12,12 +12,18 @@ using NtQuerySystemInformationFn = LONG(NTAPI*)(ULONG infoClass, PVOID buffer, U
 using NtQueryObjectFn = LONG(NTAPI*)(HANDLE handle, ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
 using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE file, LPWSTR buffer, DWORD length, DWORD flags);
 using GetFileInformationByHandleExFn = BOOL(WINAPI*)(HANDLE file, int infoClass, LPVOID buffer, DWORD size);
+using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD pid);
+using NtQueryVirtualMemoryFn = LONG(NTAPI*)(HANDLE process, PVOID address, ULONG infoClass, PVOID buffer,
+                                            SIZE_T length, PSIZE_T returned);
 
 struct CSystemServices {
     NtQuerySystemInformationFn NtQuerySystemInformation = nullptr;
-    NtQueryObjectFn NtQueryObject = nullptr;                                // object-name mode only
+    // Required in object-name mode; otherwise it names the handles whose final path the
+    // system will not give (names longer than 260 characters under Wine).
+    NtQueryObjectFn NtQueryObject = nullptr;
     GetFinalPathNameByHandleWFn GetFinalPathNameByHandleW = nullptr;        // final-path mode only
     GetFileInformationByHandleExFn GetFileInformationByHandleEx = nullptr;  // final-path mode only
+    NtQueryVirtualMemoryFn NtQueryVirtualMemory = nullptr;                  // names of mapped views
     // Names of file handles come from NtQueryObject in device form (version 5 systems).
     bool objectNameMode = false;
     ULONG fileTypeNumber = 0;
@@ -39,12 +45,17 @@ struct CVersionProfile {
 };
 CVersionProfile ProfileForVersion(DWORD major, DWORD minor);
 
-// Fills services. Returns an empty string on success, or the fatal message to show
-// before the program ends.
+// Fills services and enables the debug privilege. Returns an empty string on success, or
+// the fatal message to show before the program ends.
 std::wstring BindSystemServices(CSystemServices& services, const CPlatformLoader& loader = {});
 
+// An elevated tool needs the debug privilege to open services and other users' processes
+// for handle duplication. False when the process's token does not hold it.
+bool EnableDebugPrivilege();
+
 // Reads the object type number of a file handle from the system handle table: opens the
-// program's own executable and finds that handle in a snapshot. 0 when that fails.
+// program's own executable and finds that handle (full process id and value) in a
+// snapshot. 0 when that fails.
 ULONG ProbeFileTypeNumber(NtQuerySystemInformationFn query);
 
 }  // namespace tarnwick

@@ -33,6 +33,18 @@ inline std::string WideToBytes(std::wstring_view text, UINT codePage)
 inline std::wstring Utf8ToWide(std::string_view bytes) { return BytesToWide(bytes, CP_UTF8); }
 inline std::string WideToUtf8(std::wstring_view text) { return WideToBytes(text, CP_UTF8); }
 
+// Comparisons that ignore case as the file system does: every letter it folds, not only
+// ASCII (CAFÉ and café are one name).
+inline bool EqualsNoCase(std::wstring_view a, std::wstring_view b)
+{
+    return ::CompareStringOrdinal(a.data(), int(a.size()), b.data(), int(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+inline bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
+{
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
 // The system's own sentence for an error code, without its line end.
 inline std::wstring SystemMessage(DWORD error)
 {

@@ -1,7 +1,7 @@
 #include "FindLocks.h"
 
+#include "LockSearch.h"
 #include "MessageBox.h"
-#include "ProcessInfo.h"
 #include "WaitCursor.h"
 
 namespace tarnwick {
@@ -9,41 +9,47 @@ namespace tarnwick {
 namespace {
 
 // Rows arrive at the top, in the reverse of the scans' order, with drawing held off.
-void ShowRows(CLockListView& view, CList<CFileLock>& locks, const CDeviceMap& deviceMap)
+void ShowRows(CLockListView& view, std::vector<std::unique_ptr<CLockItem>>& rows)
 {
-    ListView_SetItemCount(view.hwnd(), int(locks.size()));
+    ListView_SetItemCount(view.hwnd(), int(rows.size()));
     ::LockWindowUpdate(view.hwnd());
-    CProcessDirectory processes(deviceMap, [&view](const std::wstring& imagePath) {
-        return view.AddProgramIcon(imagePath);
-    });
-    while (!locks.empty()) {
-        const CFileLock& lock = locks.front();
-        view.InsertRowAtTop(MakeLockItem(lock, processes.GetOrCreate(lock.pid)));
-        locks.pop_front();
-    }
+    for (auto& row : rows)
+        view.InsertRowAtTop(std::move(row));
     ::LockWindowUpdate(nullptr);
 }
 
 }  // namespace
 
-std::wstring NoLocksMessage(const std::wstring& path)
+std::wstring NoLocksMessage(const std::wstring& path, const std::wstring& unseen)
 {
-    return L"No locks detected on \"" + path + L"\".\nI can still attempt to delete, move, or rename the path.";
+    std::wstring message =
+        L"No locks detected on \"" + path + L"\".\nI can still attempt to delete, move, or rename the path.";
+    return unseen.empty() ? message : message + L"\n\n" + unseen;
+}
+
+std::wstring ScanFailedMessage(const std::wstring& path, const std::wstring& failure)
+{
+    const std::wstring on = path.empty() ? L"" : L" on \"" + path + L"\"";
+    return L"The scan for locks" + on + L" failed: " + failure + L".\nLocks may be held that are not listed.";
 }
 
 void FindLocksInto(CLockListView& view, const CSystemServices& services, const std::wstring& path, bool showAll,
-                   HWND owner, CScanStats* stats)
+                   HWND owner, const CScanSeams& seams)
 {
     if (!showAll && path.empty())
         return;
     CWaitCursor wait;
-    const CScanTarget target = BuildScanTarget(path, services.objectNameMode, showAll);
-    const CDeviceMap deviceMap = BuildCurrentDeviceMap();
-    CList<CFileLock> locks = RunLockScans(services, target, deviceMap, stats);
-    if (!locks.empty())
-        ShowRows(view, locks, deviceMap);
-    else
-        AppMessageBox(owner, NoLocksMessage(path), MB_OK);
+    CLockSearch search = SearchLocks(
+        services, path, showAll, [&view](const std::wstring& imagePath) { return view.AddProgramIcon(imagePath); },
+        seams);
+    if (!search.rows.empty())
+        ShowRows(view, search.rows);
+    if (!search.problem.empty())
+        AppMessageBox(owner, search.problem, MB_OK | MB_ICONEXCLAMATION);
+    else if (!search.failure.empty())
+        AppMessageBox(owner, ScanFailedMessage(path, search.failure), MB_OK | MB_ICONEXCLAMATION);
+    else if (search.rows.empty())
+        AppMessageBox(owner, NoLocksMessage(path, UnseenSentence(search.stats)), MB_OK);
     view.FitColumns();
 }
 

@@ -11,11 +11,14 @@
 
 namespace tarnwick {
 
-// The view must be empty. With show-all off and no path nothing happens at all; a scan
-// that finds nothing says so in a message box owned by owner.
+// The view must be empty. With show-all off and no path nothing happens at all. A scan
+// that finds nothing, could not run, or was refused the path says so in a message box
+// owned by owner.
 void FindLocksInto(CLockListView& view, const CSystemServices& services, const std::wstring& path, bool showAll,
-                   HWND owner, CScanStats* stats = nullptr);
+                   HWND owner, const CScanSeams& seams = {});
 
-std::wstring NoLocksMessage(const std::wstring& path);
+// unseen: what the scan could not see, or empty.
+std::wstring NoLocksMessage(const std::wstring& path, const std::wstring& unseen = L"");
+std::wstring ScanFailedMessage(const std::wstring& path, const std::wstring& failure);
 
 }  // namespace tarnwick

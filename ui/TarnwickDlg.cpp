@@ -255,7 +255,7 @@ void CTarnwickDlg::UnlockRows(bool all)
     CUnlockedRows unlocked;
     for (int row : rows) {
         CLockItem* item = m_listLocks.RowAt(row);
-        if (item && UnlockHandle(item->pid, item->value))
+        if (item && UnlockHandle(*item))
             unlocked.push_back(item);
     }
     CompleteAction(unlocked);

@@ -71,9 +71,11 @@ TEST(CliOptions, CombinationsThatMakeNoSenseAreRefused)
 
 namespace {
 
-CLockItem Row(const std::wstring& process, DWORD pid, uint64_t value, const std::wstring& path)
+CLockItem Row(const std::wstring& process, DWORD pid, uint64_t value, const std::wstring& path,
+              LockKind kind = LockKind::Handle)
 {
     CLockItem row;
+    row.kind = kind;
     row.processName = process;
     row.pid = pid;
     row.pidText = std::to_wstring(pid);
@@ -89,23 +91,29 @@ CLockItem Row(const std::wstring& process, DWORD pid, uint64_t value, const std:
 TEST(CliOutput, JsonKeepsEveryCharacterOfAwkwardNamesAndTellsTheKindsApart)
 {
     const std::wstring awkward = L"C:\\a \"quoted\"\\tab\there\nline\x01\x1f end Grüße 日本 \xD83D\xDE00";
-    const CLockItem handle = Row(L"x\\y\".exe", 7, 0x1a4, awkward);
-    const CLockItem module = Row(L"m.exe", 8, 0x7ff6a1b20000ull, L"C:\\m.dll");
+    const CLockItem handle = Row(L"x\\y\".exe", 7, 0x109f8, awkward);
+    const CLockItem module = Row(L"m.exe", 8, 0x7ff6a1b20000ull, L"C:\\m.dll", LockKind::Module);
+    const CLockItem mapping = Row(L"m.exe", 8, 0x10000, L"C:\\m.dat", LockKind::Mapping);
     JsonValue json;
     std::string error;
-    ASSERT_TRUE(ParseJson(ToUtf8(LockJson({&handle, &module})), json, error)) << error;
-    ASSERT_EQ(json.items.size(), 2u);
+    ASSERT_TRUE(ParseJson(ToUtf8(LockJson({&handle, &module, &mapping})), json, error)) << error;
+    ASSERT_EQ(json.items.size(), 3u);
     const JsonValue& first = json.items[0];
     EXPECT_EQ(first.At(L"path").text, awkward);
     EXPECT_EQ(first.At(L"process").text, L"x\\y\".exe");
     EXPECT_EQ(first.At(L"kind").text, L"handle");
-    EXPECT_EQ(first.At(L"handle").number, 0x1a4);
+    EXPECT_EQ(first.At(L"handle").number, 0x109f8) << "a handle value above 0xFFFF is still a handle";
     EXPECT_EQ(first.At(L"loadAddress").kind, JsonValue::Kind::Null);
+    EXPECT_EQ(first.At(L"viewAddress").kind, JsonValue::Kind::Null);
     const JsonValue& second = json.items[1];
     EXPECT_EQ(second.At(L"kind").text, L"module");
     EXPECT_EQ(second.At(L"handle").kind, JsonValue::Kind::Null);
     EXPECT_EQ(second.At(L"loadAddress").number, double(0x7ff6a1b20000ull));
     EXPECT_EQ(second.At(L"imagePath").text, L"C:\\Programs\\m.exe");
+    const JsonValue& third = json.items[2];
+    EXPECT_EQ(third.At(L"kind").text, L"mapping");
+    EXPECT_EQ(third.At(L"loadAddress").kind, JsonValue::Kind::Null);
+    EXPECT_EQ(third.At(L"viewAddress").number, double(0x10000));
 
     ASSERT_TRUE(ParseJson(ToUtf8(LockJson({})), json, error)) << error;
     EXPECT_EQ(json.kind, JsonValue::Kind::Array);
@@ -115,16 +123,19 @@ TEST(CliOutput, JsonKeepsEveryCharacterOfAwkwardNamesAndTellsTheKindsApart)
 TEST(CliOutput, TableColumnsLineUpWhateverTheWidths)
 {
     const CLockItem a = Row(L"a-rather-long-name.exe", 123456, 4, L"C:\\one");
-    const CLockItem b = Row(L"b.exe", 9, 0x10000, L"C:\\two");
-    const std::wstring table = LockTable({&a, &b});
+    const CLockItem b = Row(L"b.exe", 9, 0x10000, L"C:\\two", LockKind::Module);
+    const CLockItem c = Row(L"c.exe", 10, 0x20000, L"C:\\three", LockKind::Mapping);
+    const std::wstring table = LockTable({&a, &b, &c});
     std::vector<std::wstring> lines;
     for (std::size_t from = 0, end; (end = table.find(L"\r\n", from)) != std::wstring::npos; from = end + 2)
         lines.push_back(table.substr(from, end - from));
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     const std::size_t pathAt = lines[0].find(L"Path");
     EXPECT_EQ(lines[1].substr(pathAt), L"C:\\one");
     EXPECT_EQ(lines[2].substr(pathAt), L"C:\\two");
+    EXPECT_EQ(lines[3].substr(pathAt), L"C:\\three");
     EXPECT_EQ(lines[2].substr(lines[0].find(L"Kind"), 6), L"module");
+    EXPECT_EQ(lines[3].substr(lines[0].find(L"Kind"), 8), L"mapping ");
     EXPECT_EQ(lines[1].substr(lines[0].find(L"PID"), 6), L"123456");
 }
 

@@ -202,8 +202,10 @@ TEST_F(HandleScan, QueryThatDoesNotAnswerIsSkippedAndAFreshWorkerGoesOn)
     seam.GetFinalPathNameByHandleW = BlockingFinalPath;
     const ScanResult result = RunHandleScan(target, false, seam);
     EXPECT_EQ(PathsOf(result.locks), (std::set<std::wstring>{after1, after2}));
-    EXPECT_EQ(result.stats.timeouts, 1u);
-    EXPECT_EQ(result.stats.workersStarted, 2u);
+    EXPECT_EQ(result.stats.timeouts, 2u) << "the first try and the retry";
+    EXPECT_EQ(result.stats.retried, 1u);
+    EXPECT_EQ(result.stats.givenUp, 1u);
+    EXPECT_EQ(result.stats.workersStarted, 3u);
 }
 
 TEST_F(HandleScan, HandlesWithTheSkippedAccessMasksAreNeverQueried)

@@ -42,10 +42,17 @@ protected:
     void SetUp() override { ASSERT_EQ(BindSystemServices(services), L""); }
 
     CList<CFileLock> Scan(const std::wstring& path, bool showAll, CScanStats* stats = nullptr,
-                          ScanThreadStarter starter = StartScanThread)
+                          const CScanSeams& seams = {})
     {
-        const CScanTarget scanTarget = BuildScanTarget(path, services.objectNameMode, showAll);
-        return RunLockScans(services, scanTarget, deviceMap, stats, starter);
+        CLockScanResult scan = ScanWithResult(path, showAll, seams);
+        if (stats)
+            *stats = scan.stats;
+        return std::move(scan.locks);
+    }
+
+    CLockScanResult ScanWithResult(const std::wstring& path, bool showAll, const CScanSeams& seams = {})
+    {
+        return RunLockScans(services, BuildScanTarget(path, services.objectNameMode, showAll), deviceMap, seams);
     }
 
     CSystemServices services;
@@ -184,11 +191,15 @@ HANDLE RefuseModuleScan(LPTHREAD_START_ROUTINE routine, void* params)
 
 }  // namespace
 
-TEST_F(LockEngine, ScanThreadThatCannotStartDoesNotLeaveTheDriverWaiting)
+TEST_F(LockEngine, ScanThreadThatCannotStartDoesNotLeaveTheDriverWaitingAndIsAFailure)
 {
     const std::wstring a = target + L"\\a.txt";
     FixtureProcess fixture(program, {L"open", a, L"load", library});
-    const std::vector<CFileLock> locks = LocksOf(Scan(target, false, nullptr, RefuseModuleScan), fixture.pid());
+    CScanSeams seams;
+    seams.startThread = RefuseModuleScan;
+    const CLockScanResult scan = ScanWithResult(target, false, seams);
+    const std::vector<CFileLock> locks = LocksOf(scan.locks, fixture.pid());
     ASSERT_EQ(locks.size(), 1u) << "the handle scan ran; the module scan never started";
     EXPECT_EQ(locks[0].path, a);
+    EXPECT_NE(scan.failure.find(L"scan thread could not be started"), std::wstring::npos) << WideToUtf8(scan.failure);
 }

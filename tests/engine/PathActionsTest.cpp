@@ -130,15 +130,21 @@ TEST_F(PathActionsOnDisk, PathWithoutShortFormIsActedOnAsShown)
     RemoveTree(WithLongPathPrefix(dir.path()));
 }
 
-TEST(LockRemoval, ModuleAddressesAreNeverClosedAsHandles)
+TEST(LockRemoval, OnlyHandleRowsAreClosedWhateverTheirValue)
 {
-    const HMODULE self = ::GetModuleHandleW(nullptr);
-    EXPECT_FALSE(UnlockHandle(::GetCurrentProcessId(), reinterpret_cast<ULONG_PTR>(self)));
     UniqueHandle event = MakeAutoResetEvent();
-    const auto value = reinterpret_cast<ULONG_PTR>(event.get());
-    ASSERT_LT(value, 0x10000u);
-    EXPECT_TRUE(UnlockHandle(::GetCurrentProcessId(), value)) << "a real handle is closed";
+    CLockItem row;
+    row.pid = ::GetCurrentProcessId();
+    row.value = reinterpret_cast<ULONG_PTR>(event.get());
     DWORD flags = 0;
+    for (const LockKind kind : {LockKind::Module, LockKind::Mapping}) {
+        row.kind = kind;
+        EXPECT_FALSE(UnlockHandle(row)) << "a value that happens to be a handle is still no handle lock";
+        EXPECT_TRUE(::GetHandleInformation(event.get(), &flags));
+    }
+    row.kind = LockKind::Handle;
+    EXPECT_TRUE(UnlockHandle(row)) << "a real handle is closed";
     EXPECT_FALSE(::GetHandleInformation(event.release(), &flags)) << "and is gone";
-    EXPECT_FALSE(UnlockHandle(0xFFFFFFF0u, 4)) << "no such process";
+    row.pid = 0xFFFFFFF0u;
+    EXPECT_FALSE(UnlockHandle(row)) << "no such process";
 }

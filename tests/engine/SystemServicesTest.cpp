@@ -114,7 +114,7 @@ TEST(Binding, VersionDecidesNamingModeAndFallbackTypeNumber)
         EXPECT_EQ(services.fileTypeNumber, row.typeNumber);
         EXPECT_EQ(services.objectNameMode, row.objectNameMode);
         EXPECT_NE(services.NtQuerySystemInformation, nullptr);
-        EXPECT_EQ(services.NtQueryObject != nullptr, row.objectNameMode);
+        EXPECT_NE(services.NtQueryObject, nullptr) << "object names stand in where a final path is refused";
         EXPECT_EQ(services.GetFinalPathNameByHandleW != nullptr, !row.objectNameMode);
         EXPECT_EQ(services.GetFileInformationByHandleEx != nullptr, !row.objectNameMode);
         // Object-name mode never consults kernel32.
@@ -147,9 +147,9 @@ TEST(Binding, RunTimeFileTypeNumberIsThatOfRealFileHandles)
     for (const CHandleEntry& entry : CHandleTableSnapshot::Take(services.NtQuerySystemInformation)) {
         if (entry.pid != ::GetCurrentProcessId())
             continue;
-        if (entry.handleValue == USHORT(reinterpret_cast<ULONG_PTR>(file.get())))
+        if (entry.handleValue == reinterpret_cast<ULONG_PTR>(file.get()))
             fileType = entry.objectType;
-        if (entry.handleValue == USHORT(reinterpret_cast<ULONG_PTR>(event.get())))
+        if (entry.handleValue == reinterpret_cast<ULONG_PTR>(event.get()))
             eventType = entry.objectType;
     }
     ASSERT_NE(fileType, -1) << "the test's own file handle is not in the table";
