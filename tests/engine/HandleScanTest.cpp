@@ -10,6 +10,7 @@
 
 #include "HandleScan.h"
 #include "HandleTable.h"
+#include "LockRemoval.h"
 #include "TestSupport.h"
 
 using namespace tarnwick;
@@ -304,4 +305,77 @@ TEST_F(HandleScan, ThousandHeldFilesAreAllFound)
                 result.stats.timeouts);
     EXPECT_EQ(result.locks.size(), 1000u);
     EXPECT_EQ(result.stats.timeouts, 0u);
+}
+
+TEST_F(HandleScan, HandleValuesAboveSixteenBitsAreFoundAndClosedExactly)
+{
+    const std::wstring high = target + L"\\high.txt", other = target + L"\\other.txt";
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"events", L"17000", L"open", high, L"open", other});
+    ASSERT_GT(holder.HandleOf(high), 0xFFFFu) << "the fixture's handle is not above 16 bits";
+
+    const ScanResult result = RunHandleScan(target, false, services);
+    ASSERT_EQ(PathsOf(result.locks), (std::set<std::wstring>{high, other}));
+    for (const CFileLock& lock : result.locks)
+        EXPECT_EQ(lock.value, holder.HandleOf(lock.path)) << WideToUtf8(lock.path);
+
+    CLockItem row;
+    row.pid = holder.pid();
+    row.value = holder.HandleOf(high);
+    ASSERT_TRUE(UnlockHandle(row));
+    EXPECT_FALSE(holder.StillHolds(holder.HandleOf(high)));
+    EXPECT_TRUE(holder.StillHolds(holder.HandleOf(other))) << "only the chosen handle is closed";
+}
+
+namespace {
+
+// A name query that answers only after 30 ms: late for the first try, in time for the retry.
+DWORD WINAPI SlowFinalPath(HANDLE file, LPWSTR buffer, DWORD length, DWORD flags)
+{
+    if (RealFinalPath(file).find(L"slow") != std::wstring::npos)
+        ::Sleep(30);
+    return g_realFinalPath(file, buffer, length, flags);
+}
+
+}  // namespace
+
+TEST_F(HandleScan, SlowQueryIsAskedOnceMoreAndOneThatNeverAnswersIsCountedAsGivenUp)
+{
+    const std::wstring slow = target + L"\\slow.txt", blocked = target + L"\\block-me.txt";
+    const std::wstring plain = target + L"\\plain.txt";
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", slow, L"open", blocked, L"open", plain});
+
+    CSystemServices seam = services;
+    seam.GetFinalPathNameByHandleW = SlowFinalPath;
+    const ScanResult late = RunHandleScan(target, false, seam);
+    EXPECT_EQ(PathsOf(late.locks), (std::set<std::wstring>{slow, blocked, plain})) << "no lock lost for being slow";
+    EXPECT_EQ(late.stats.retried, 1u);
+    EXPECT_EQ(late.stats.givenUp, 0u);
+
+    const ScanResult quick = RunHandleScan(blocked, false, services);
+    seam.GetFinalPathNameByHandleW = BlockingFinalPath;
+    const ScanResult given = RunHandleScan(blocked, false, seam);
+    EXPECT_EQ(quick.locks.size(), 1u);
+    EXPECT_TRUE(given.locks.empty());
+    EXPECT_EQ(given.stats.givenUp, 1u);
+    EXPECT_GE(given.seconds, (kNameQueryTimeoutMs + kNameQueryRetryTimeoutMs) / 1000.0);
+    EXPECT_LT(given.seconds - quick.seconds, 1.5) << "a blocking handle costs its two waits, not more";
+    std::printf("[ measure  ] a handle that never answers costs %.0f ms\n", (given.seconds - quick.seconds) * 1000);
+}
+
+TEST_F(HandleScan, FileHeldUnderAPathLongerThan260CharactersIsFound)
+{
+    std::wstring deep = target;
+    while (deep.size() < 300) {
+        deep += L"\\a-long-folder-name";
+        ASSERT_TRUE(::CreateDirectoryW(WithLongPathPrefix(deep).c_str(), nullptr));
+    }
+    const std::wstring file = deep + L"\\held.txt";
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", WithLongPathPrefix(file)});
+
+    const ScanResult result = RunHandleScan(deep, false, services);
+    ASSERT_EQ(result.locks.size(), 1u);
+    EXPECT_EQ(result.locks[0].path, file);
+    EXPECT_EQ(result.locks[0].value, holder.handles()[0].value);
+    holder.Finish();
+    RemoveTree(WithLongPathPrefix(target));
 }

@@ -202,3 +202,90 @@ TEST_F(PathFormsOnDisk, PathsBeyond260Characters)
     EXPECT_TRUE(MatchesTarget(target, WithLongPathPrefix(deep) + L"\\x.txt"));
     RemoveTree(WithLongPathPrefix(dir.path()));
 }
+
+TEST(PathForms, SharesTakeTheLongPathPrefixOfShares)
+{
+    EXPECT_EQ(WithLongPathPrefix(L"\\\\server\\share\\d"), L"\\\\?\\UNC\\server\\share\\d");
+    EXPECT_EQ(DropLongPathPrefix(L"\\\\?\\UNC\\server\\share\\d"), L"\\\\server\\share\\d");
+    EXPECT_EQ(DropLongPathPrefix(WithLongPathPrefix(L"C:\\d")), L"C:\\d");
+    EXPECT_EQ(LongForm(L"\\\\server\\share\\d"), L"\\\\?\\UNC\\server\\share\\d");
+}
+
+TEST(DeviceForm, NamesOfDrivesAndSharesThatNeedNoMap)
+{
+    const CDeviceMap none;
+    for (const auto& [name, expected] : std::vector<std::pair<std::wstring, std::wstring>>{
+             {L"\\??\\C:\\x\\a.txt", L"C:\\x\\a.txt"},
+             {L"\\??\\UNC\\srv\\sh\\a.txt", L"\\\\srv\\sh\\a.txt"},
+             {L"\\Device\\Mup\\srv\\sh\\d\\a.txt", L"\\\\srv\\sh\\d\\a.txt"},
+             {L"\\Device\\LanmanRedirector\\;Z:00000000000a1b2c\\srv\\sh\\a.txt", L"\\\\srv\\sh\\a.txt"},
+             {L"\\Device\\Mup\\;LanmanRedirector\\;Z:00000000000a1b2c\\srv\\sh\\a", L"\\\\srv\\sh\\a"}}) {
+        std::wstring result;
+        ASSERT_TRUE(DeviceFormToDriveForm(none, name, result)) << WideToUtf8(name);
+        EXPECT_EQ(result, expected);
+    }
+    std::wstring result = L"unchanged";
+    EXPECT_FALSE(DeviceFormToDriveForm(none, L"\\??\\Volume{1234}\\a", result));
+    EXPECT_FALSE(DeviceFormToDriveForm(none, L"\\Device\\NamedPipe\\p", result));
+    EXPECT_EQ(result, L"unchanged");
+}
+
+TEST(DriveAliases, SubstAndMappedLettersStandForTheirFolderOrShare)
+{
+    CDriveAliases drives;
+    drives.Add(L'S', L"\\??\\C:\\Real\\Folder");
+    drives.Add(L'r', L"\\??\\D:\\");
+    drives.Add(L'Z', L"\\Device\\LanmanRedirector\\;Z:00000000000a1b2c\\server\\share");
+    drives.Add(L'C', L"\\Device\\HarddiskVolume2");  // a volume of its own: no alias
+    EXPECT_EQ(drives.Resolve(L"S:\\sub\\a.txt"), L"C:\\Real\\Folder\\sub\\a.txt");
+    EXPECT_EQ(drives.Resolve(L"s:\\"), L"C:\\Real\\Folder");
+    EXPECT_EQ(drives.Resolve(L"\\\\?\\S:\\sub"), L"\\\\?\\C:\\Real\\Folder\\sub");
+    EXPECT_EQ(drives.Resolve(L"R:\\x"), L"D:\\x");
+    EXPECT_EQ(drives.Resolve(L"R:\\"), L"D:\\");
+    EXPECT_EQ(drives.Resolve(L"Z:\\dir\\a"), L"\\\\server\\share\\dir\\a");
+    EXPECT_EQ(drives.Resolve(L"\\\\?\\Z:\\dir"), L"\\\\?\\UNC\\server\\share\\dir");
+    EXPECT_EQ(drives.Resolve(L"C:\\x"), L"C:\\x");
+    EXPECT_EQ(drives.Resolve(L"\\\\server\\share"), L"\\\\server\\share");
+}
+
+TEST(MatchRule, SharesAndMappedDrivesMatchTheNamesWindowsReportsForThem)
+{
+    CDriveAliases drives;
+    drives.Add(L'Z', L"\\Device\\LanmanRedirector\\;Z:00000000000a1b2c\\server\\share");
+    const CDeviceMap none;
+    for (const std::wstring written : {L"\\\\server\\share\\dir", L"Z:\\dir"}) {
+        SCOPED_TRACE(WideToUtf8(written));
+        CScanTarget target = BuildScanTarget(written, false, false, drives);
+        EXPECT_EQ(target.longForm, L"\\\\?\\UNC\\server\\share\\dir");
+        target.isFolder = true;  // there is no share here to ask
+        // A handle's final path, a module's name (through the letter, too), a view's device name.
+        EXPECT_TRUE(MatchesTarget(target, L"\\\\?\\UNC\\server\\share\\dir\\a.txt"));
+        EXPECT_TRUE(MatchesTarget(target, LongForm(L"\\\\SERVER\\share\\dir\\m.dll")));
+        EXPECT_TRUE(MatchesTarget(target, LongForm(CanonicalName(target, L"Z:\\dir\\m.dll"))));
+        std::wstring view;
+        ASSERT_TRUE(DeviceFormToDriveForm(none, L"\\Device\\Mup\\server\\share\\dir\\v.dat", view));
+        EXPECT_TRUE(MatchesTarget(target, WithLongPathPrefix(view)));
+        EXPECT_FALSE(MatchesTarget(target, L"\\\\?\\UNC\\server\\share\\dir2\\a.txt"));
+        EXPECT_FALSE(MatchesTarget(target, L"\\\\?\\UNC\\server\\other\\dir\\a.txt"));
+    }
+}
+
+TEST(MatchRule, DriveRootMatchesEverythingOnItsDriveOnly)
+{
+    const CScanTarget root = BuildScanTarget(L"C:\\", false, false);
+    EXPECT_TRUE(root.isFolder);
+    EXPECT_EQ(root.longPrefix, L"\\\\?\\C:\\");
+    EXPECT_TRUE(MatchesTarget(root, L"\\\\?\\C:\\x\\y.txt"));
+    EXPECT_TRUE(MatchesTarget(root, L"\\\\?\\c:\\z"));
+    EXPECT_FALSE(MatchesTarget(root, L"\\\\?\\D:\\x"));
+}
+
+TEST(MatchRule, CaseIsIgnoredForEveryLetterTheFileSystemFolds)
+{
+    CScanTarget t = FolderTarget(false);
+    t.longForm = L"\\\\?\\C:\\BDET\\CAF\u00C9 \u0414\u041E\u041C";
+    t.longPrefix = t.longForm + L"\\";
+    EXPECT_TRUE(MatchesTarget(t, L"\\\\?\\C:\\bdet\\caf\u00E9 \u0434\u043E\u043C\\x.txt"));
+    EXPECT_TRUE(MatchesTarget(t, L"\\\\?\\c:\\bdet\\caf\u00E9 \u0434\u043E\u043C"));
+    EXPECT_FALSE(MatchesTarget(t, L"\\\\?\\C:\\bdet\\cafe \u0434\u043E\u043C\\x.txt"));
+}

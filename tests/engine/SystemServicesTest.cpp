@@ -190,3 +190,17 @@ TEST(Binding, FatalFailureShowsItsMessageThenEndsWithStatusOne)
         EXPECT_EQ(code, 1u);
     }
 }
+
+TEST(Binding, EnablesTheDebugPrivilegeThatOpensServicesForDuplication)
+{
+    CSystemServices services;
+    ASSERT_EQ(BindSystemServices(services), L"");
+    UniqueHandle token;
+    ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()));
+    LUID debug = {};
+    ASSERT_TRUE(::LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &debug));
+    PRIVILEGE_SET wanted = {1, PRIVILEGE_SET_ALL_NECESSARY, {{debug, SE_PRIVILEGE_ENABLED}}};
+    BOOL held = FALSE;
+    ASSERT_TRUE(::PrivilegeCheck(token.get(), &wanted, &held));
+    EXPECT_TRUE(held);
+}

@@ -23,6 +23,19 @@ std::wstring BinPath(const std::wstring& fileName)
     return dir + fileName;
 }
 
+std::wstring X86BinPath(const std::wstring& fileName)
+{
+    std::wstring dir = Utf8ToWide(TARNWICK_X86_BIN_DIR);
+    // A build under Wine records a Linux path; Wine's Z: drive is the Linux root.
+    if (!dir.empty() && dir[0] == L'/')
+        dir = L"Z:" + dir;
+    for (wchar_t& c : dir) {
+        if (c == L'/')
+            c = L'\\';
+    }
+    return dir + L"\\" + fileName;
+}
+
 std::wstring QuoteArgument(const std::wstring& argument) { return QuoteCommandLineArgument(argument); }
 
 TempDir::TempDir(const std::wstring& hint)
@@ -161,6 +174,8 @@ FixtureProcess::FixtureProcess(const std::wstring& program, const std::vector<st
             handles_.push_back(held);
         else if (line.rfind("module ", 0) == 0)
             modules_.push_back(held);
+        else if (line.rfind("mapping ", 0) == 0)
+            mappings_.push_back(held);
     }
 }
 

@@ -18,6 +18,8 @@ using tarnwick::WideToUtf8;
 
 // Full path of a program built beside the running test.
 std::wstring BinPath(const std::wstring& fileName);
+// Full path of a program of the 32-bit build (the launcher, the 32-bit fixtures).
+std::wstring X86BinPath(const std::wstring& fileName);
 
 // Quotes one argument so that the platform's splitting rules give it back unchanged.
 std::wstring QuoteArgument(const std::wstring& argument);
@@ -71,8 +73,8 @@ public:
         std::wstring path;
     };
 
-    // Starts the program and waits until it prints "ready"; records the "handle VALUE PATH"
-    // and "module BASE PATH" lines it printed before.
+    // Starts the program and waits until it prints "ready"; records the "handle VALUE PATH",
+    // "module BASE PATH" and "mapping BASE PATH" lines it printed before.
     FixtureProcess(const std::wstring& program, const std::vector<std::wstring>& args);
     ~FixtureProcess();
     FixtureProcess(const FixtureProcess&) = delete;
@@ -83,6 +85,7 @@ public:
     HANDLE process() const { return process_.get(); }
     const std::vector<HeldHandle>& handles() const { return handles_; }
     const std::vector<HeldHandle>& modules() const { return modules_; }
+    const std::vector<HeldHandle>& mappings() const { return mappings_; }
     unsigned long long HandleOf(const std::wstring& path) const;
     unsigned long long ModuleOf(const std::wstring& path) const;
 
@@ -101,6 +104,7 @@ private:
     std::string pending_;
     std::vector<HeldHandle> handles_;
     std::vector<HeldHandle> modules_;
+    std::vector<HeldHandle> mappings_;
 };
 
 // Visible dialog windows (message boxes included) of a process.
