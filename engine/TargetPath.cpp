@@ -73,7 +73,9 @@ CTargetPath NormalizeTargetPath(const std::wstring& written)
     // CON, NUL and their kind resolve to \\.\CON wherever they are written.
     if (StartsWith(full, kDevicePrefix))
         return {{}, DeviceProblem(written)};
-    CTargetPath target{ExpandShortNames(full), {}};
+    // Through what a subst or network drive letter stands for: what the scans compare, and
+    // what any refusal of a protected folder must see.
+    CTargetPath target{ExpandShortNames(CurrentDriveAliases().Resolve(full)), {}};
     // "C:\" keeps its backslash: without it the drive's current folder would be meant.
     while (target.path.size() > 3 && target.path.back() == L'\\')
         target.path.pop_back();

@@ -368,6 +368,8 @@ TEST_F(CliProgram, BadInputGetsAPlainMessageAndStatusTwoAndTouchesNoLock)
     } refusedPaths[] = {
         {{L"list", missing}, L"\"" + missing + L"\" does not exist."},
         {{L"unlock", L"C:\\bad|name"}, L"\"C:\\bad|name\" cannot be read: "},
+        {{L"list", L"CON"}, L"\"CON\" names a device, not a file or folder."},
+        {{L"unlock", held + L"\\nul"}, L"\"" + held + L"\\nul\" names a device, not a file or folder."},
         {{L"unlock", held, L"--move-to", missing},
          L"--move-to needs an existing folder; \"" + missing + L"\" is none."},
         {{L"kill", held, L"--pid", std::to_wstring(other.pid())},
@@ -387,4 +389,59 @@ TEST_F(CliProgram, BadInputGetsAPlainMessageAndStatusTwoAndTouchesNoLock)
     EXPECT_EQ(help.code, 0u);
     for (const auto& code : {L"\r\n  0  ", L"\r\n  1  ", L"\r\n  2  ", L"\r\n  3  "})
         EXPECT_TRUE(Contains(help.out, code)) << "every exit code is explained";
+}
+
+TEST_F(CliProgram, FindsTheLocksHoweverThePathIsWrittenAndUnlocksAHighHandleExactly)
+{
+    const std::wstring held = dir.Sub(L"held"), high = held + L"\\high.txt", other = held + L"\\other.txt";
+    CreateFolders(held);
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"events", L"17000", L"open", high, L"open", other});
+    ASSERT_GT(holder.HandleOf(high), 0xFFFFu);
+
+    std::wstring slashes = held;
+    std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(dir.path().c_str()));  // the program starts in the test's folder
+    SubstDrive drive(dir.path());
+    ASSERT_TRUE(drive.defined());
+    for (const std::wstring& written :
+         {held + L"\\", slashes, std::wstring(L"held"), std::wstring(L".\\x\\..\\held\\"), drive.letter() + L"\\held"}) {
+        const CliResult run = RunCli({L"list", written, L"--json"});
+        const JsonValue json = ParsedJson(run);
+        EXPECT_EQ(run.err, L"");
+        std::set<std::wstring> paths;
+        for (const JsonValue& lock : json.items)
+            paths.insert(lock.At(L"path").text);
+        EXPECT_EQ(paths, (std::set<std::wstring>{high, other})) << WideToUtf8(written);
+    }
+    ::SetCurrentDirectoryW(previous);
+
+    const CliResult unlocked = RunCli({L"unlock", high});
+    EXPECT_EQ(unlocked.code, 0u) << WideToUtf8(unlocked.out + unlocked.err);
+    EXPECT_TRUE(Contains(unlocked.out, L"handle " + Hex(holder.HandleOf(high))));
+    EXPECT_FALSE(holder.StillHolds(holder.HandleOf(high)));
+    EXPECT_TRUE(holder.StillHolds(holder.HandleOf(other)));
+}
+
+TEST_F(CliProgram, MappedViewIsListedAsAMappingThatUnlockCannotCloseAndKillEnds)
+{
+    const std::wstring held = dir.Sub(L"held"), mapped = held + L"\\m.dat";
+    CreateFolders(held);
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"map", mapped});
+
+    const JsonValue json = ParsedJson(RunCli({L"list", held, L"--json"}));
+    ASSERT_EQ(json.items.size(), 1u);
+    EXPECT_EQ(json.items[0].At(L"kind").text, L"mapping");
+    EXPECT_EQ(json.items[0].At(L"viewAddress").number, double(holder.mappings()[0].value));
+    EXPECT_EQ(json.items[0].At(L"handle").kind, JsonValue::Kind::Null);
+
+    const CliResult unlocked = RunCli({L"unlock", held});
+    EXPECT_EQ(unlocked.code, 1u);
+    EXPECT_TRUE(Contains(unlocked.out, L"Not closable, a mapped view (kill ends its process)"));
+    EXPECT_TRUE(Alive(holder));
+
+    const CliResult killed = RunCli({L"kill", held, L"--wait", L"30"});
+    EXPECT_EQ(killed.code, 0u) << WideToUtf8(killed.out + killed.err);
+    EXPECT_EQ(::WaitForSingleObject(holder.process(), 5000), WAIT_OBJECT_0);
 }

@@ -149,6 +149,16 @@ struct CapturedConsole : cli::IConsole {
 
 HMODULE WINAPI NoNtdll(LPCWSTR name) { return _wcsicmp(name, L"ntdll.dll") == 0 ? nullptr : ::GetModuleHandleW(name); }
 
+LONG NTAPI UnreadableTable(ULONG, PVOID, ULONG, PULONG) { return LONG(0xC0000022); }
+
+// A system whose handle table cannot be read: binding still succeeds, the scan cannot run.
+FARPROC WINAPI UnreadableTableProc(HMODULE module, LPCSTR name)
+{
+    if (std::string(name) == "NtQuerySystemInformation")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(UnreadableTable));
+    return ::GetProcAddress(module, name);
+}
+
 }  // namespace
 
 TEST(CliRun, PlatformThatCannotBeBoundEndsWithItsMessageAndStatusThree)
@@ -160,5 +170,20 @@ TEST(CliRun, PlatformThatCannotBeBoundEndsWithItsMessageAndStatusThree)
     EXPECT_EQ(RunCli({L"unlock", dir.path(), L"--delete"}, console, loader), kExitPlatform);
     EXPECT_EQ(console.err, L"Fatal error - unable to load functions from ntdll.dll\r\n");
     EXPECT_EQ(console.out, L"");
+    EXPECT_TRUE(::PathFileExistsW(dir.path().c_str())) << "nothing is done to the path";
+}
+
+TEST(CliRun, ScanThatCannotRunIsAFailureWithItsReasonNeverNoLocks)
+{
+    TempDir dir(L"tarnwick-cli-scan");
+    CPlatformLoader loader;
+    loader.getProc = UnreadableTableProc;
+    for (const std::vector<std::wstring>& args : {std::vector<std::wstring>{L"list", dir.path()},
+                                                  std::vector<std::wstring>{L"unlock", dir.path(), L"--delete"}}) {
+        CapturedConsole console;
+        EXPECT_EQ(RunCli(args, console, loader), kExitPlatform);
+        EXPECT_EQ(console.err, L"The scan failed: the system handle table could not be read (status 0xC0000022).\r\n");
+        EXPECT_EQ(console.out, L"");
+    }
     EXPECT_TRUE(::PathFileExistsW(dir.path().c_str())) << "nothing is done to the path";
 }

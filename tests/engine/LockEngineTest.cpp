@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "LockSearch.h"
 #include "ProcessInfo.h"
 #include "ScanDriver.h"
 #include "TestSupport.h"
@@ -202,4 +203,162 @@ TEST_F(LockEngine, ScanThreadThatCannotStartDoesNotLeaveTheDriverWaitingAndIsAFa
     ASSERT_EQ(locks.size(), 1u) << "the handle scan ran; the module scan never started";
     EXPECT_EQ(locks[0].path, a);
     EXPECT_NE(scan.failure.find(L"scan thread could not be started"), std::wstring::npos) << WideToUtf8(scan.failure);
+}
+
+namespace {
+
+// The paths a process holds among the rows, with their kinds.
+std::set<std::pair<std::wstring, LockKind>> HeldBy(const CLockSearch& search, DWORD pid)
+{
+    std::set<std::pair<std::wstring, LockKind>> held;
+    for (const auto& row : search.rows) {
+        if (row->pid == pid)
+            held.emplace(row->lockPath, row->kind);
+    }
+    return held;
+}
+
+DWORD g_refusedPid = 0;
+DWORD g_refusedAccess = 0;  // 0: every access
+
+// What a service or a protected process answers a tool without the rights it asks for.
+HANDLE WINAPI RefusingOpenProcess(DWORD access, BOOL inherit, DWORD pid)
+{
+    if (pid == g_refusedPid && (g_refusedAccess == 0 || access == g_refusedAccess)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return ::OpenProcess(access, inherit, pid);
+}
+
+LONG NTAPI UnreadableTable(ULONG, PVOID, ULONG, PULONG) { return LONG(0xC0000022); }  // access denied
+
+}  // namespace
+
+TEST_F(LockEngine, EverySpellingOfTheTargetFindsTheLocksBeneathIt)
+{
+    const std::wstring a = target + L"\\sub\\a.txt";
+    CreateFolders(target + L"\\sub");
+    FixtureProcess fixture(BinPath(L"holder.exe"), {L"open", a});
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(dir.path().c_str()));
+    std::wstring slashes = target;
+    for (wchar_t& c : slashes)
+        c = c == L'\\' ? L'/' : c;
+    for (const std::wstring& written : {target + L"\\", slashes + L"/", std::wstring(L"target\\sub\\.."),
+                                        std::wstring(L"target/sub/a.txt"), target.substr(0, 3)}) {
+        const CLockSearch search = SearchLocks(services, written, false);
+        EXPECT_EQ(HeldBy(search, fixture.pid()).count({a, LockKind::Handle}), 1u) << WideToUtf8(written);
+    }
+    ::SetCurrentDirectoryW(previous);
+}
+
+TEST_F(LockEngine, LetterThatStandsForAFolderFindsTheLocksInThatFolder)
+{
+    const std::wstring a = target + L"\\sub\\a.txt";
+    CreateFolders(target + L"\\sub");
+    FixtureProcess fixture(program, {L"open", a, L"load", library});
+    SubstDrive drive(target);
+    ASSERT_TRUE(drive.defined());
+    const CLockSearch sub = SearchLocks(services, drive.letter() + L"\\sub", false);
+    EXPECT_EQ(HeldBy(sub, fixture.pid()), (std::set<std::pair<std::wstring, LockKind>>{{a, LockKind::Handle}}));
+    const CLockSearch root = SearchLocks(services, drive.letter() + L"\\", false);
+    EXPECT_EQ(HeldBy(root, fixture.pid()).size(), 3u) << "the file, the program and the library";
+}
+
+TEST_F(LockEngine, FolderNamesDifferingInTheCaseOfAnyLetterAreOne)
+{
+    const std::wstring folder = target + L"\\caf\u00e9 \u0434\u043e\u043c";
+    CreateFolders(folder);
+    FixtureProcess fixture(BinPath(L"holder.exe"), {L"open", folder + L"\\x.txt"});
+    const CLockSearch search = SearchLocks(services, target + L"\\CAF\u00c9 \u0414\u041e\u041c", false);
+    EXPECT_EQ(HeldBy(search, fixture.pid()).size(), 1u);
+}
+
+TEST_F(LockEngine, MappedViewWhoseHandleIsClosedIsOneMappingLock)
+{
+    const std::wstring mapped = target + L"\\m.dat", held = target + L"\\b.txt";
+    FixtureProcess fixture(BinPath(L"holder.exe"), {L"map", mapped, L"map", mapped, L"open", held});
+    const CLockSearch search = SearchLocks(services, target, false);
+    EXPECT_EQ(HeldBy(search, fixture.pid()),
+              (std::set<std::pair<std::wstring, LockKind>>{{mapped, LockKind::Mapping}, {held, LockKind::Handle}}))
+        << "two views of one file are one lock";
+    for (const auto& row : search.rows) {
+        if (row->kind == LockKind::Mapping) {
+            EXPECT_TRUE(row->value == fixture.mappings()[0].value || row->value == fixture.mappings()[1].value);
+        }
+    }
+}
+
+TEST_F(LockEngine, LocksUnderAPathLongerThan260CharactersAreFoundByHandleModuleAndMapping)
+{
+    std::wstring deep = target;
+    while (deep.size() < 300) {
+        deep += L"\\a-long-folder-name";
+        ASSERT_TRUE(::CreateDirectoryW(WithLongPathPrefix(deep).c_str(), nullptr));
+    }
+    const std::wstring held = deep + L"\\held.txt", mapped = deep + L"\\m.dat", lib = deep + L"\\lockdll.dll";
+    ASSERT_TRUE(::CopyFileW(library.c_str(), WithLongPathPrefix(lib).c_str(), FALSE));
+    {
+        FixtureProcess fixture(BinPath(L"holder.exe"), {L"open", WithLongPathPrefix(held), L"map",
+                                                        WithLongPathPrefix(mapped), L"load", WithLongPathPrefix(lib)});
+        const CLockSearch search = SearchLocks(services, deep, false);
+        EXPECT_EQ(HeldBy(search, fixture.pid()),
+                  (std::set<std::pair<std::wstring, LockKind>>{
+                      {held, LockKind::Handle}, {mapped, LockKind::Mapping}, {lib, LockKind::Module}}));
+    }
+    RemoveTree(WithLongPathPrefix(target));
+}
+
+TEST_F(LockEngine, LibraryOfA32BitProcessIsAModuleLock)
+{
+    const std::wstring lib32 = target + L"\\lockdll32.dll";
+    ASSERT_TRUE(::CopyFileW(X86BinPath(L"lockdll.dll").c_str(), lib32.c_str(), FALSE));
+    FixtureProcess fixture(X86BinPath(L"holder.exe"), {L"load", lib32});
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(::IsWow64Process(fixture.process(), &wow64) && wow64) << "the fixture is not a 32-bit process";
+    const CLockSearch search = SearchLocks(services, target, false);
+    EXPECT_EQ(HeldBy(search, fixture.pid()).count({lib32, LockKind::Module}), 1u);
+}
+
+TEST_F(LockEngine, ProcessesThatRefuseToBeExaminedAreCountedOnce)
+{
+    FixtureProcess fixture(program, {L"open", target + L"\\a.txt", L"load", library});
+    g_refusedPid = fixture.pid();
+    g_refusedAccess = 0;
+    CScanSeams seams;
+    seams.openProcess = RefusingOpenProcess;
+    const CLockSearch search = SearchLocks(services, target, false, nullptr, seams);
+    EXPECT_TRUE(HeldBy(search, fixture.pid()).empty());
+    EXPECT_EQ(search.stats.processesRefused, 1u) << "refused by both scans, counted once";
+    EXPECT_EQ(search.failure, L"");
+    EXPECT_EQ(UnseenSentence(search.stats), L"1 process refused to be examined; locks they hold are not listed.");
+
+    CScanStats both;
+    both.processesRefused = 2;
+    both.handles.givenUp = 3;
+    EXPECT_EQ(UnseenSentence(both), L"2 processes refused to be examined and 3 handles did not give their names "
+                                    L"in time; locks they hold are not listed.");
+    EXPECT_EQ(UnseenSentence(CScanStats{}), L"");
+}
+
+TEST_F(LockEngine, ImageNameComesWithLimitedRightsWhereFullOnesAreRefused)
+{
+    FixtureProcess fixture(program, {L"open", target + L"\\a.txt"});
+    g_refusedPid = fixture.pid();
+    g_refusedAccess = PROCESS_QUERY_INFORMATION;
+    CProcessDirectory processes(deviceMap, nullptr, RefusingOpenProcess);
+    const CProcessInfo& info = processes.GetOrCreate(fixture.pid());
+    EXPECT_EQ(info.name, L"holder.exe");
+    EXPECT_EQ(info.imagePath, program);
+    EXPECT_EQ(info.owner, CurrentUser());
+}
+
+TEST_F(LockEngine, TableThatCannotBeReadIsAFailedScanNotAnEmptyOne)
+{
+    services.NtQuerySystemInformation = UnreadableTable;
+    const CLockSearch search = SearchLocks(services, target, false);
+    EXPECT_NE(search.failure.find(L"handle table could not be read"), std::wstring::npos)
+        << WideToUtf8(search.failure);
 }

@@ -68,3 +68,11 @@ TEST_F(TargetPaths, DeviceNamesAreRefusedNotScanned)
         EXPECT_NE(target.problem.find(L"device"), std::wstring::npos) << WideToUtf8(written);
     }
 }
+
+TEST_F(TargetPaths, LetterThatStandsForAFolderIsWrittenThroughThatFolder)
+{
+    SubstDrive drive(dir.path());
+    ASSERT_TRUE(drive.defined());
+    EXPECT_EQ(Normalized(drive.letter() + L"\\Long folder name\\"), folder);
+    EXPECT_EQ(Normalized(drive.letter() + L"\\"), dir.path());
+}

@@ -65,6 +65,31 @@ ResidentFolder MakeResidentFolder(const TempDir& dir)
     return folder;
 }
 
+namespace {
+
+wchar_t FreeDriveLetter()
+{
+    const DWORD used = ::GetLogicalDrives();
+    for (wchar_t letter = L'T'; letter <= L'Y'; ++letter) {
+        if (!(used & (1u << (letter - L'A'))))
+            return letter;
+    }
+    return 0;
+}
+
+}  // namespace
+
+SubstDrive::SubstDrive(const std::wstring& folder) : letter_{FreeDriveLetter(), L':'}, folder_(folder)
+{
+    defined_ = letter_[0] && ::DefineDosDeviceW(0, letter_.c_str(), folder_.c_str());
+}
+
+SubstDrive::~SubstDrive()
+{
+    if (defined_)
+        ::DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, letter_.c_str(), folder_.c_str());
+}
+
 void CreateFolders(const std::wstring& path)
 {
     for (std::size_t at = path.find(L'\\', 3); ; at = path.find(L'\\', at + 1)) {

@@ -40,6 +40,24 @@ private:
     std::wstring path_;
 };
 
+// A drive letter that stands for a folder, as the subst command makes one, for the
+// object's life. (Wine's dosdevices links report a volume device instead of the folder.)
+class SubstDrive {
+public:
+    explicit SubstDrive(const std::wstring& folder);
+    ~SubstDrive();
+    SubstDrive(const SubstDrive&) = delete;
+    SubstDrive& operator=(const SubstDrive&) = delete;
+
+    bool defined() const { return defined_; }
+    const std::wstring& letter() const { return letter_; }  // "T:"
+
+private:
+    std::wstring letter_;
+    std::wstring folder_;
+    bool defined_ = false;
+};
+
 void CreateFolders(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& content = "x");
 void RemoveTree(const std::wstring& path);

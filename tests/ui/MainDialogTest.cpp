@@ -72,6 +72,48 @@ TEST_F(MainDialog, OpensOnTheLockedFolderWithRowsSortedByProcessName)
     EXPECT_TRUE(session.startupMessages.empty());
 }
 
+namespace {
+
+LONG NTAPI UnreadableTable(ULONG, PVOID, ULONG, PULONG) { return LONG(0xC0000022); }
+
+FARPROC WINAPI UnreadableTableProc(HMODULE module, LPCSTR name)
+{
+    if (std::string(name) == "NtQuerySystemInformation")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(UnreadableTable));
+    return ::GetProcAddress(module, name);
+}
+
+}  // namespace
+
+TEST_F(MainDialog, AFolderWrittenWithATrailingBackslashListsItsLocks)
+{
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    CTarnwickDlg dialog(target + L"\\");
+    Session session;
+    RunWithPerson(dialog, [&](HWND window) {
+        EXPECT_EQ(ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3), std::vector<std::wstring>{target + L"\\a.txt"});
+    }, &session);
+    EXPECT_TRUE(session.startupMessages.empty());
+}
+
+TEST_F(MainDialog, ScanThatCannotRunOrADeviceNameIsSaidNeverAsNoLocks)
+{
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    CPlatformLoader loader;
+    loader.getProc = UnreadableTableProc;
+    CTarnwickDlg failing(target, loader);
+    Session session;
+    RunWithPerson(failing, [&](HWND) {}, &session);
+    ASSERT_EQ(session.startupMessages.size(), 1u);
+    EXPECT_EQ(session.startupMessages[0],
+              ScanFailedMessage(target, L"the system handle table could not be read (status 0xC0000022)"));
+
+    CTarnwickDlg device(L"CON");
+    Session refused;
+    RunWithPerson(device, [&](HWND window) { EXPECT_EQ(Rows(window), 0); }, &refused);
+    EXPECT_EQ(refused.startupMessages, std::vector<std::wstring>{L"\"CON\" names a device, not a file or folder."});
+}
+
 TEST_F(MainDialog, WithoutPathOrShowAllTheListStaysEmptyAndNothingIsSaid)
 {
     CTarnwickDlg dialog(L"");

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -306,17 +307,23 @@ TEST_F(Removal, RenameThroughTheWindowAfterUnlocking)
     EXPECT_FALSE(Exists(held));
 }
 
-TEST_F(Removal, ModuleRowsStayAfterUnlockAll)
+TEST_F(Removal, ModuleAndMappingRowsStayAfterUnlockAllAndGoWithTerminate)
 {
-    const std::wstring program = target + L"\\resident.exe";
+    const std::wstring program = target + L"\\resident.exe", mapped = target + L"\\m.dat";
     ASSERT_TRUE(::CopyFileW(BinPath(L"holder.exe").c_str(), program.c_str(), FALSE));
-    FixtureProcess resident(program, {L"open", target + L"\\data.txt"});
+    FixtureProcess resident(program, {L"open", target + L"\\data.txt", L"map", mapped});
     CTarnwickDlg dialog(target);
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
-        ASSERT_EQ(Rows(window), 2);
+        ASSERT_EQ(Rows(window), 3);
         Click(window, IDC_UNLOCK_ALL);
-        EXPECT_EQ(ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3), std::vector<std::wstring>{program});
+        const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);
+        std::vector<std::wstring> left = ListViewColumn(list, 3);
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::wstring>{mapped, program}));
+        EXPECT_FALSE(resident.StillHolds(resident.HandleOf(target + L"\\data.txt")));
+        SelectRowsOf(window, L"resident.exe");
+        ClickLater(window, IDC_TERMINATE);
     });
-    EXPECT_EQ(result, IDCANCEL) << "a row was left, so the dialog stayed open";
-    EXPECT_FALSE(resident.StillHolds(resident.HandleOf(target + L"\\data.txt")));
+    EXPECT_EQ(result, IDOK) << "ending the owner removed the module and mapping rows";
+    EXPECT_EQ(::WaitForSingleObject(resident.process(), 5000), WAIT_OBJECT_0);
 }
