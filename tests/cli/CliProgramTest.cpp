@@ -445,3 +445,14 @@ TEST_F(CliProgram, MappedViewIsListedAsAMappingThatUnlockCannotCloseAndKillEnds)
     EXPECT_EQ(killed.code, 0u) << WideToUtf8(killed.out + killed.err);
     EXPECT_EQ(::WaitForSingleObject(holder.process(), 5000), WAIT_OBJECT_0);
 }
+
+TEST_F(CliProgram, ListFindsHighHandlesLongPathsThirtyTwoBitModulesWhateverTheCase)
+{
+    const HardLocks hard = MakeHardLocks(dir);
+    const CliResult run = RunCli({L"list", hard.spelled, L"--json"});
+    EXPECT_EQ(run.code, 1u) << WideToUtf8(run.err);
+    std::set<std::wstring> paths;
+    for (const JsonValue& lock : ParsedJson(run).items)
+        paths.insert(lock.At(L"path").text);
+    EXPECT_EQ(paths, std::set<std::wstring>(hard.paths.begin(), hard.paths.end()));
+}

@@ -53,7 +53,8 @@ TempDir::TempDir(const std::wstring& hint)
     }
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+// Through the long-path prefix, so that folders deeper than 260 characters go too.
+TempDir::~TempDir() { RemoveTree(L"\\\\?\\" + path_); }
 
 ResidentFolder MakeResidentFolder(const TempDir& dir)
 {
@@ -274,6 +275,28 @@ DWORD FixtureProcess::Finish(DWORD timeoutMs)
     if (::WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0)
         ::GetExitCodeProcess(process_.get(), &code);
     return code;
+}
+
+HardLocks MakeHardLocks(const TempDir& dir)
+{
+    const std::wstring folder = dir.Sub(L"Caf\u00e9"), longPathPrefix = L"\\\\?\\";
+    CreateFolders(folder);
+    std::wstring deep = folder;
+    while (deep.size() < 300) {
+        deep += L"\\a-long-folder-name";
+        ::CreateDirectoryW((longPathPrefix + deep).c_str(), nullptr);
+    }
+    const std::wstring high = folder + L"\\high.txt", distant = deep + L"\\far.txt", lib32 = folder + L"\\lock32.dll";
+    if (!::CopyFileW(X86BinPath(L"lockdll.dll").c_str(), lib32.c_str(), FALSE))
+        throw std::runtime_error("cannot copy the 32-bit library");
+    HardLocks locks{dir.Sub(L"CAF\u00c9"), {high, distant, lib32}, nullptr, nullptr};
+    locks.holder = std::make_unique<FixtureProcess>(
+        BinPath(L"holder.exe"), std::vector<std::wstring>{L"events", L"17000", L"open", high, L"open",
+                                                          longPathPrefix + distant});
+    locks.holder32 = std::make_unique<FixtureProcess>(X86BinPath(L"holder.exe"), std::vector<std::wstring>{L"load", lib32});
+    if (locks.holder->HandleOf(high) <= 0xFFFF)
+        throw std::runtime_error("the holder's handle is not above 16 bits");
+    return locks;
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,16 @@ private:
     std::vector<HeldHandle> modules_;
     std::vector<HeldHandle> mappings_;
 };
+
+// The locks a scan finds only when it reads the whole handle table, folds every letter's
+// case, follows paths beyond 260 characters and lists 32-bit modules: held in a folder
+// "Café" that the tests name as "CAFÉ".
+struct HardLocks {
+    std::wstring spelled;            // the folder as the tests write it
+    std::vector<std::wstring> paths;  // every locked path, as a scan reports it
+    std::unique_ptr<FixtureProcess> holder, holder32;
+};
+HardLocks MakeHardLocks(const TempDir& dir);
 
 // Visible dialog windows (message boxes included) of a process.
 HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs = 10000);

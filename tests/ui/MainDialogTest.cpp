@@ -96,6 +96,19 @@ TEST_F(MainDialog, AFolderWrittenWithATrailingBackslashListsItsLocks)
     EXPECT_TRUE(session.startupMessages.empty());
 }
 
+TEST_F(MainDialog, ListsHighHandlesLongPathsThirtyTwoBitModulesWhateverTheCase)
+{
+    const HardLocks hard = MakeHardLocks(dir);
+    CTarnwickDlg dialog(hard.spelled);
+    RunWithPerson(dialog, [&](HWND window) {
+        std::vector<std::wstring> paths = ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3);
+        std::vector<std::wstring> expected = hard.paths;
+        std::sort(paths.begin(), paths.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(paths, expected);
+    });
+}
+
 TEST_F(MainDialog, ScanThatCannotRunOrADeviceNameIsSaidNeverAsNoLocks)
 {
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
