@@ -2,6 +2,7 @@
 // as an installer does it, and through DllInstall for one user.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "Guids.h"
@@ -153,6 +154,56 @@ TEST_F(RegistrationTest, InstallForUserWritesUnderCurrentUserClasses)
     ASSERT_EQ(library.Install(TRUE, L"USER"), S_OK);
     ExpectRegisteredUnder(HKEY_CURRENT_USER, kClasses);
     ExpectNothingUnder(HKEY_LOCAL_MACHINE, kClasses);
+}
+
+// The current user's registry, replaced for this process by a scratch key, so that the
+// user's classes start out missing whatever the prefix holds.
+class ScratchUser {
+public:
+    ScratchUser()
+    {
+        DeleteKeyTree(HKEY_CURRENT_USER, kScratchUser);
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, kScratchUser.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key_.put(), nullptr) != ERROR_SUCCESS ||
+            ::RegOverridePredefKey(HKEY_CURRENT_USER, key_.get()) != ERROR_SUCCESS)
+            throw std::runtime_error("cannot stand in for the current user");
+    }
+    ~ScratchUser()
+    {
+        ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        key_.reset();
+        DeleteKeyTree(HKEY_CURRENT_USER, kScratchUser);
+    }
+    ScratchUser(const ScratchUser&) = delete;
+    ScratchUser& operator=(const ScratchUser&) = delete;
+
+private:
+    static inline const std::wstring kScratchUser = L"Software\\TarnwickScratchUser";
+    UniqueRegKey key_;
+};
+
+TEST_F(RegistrationTest, RemovingForUserCreatesNoClassesKey)
+{
+    ScratchUser user;
+    EXPECT_EQ(ShellExtLibrary::Get().Install(FALSE, L"user"), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software"));
+}
+
+TEST_F(RegistrationTest, RemovingForUserTakesAwayTheKeysItLeftEmpty)
+{
+    ScratchUser user;
+    WriteString(HKEY_CURRENT_USER, kClasses + kOtherHandler, L"", kOtherClsid);
+    auto& library = ShellExtLibrary::Get();
+    ASSERT_EQ(library.Install(TRUE, L"user"), S_OK);
+    ExpectRegisteredUnder(HKEY_CURRENT_USER, kClasses);
+
+    ASSERT_EQ(library.Install(FALSE, L"user"), S_OK);
+    ExpectNothingUnder(HKEY_CURRENT_USER, kClasses);
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kClasses + kOtherHandler).value_or(L"-"), kOtherClsid);
+    for (const wchar_t* emptied : {L"*", L"CLSID"})
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClasses + emptied)) << WideToUtf8(emptied);
+    // The user's classes key itself is the system's.
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes"));
 }
 
 TEST_F(RegistrationTest, InstallWithOtherCommandsRegistersMachineWide)
