@@ -20,18 +20,7 @@ namespace {
 
 constexpr DWORD kTimeoutMs = 30000;
 
-std::wstring LauncherPath()
-{
-    std::wstring dir = Utf8ToWide(TARNWICK_X86_BIN_DIR);
-    // A build under Wine records a Linux path; Wine's Z: drive is the Linux root.
-    if (!dir.empty() && dir[0] == L'/')
-        dir = L"Z:" + dir;
-    for (wchar_t& c : dir) {
-        if (c == L'/')
-            c = L'\\';
-    }
-    return dir + L"\\setup.exe";
-}
+std::wstring LauncherPath() { return HostPath(TARNWICK_X86_BIN_DIR) + L"\\setup.exe"; }
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -23,6 +23,18 @@ std::wstring BinPath(const std::wstring& fileName)
     return dir + fileName;
 }
 
+std::wstring HostPath(const std::string& path)
+{
+    std::wstring windows = Utf8ToWide(path);
+    if (!windows.empty() && windows[0] == L'/')
+        windows = L"Z:" + windows;
+    for (wchar_t& c : windows) {
+        if (c == L'/')
+            c = L'\\';
+    }
+    return windows;
+}
+
 std::wstring QuoteArgument(const std::wstring& argument) { return QuoteCommandLineArgument(argument); }
 
 TempDir::TempDir(const std::wstring& hint)
@@ -279,14 +291,19 @@ HWND WaitForDialog(DWORD pid, DWORD timeoutMs, bool messageBoxOnly)
 
 }  // namespace
 
+void ForEachVisibleWindow(const std::function<bool(HWND)>& visit)
+{
+    const std::function<bool(HWND)> offer = [&](HWND window) { return !::IsWindowVisible(window) || visit(window); };
+    ::EnumWindows(OfferWindow, reinterpret_cast<LPARAM>(&offer));
+}
+
 void ForEachVisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& visit)
 {
-    const std::function<bool(HWND)> offer = [&](HWND window) {
+    ForEachVisibleWindow([&](HWND window) {
         DWORD owner = 0;
         ::GetWindowThreadProcessId(window, &owner);
-        return owner != pid || !::IsWindowVisible(window) || visit(window);
-    };
-    ::EnumWindows(OfferWindow, reinterpret_cast<LPARAM>(&offer));
+        return owner != pid || visit(window);
+    });
 }
 
 HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs) { return WaitForDialog(pid, timeoutMs, false); }

@@ -19,6 +19,10 @@ using tarnwick::WideToUtf8;
 // Full path of a program built beside the running test.
 std::wstring BinPath(const std::wstring& fileName);
 
+// A folder the build names, in Windows form: a build under Wine records a Linux path, which
+// Wine's Z: drive reaches.
+std::wstring HostPath(const std::string& path);
+
 // Quotes one argument so that the platform's splitting rules give it back unchanged.
 std::wstring QuoteArgument(const std::wstring& argument);
 
@@ -105,7 +109,9 @@ private:
 
 // Visible dialog windows (message boxes included) of a process.
 HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs = 10000);
-// Offers each visible top-level window of a process to visit, until it returns false.
+// Offers each visible top-level window (of every process, or of one) to visit, until it
+// returns false.
+void ForEachVisibleWindow(const std::function<bool(HWND)>& visit);
 void ForEachVisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& visit);
 
 // A visible message box of a process (a dialog with the message text control).
