@@ -464,3 +464,53 @@ TEST(Installer32, InstallsNothingAndSaysSoInOneMessage)
     EXPECT_NE(code, 0u);
     ExpectNothingInstalledIn(DefaultFolder());
 }
+
+namespace {
+
+std::wstring WindowTitle(HWND window)
+{
+    wchar_t title[256] = {};
+    ::GetWindowTextW(window, title, 256);
+    return title;
+}
+
+HWND WaitForWindowTitled(const std::wstring& start)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
+    HWND found = nullptr;
+    while (!found && ::GetTickCount64() < deadline) {
+        ForEachVisibleWindow([&](HWND window) {
+            if (WindowTitle(window).rfind(start, 0) == 0)
+                found = window;
+            return found == nullptr;
+        });
+        ::Sleep(50);
+    }
+    return found;
+}
+
+}  // namespace
+
+// The launcher starts the installer with the show command "hidden"; a person who starts the
+// medium's setup.exe must see the installer all the same.
+TEST(Launcher, StartsThe64BitInstallerWhoseWindowShows)
+{
+    RemoveEarlierInstallation();
+    std::wstring commandLine = QuoteArgument(Medium(L"setup.exe"));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 HostPath(TARNWICK_BUILD_ROOT + std::string("/medium")).c_str(), &startup, &info));
+    const UniqueHandle launcher(info.hProcess), thread(info.hThread);
+
+    const HWND installer = WaitForWindowTitled(L"Tarnwick Setup");
+    ASSERT_NE(installer, nullptr) << "no installer window";
+    EXPECT_EQ(::WaitForSingleObject(launcher.get(), 0), WAIT_TIMEOUT) << "the launcher did not wait";
+    PressDialogButton(installer, IDCANCEL);
+    ASSERT_EQ(::WaitForSingleObject(launcher.get(), kTimeoutMs), WAIT_OBJECT_0);
+    DWORD code = 0;
+    ::GetExitCodeProcess(launcher.get(), &code);
+    EXPECT_EQ(code, 1u);
+    ExpectNothingInstalledIn(DefaultFolder());
+}
