@@ -447,6 +447,30 @@ TEST(Installer, InstallsWhereDSaysAndUpgradesThereWithOneUninstallEntry)
     ExpectNothingInstalledIn(folder);
 }
 
+TEST(Installer, UninstallLeavesALoadedExtensionToTheNextBoot)
+{
+    RemoveEarlierInstallation();
+    const TempDir dir(L"tarnwick-held");
+    const std::wstring folder = dir.Sub(L"Tarnwick"), library = folder + L"\\TarnwickShellExt.dll";
+    ASSERT_EQ(Install(L" /D=" + folder), 0u);
+    const auto savedRenames = PendingRenames();
+    {
+        FixtureProcess explorer(BinPath(L"holder.exe"), {L"load", library});
+        Uninstall(folder);
+    }
+    const std::wstring renames = PendingRenames().value_or(L"");
+    RestorePendingRenames(savedRenames);
+
+    // A deletion at the next boot names the path and then an empty target.
+    for (const std::wstring& path : {library, folder + L"\\"})
+        EXPECT_NE(renames.find(L"\\??\\" + path + L'\0' + L'\0'), std::wstring::npos) << WideToUtf8(path);
+    EXPECT_EQ(InstallLocation(), L"");
+    EXPECT_EQ(UninstallEntries(), 0);
+    EXPECT_FALSE(Exists(Shortcut()));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid));
+    EXPECT_FALSE(Exists(folder + L"\\Tarnwick.exe"));
+}
+
 TEST(Installer32, InstallsNothingAndSaysSoInOneMessage)
 {
     RemoveEarlierInstallation();
