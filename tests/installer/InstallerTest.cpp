@@ -109,7 +109,8 @@ DWORD RunToCompletion(const std::wstring& program, const std::wstring& arguments
 
 DWORD Install(const std::wstring& switches = L"") { return RunToCompletion(Medium(L"x64\\setup.exe"), L" /S" + switches); }
 
-DWORD Uninstall(const std::wstring& folder) { return RunToCompletion(folder + L"\\uninstall.exe", L" /S"); }
+// Its own exit code says nothing: it hands the work to a copy of itself.
+void Uninstall(const std::wstring& folder) { RunToCompletion(folder + L"\\uninstall.exe", L" /S"); }
 
 std::wstring InstallLocation() { return ReadString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallLocation").value_or(L""); }
 
@@ -289,22 +290,14 @@ TEST_F(InstalledTarnwick, SilentInstallPutsEverythingInPlace)
 
 namespace {
 
-// The main window of any process that shows path, waited for.
+// The main window of any process that shows path.
 HWND WaitForMainWindowOn(const std::wstring& path)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
-    HWND found = nullptr;
-    while (!found && ::GetTickCount64() < deadline) {
-        ForEachVisibleWindow([&](HWND window) {
-            wchar_t shown[MAX_PATH] = {};
-            if (::GetDlgItem(window, kLockList) && ::GetDlgItemTextW(window, kPathField, shown, MAX_PATH) &&
-                shown == path)
-                found = window;
-            return found == nullptr;
-        });
-        ::Sleep(50);
-    }
-    return found;
+    return WaitForVisibleWindow(kTimeoutMs, [&](HWND window) {
+        wchar_t shown[MAX_PATH] = {};
+        return ::GetDlgItem(window, kLockList) && ::GetDlgItemTextW(window, kPathField, shown, MAX_PATH) &&
+               shown == path;
+    });
 }
 
 std::wstring ImageOf(HANDLE process)
@@ -489,32 +482,6 @@ TEST(Installer32, InstallsNothingAndSaysSoInOneMessage)
     ExpectNothingInstalledIn(DefaultFolder());
 }
 
-namespace {
-
-std::wstring WindowTitle(HWND window)
-{
-    wchar_t title[256] = {};
-    ::GetWindowTextW(window, title, 256);
-    return title;
-}
-
-HWND WaitForWindowTitled(const std::wstring& start)
-{
-    const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
-    HWND found = nullptr;
-    while (!found && ::GetTickCount64() < deadline) {
-        ForEachVisibleWindow([&](HWND window) {
-            if (WindowTitle(window).rfind(start, 0) == 0)
-                found = window;
-            return found == nullptr;
-        });
-        ::Sleep(50);
-    }
-    return found;
-}
-
-}  // namespace
-
 // The launcher starts the installer with the show command "hidden"; a person who starts the
 // medium's setup.exe must see the installer all the same.
 TEST(Launcher, StartsThe64BitInstallerWhoseWindowShows)
@@ -528,7 +495,11 @@ TEST(Launcher, StartsThe64BitInstallerWhoseWindowShows)
                                  HostPath(TARNWICK_BUILD_ROOT + std::string("/medium")).c_str(), &startup, &info));
     const UniqueHandle launcher(info.hProcess), thread(info.hThread);
 
-    const HWND installer = WaitForWindowTitled(L"Tarnwick Setup");
+    const HWND installer = WaitForVisibleWindow(kTimeoutMs, [](HWND window) {
+        wchar_t title[64] = {};
+        ::GetWindowTextW(window, title, 64);
+        return std::wstring(title).rfind(L"Tarnwick Setup", 0) == 0;
+    });
     ASSERT_NE(installer, nullptr) << "no installer window";
     EXPECT_EQ(::WaitForSingleObject(launcher.get(), 0), WAIT_TIMEOUT) << "the launcher did not wait";
     PressDialogButton(installer, IDCANCEL);

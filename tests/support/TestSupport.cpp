@@ -264,22 +264,13 @@ bool IsDialog(HWND window)
     return wcscmp(className, L"#32770") == 0;
 }
 
-// The first visible window of pid that satisfies test, polling until the time is up.
 HWND WaitForWindowOf(DWORD pid, DWORD timeoutMs, const std::function<bool(HWND)>& test)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    do {
-        HWND found = nullptr;
-        ForEachVisibleWindowOf(pid, [&](HWND window) {
-            if (test(window))
-                found = window;
-            return found == nullptr;
-        });
-        if (found)
-            return found;
-        ::Sleep(20);
-    } while (::GetTickCount64() < deadline);
-    return nullptr;
+    return WaitForVisibleWindow(timeoutMs, [&](HWND window) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        return owner == pid && test(window);
+    });
 }
 
 HWND WaitForDialog(DWORD pid, DWORD timeoutMs, bool messageBoxOnly)
@@ -290,6 +281,23 @@ HWND WaitForDialog(DWORD pid, DWORD timeoutMs, bool messageBoxOnly)
 }
 
 }  // namespace
+
+HWND WaitForVisibleWindow(DWORD timeoutMs, const std::function<bool(HWND)>& test)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    do {
+        HWND found = nullptr;
+        ForEachVisibleWindow([&](HWND window) {
+            if (test(window))
+                found = window;
+            return found == nullptr;
+        });
+        if (found)
+            return found;
+        ::Sleep(20);
+    } while (::GetTickCount64() < deadline);
+    return nullptr;
+}
 
 void ForEachVisibleWindow(const std::function<bool(HWND)>& visit)
 {

@@ -107,6 +107,8 @@ private:
     std::vector<HeldHandle> modules_;
 };
 
+// The first visible top-level window of any process that satisfies test, polled for.
+HWND WaitForVisibleWindow(DWORD timeoutMs, const std::function<bool(HWND)>& test);
 // Visible dialog windows (message boxes included) of a process.
 HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs = 10000);
 // Offers each visible top-level window (of every process, or of one) to visit, until it
