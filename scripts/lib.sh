@@ -11,7 +11,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
-          wine wine64 wine32:i386 xvfb xauth imagemagick googletest python3)
+          wine wine64 wine32:i386 xvfb xauth imagemagick googletest python3 nsis)
 
 log() { printf '== %s\n' "$*" >&2; }
 

@@ -16,7 +16,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // Without FLAG_NO_UI the shell reports a failed start in a box of its own before ours,
+    // and the launcher shows one message at most.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = L"open";
     // Relative and with no directory: the shell looks for it from the current directory
     // (and the launcher's own folder), where the installers sit beside the launcher.

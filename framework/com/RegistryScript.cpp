@@ -120,30 +120,43 @@ HRESULT FromStatus(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRE
 
 bool IsGone(LSTATUS status) { return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND; }
 
-// Where the script's roots point for this run.
+// Where the script's roots point for this run. For one user, HKCR stands for the user's
+// Software\Classes, which unregistration only opens: removing leaves no key behind.
 class RegistryRoots {
 public:
-    explicit RegistryRoots(const RegistryScriptOptions& options) : perUser_(options.perUserClasses) {}
+    RegistryRoots(const RegistryScriptOptions& options, RegistryDirection direction)
+        : perUser_(options.perUserClasses), direction_(direction)
+    {
+    }
+
+    bool redirects(HKEY root) const { return root == HKEY_CLASSES_ROOT && perUser_; }
 
     LSTATUS Resolve(HKEY root, HKEY& resolved)
     {
-        if (root != HKEY_CLASSES_ROOT || !perUser_) {
+        if (!redirects(root)) {
             resolved = root;
             return ERROR_SUCCESS;
         }
-        if (!userClasses_) {
-            const LSTATUS status = ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
-                                                     KEY_READ | KEY_WRITE, nullptr, userClasses_.put(), nullptr);
-            if (status != ERROR_SUCCESS)
-                return status;
-        }
+        if (!userClasses_ && userClassesStatus_ == ERROR_SUCCESS)
+            userClassesStatus_ = OpenUserClasses();
         resolved = userClasses_.get();
-        return ERROR_SUCCESS;
+        return userClassesStatus_;
     }
 
 private:
+    LSTATUS OpenUserClasses()
+    {
+        const wchar_t* const key = L"Software\\Classes";
+        if (direction_ == RegistryDirection::Unregister)
+            return ::RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ | KEY_WRITE, userClasses_.put());
+        return ::RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                                 userClasses_.put(), nullptr);
+    }
+
     bool perUser_;
+    RegistryDirection direction_;
     UniqueRegKey userClasses_;
+    LSTATUS userClassesStatus_ = ERROR_SUCCESS;
 };
 
 LSTATUS DeleteTree(HKEY base, const std::wstring& key)
@@ -189,6 +202,34 @@ LSTATUS Remove(HKEY base, const RegistryScriptEntry& entry)
     return IsGone(status) ? ERROR_SUCCESS : status;
 }
 
+bool IsEmptyKey(HKEY base, const std::wstring& key)
+{
+    UniqueRegKey opened;
+    if (::RegOpenKeyExW(base, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS)
+        return false;
+    DWORD subkeys = 0, values = 0;
+    return ::RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                              nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys == 0 && values == 0;
+}
+
+// A user's classes hold only what was registered for them, so the shared keys that the
+// removal left empty go too; children come after their parents in a script, so walking
+// backwards removes the deepest first. The machine's shared keys always stay.
+LSTATUS RemoveEmptiedUserKeys(RegistryRoots& roots, const std::vector<RegistryScriptEntry>& entries)
+{
+    for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+        HKEY base = nullptr;
+        if (entry->kind != RegistryScriptEntry::Kind::Shared || !roots.redirects(entry->root) ||
+            roots.Resolve(entry->root, base) != ERROR_SUCCESS || !IsEmptyKey(base, entry->key))
+            continue;
+        const LSTATUS status = ::RegDeleteKeyW(base, entry->key.c_str());
+        if (status != ERROR_SUCCESS && !IsGone(status))
+            return status;
+    }
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 bool ParseRegistryScript(std::wstring_view text, const RegistryReplacements& replacements,
@@ -217,16 +258,19 @@ HRESULT ApplyRegistryScript(std::string_view utf8, const RegistryReplacements& r
     std::vector<RegistryScriptEntry> entries;
     if (!ParseRegistryScript(Utf8ToWide(utf8), replacements, entries))
         return kMalformedScript;
-    RegistryRoots roots(options);
+    const bool unregister = direction == RegistryDirection::Unregister;
+    RegistryRoots roots(options, direction);
     for (const auto& entry : entries) {
         HKEY base = nullptr;
         LSTATUS status = roots.Resolve(entry.root, base);
         if (status == ERROR_SUCCESS)
-            status = direction == RegistryDirection::Register ? Write(base, entry) : Remove(base, entry);
+            status = unregister ? Remove(base, entry) : Write(base, entry);
+        else if (unregister && IsGone(status))
+            status = ERROR_SUCCESS;  // a user without classes has none of ours
         if (status != ERROR_SUCCESS)
             return FromStatus(status);
     }
-    return S_OK;
+    return FromStatus(unregister ? RemoveEmptiedUserKeys(roots, entries) : ERROR_SUCCESS);
 }
 
 HRESULT ApplyRegistryScriptResource(HMODULE module, UINT id, const RegistryReplacements& replacements,

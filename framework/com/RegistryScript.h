@@ -11,7 +11,8 @@
 // is stored as a string. %NAME% in KEY, NAME or DATA is replaced (%% is a percent sign);
 // an unknown replacement makes the whole script invalid. KIND says what each direction does:
 //
-//   shared    created when missing, never removed (takes no value)
+//   shared    created when missing, never removed (takes no value); for one user's
+//             classes, removed once the unregistration has left it empty
 //   replaced  deleted with its whole subtree, then created; removed with its subtree
 //   owned     created; removed with its subtree
 //   value     the named value is set (its key created when missing); only the value is removed
@@ -47,6 +48,7 @@ bool ParseRegistryScript(std::wstring_view text, const RegistryReplacements& rep
 
 struct RegistryScriptOptions {
     // Keys under HKCR go to HKCU\Software\Classes instead (registration for one user).
+    // Unregistration never creates that key.
     bool perUserClasses = false;
 };
 

@@ -150,32 +150,25 @@ bool HasVisibleItem(HWND dialog, int id)
     return item && ::IsWindowVisible(item);
 }
 
-// The launcher's own message box. The shell reports the failed start first in a box of its
-// own (the launcher leaves the shell's error UI on); that one is answered and passed over.
-HWND WaitForLauncherMessage(DWORD pid)
+// The launcher's failure report: one plain OK box with no icon, the only window it shows,
+// answered as a user would.
+void ExpectOneFatalMessageThenExit(const Launcher& launcher)
 {
-    for (int shellBoxes = 0; shellBoxes < 3; ++shellBoxes) {
-        const HWND box = WaitForDialogOf(pid, kTimeoutMs);
-        if (!box || WindowText(box) == L"setup")
-            return box;
-        PressDialogButton(box, IDOK);
-        for (int wait = 0; wait < 500 && ::IsWindow(box); ++wait)
-            ::Sleep(20);
-    }
-    return nullptr;
-}
-
-// The launcher's failure report: a plain OK box with no icon, answered as a user would.
-void ExpectFatalMessageThenExit(const Launcher& launcher)
-{
-    const HWND box = WaitForLauncherMessage(launcher.pid());
-    ASSERT_NE(box, nullptr) << "no message box captioned setup";
+    const HWND box = WaitForDialogOf(launcher.pid(), kTimeoutMs);
+    ASSERT_NE(box, nullptr) << "no message box";
+    ASSERT_EQ(WindowText(box), L"setup") << "another box came before the launcher's own";
     EXPECT_EQ(MessageBoxText(box), L"A fatal error occurred during installation");
     EXPECT_TRUE(HasVisibleItem(box, IDOK));
     for (int id : {IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
         EXPECT_FALSE(HasVisibleItem(box, id)) << "button " << id;
     const HWND icon = ::GetDlgItem(box, 0x0440);
     EXPECT_TRUE(!icon || !::SendMessageW(icon, STM_GETICON, 0, 0)) << "has an icon";
+    int windows = 0;
+    ForEachVisibleWindowOf(launcher.pid(), [&](HWND) {
+        ++windows;
+        return true;
+    });
+    EXPECT_EQ(windows, 1);
     EXPECT_EQ(launcher.Wait(0), STILL_ACTIVE) << "ended while its message was up";
 
     PressDialogButton(box, IDOK);
@@ -208,7 +201,7 @@ TEST(SetupLauncher, ReportsAMissing64BitInstallerWithoutFallingBackTo32Bit)
 {
     InstallerFolder folder(false, true);
     Launcher launcher(folder.path());
-    ExpectFatalMessageThenExit(launcher);
+    ExpectOneFatalMessageThenExit(launcher);
     EXPECT_FALSE(Exists(folder.log())) << "the 32-bit installer ran";
 }
 
@@ -217,7 +210,7 @@ TEST(SetupLauncher, ReportsFailureWhenStartedOutsideTheInstallerFolder)
 {
     TempDir elsewhere(L"tarnwick-setup-cwd");
     Launcher launcher(elsewhere.path());
-    ExpectFatalMessageThenExit(launcher);
+    ExpectOneFatalMessageThenExit(launcher);
 }
 
 TEST(SetupLauncherBinary, IsA32BitWindowsProgramAskingForNoElevation)

@@ -15,6 +15,7 @@
 
 #include "Guids.h"
 #include "ScopedHandle.h"
+#include "Selection.h"
 #include "ShellExtTestSupport.h"
 #include "TestSupport.h"
 #include "com/ComHandles.h"
@@ -26,105 +27,6 @@ namespace {
 
 const std::wstring kInstallKey = L"Software\\Quillmere\\Tarnwick";
 const std::wstring kHelpText = L"Find & remove file or folder locks with Tarnwick";
-
-// Counts the storage media it hands out that have not been released yet.
-class MediumTracker : public IUnknown {
-public:
-    explicit MediumTracker(HGLOBAL memory) : memory_(memory) { ++outstanding; }
-    STDMETHODIMP QueryInterface(REFIID, void** object) override
-    {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        if (--refs_ > 0)
-            return refs_;
-        ::GlobalFree(memory_);
-        --outstanding;
-        delete this;
-        return 0;
-    }
-
-    static inline int outstanding = 0;
-
-private:
-    virtual ~MediumTracker() = default;
-    HGLOBAL memory_;
-    ULONG refs_ = 1;
-};
-
-// A selection as Explorer hands it over: the paths as a CF_HDROP block.
-class SelectionData : public IDataObject {
-public:
-    explicit SelectionData(std::vector<std::wstring> paths, bool offersDrop = true)
-        : paths_(std::move(paths)), offersDrop_(offersDrop)
-    {
-    }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        *object = nullptr;
-        if (!::IsEqualIID(iid, IID_IUnknown) && !::IsEqualIID(iid, IID_IDataObject))
-            return E_NOINTERFACE;
-        *object = static_cast<IDataObject*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override
-    {
-        if (!offersDrop_ || format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL))
-            return DV_E_FORMATETC;
-        std::wstring names;
-        for (const auto& path : paths_)
-            names += path + L'\0';
-        names += L'\0';
-        const std::size_t bytes = sizeof(DROPFILES) + names.size() * sizeof(wchar_t);
-        const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
-        auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
-        drop->pFiles = sizeof(DROPFILES);
-        drop->fWide = TRUE;
-        std::copy(names.begin(), names.end(), reinterpret_cast<wchar_t*>(drop + 1));
-        ::GlobalUnlock(memory);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = memory;
-        medium->pUnkForRelease = new MediumTracker(memory);
-        return S_OK;
-    }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-
-private:
-    virtual ~SelectionData() = default;
-    friend class Selection;
-    std::vector<std::wstring> paths_;
-    bool offersDrop_;
-};
-
-// Owns a SelectionData on the stack of a test.
-class Selection {
-public:
-    explicit Selection(std::vector<std::wstring> paths, bool offersDrop = true)
-        : data_(new SelectionData(std::move(paths), offersDrop))
-    {
-    }
-    ~Selection() { delete data_; }
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-    IDataObject* get() const { return data_; }
-
-private:
-    SelectionData* data_;
-};
 
 std::string ReadAll(const std::wstring& path)
 {

@@ -2,6 +2,9 @@
 // as an installer does it, and through DllInstall for one user.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <vector>
+
 #include "Guids.h"
 #include "ScopedHandle.h"
 #include "ShellExtTestSupport.h"
@@ -13,8 +16,11 @@ using namespace tarnwick::test;
 namespace {
 
 const std::wstring kClsid = GuidText(CLSID_ShellExt);
+// The handler is offered for folders and for files.
 const std::wstring kHandlers = L"Folder\\ShellEx\\ContextMenuHandlers";
-const std::wstring kHandler = kHandlers + L"\\Tarnwick";
+const std::wstring kFileHandlers = L"*\\ShellEx\\ContextMenuHandlers";
+const std::vector<std::wstring> kHandlerKeys = {kHandlers + L"\\Tarnwick", kFileHandlers + L"\\Tarnwick"};
+const std::wstring kHandler = kHandlerKeys[0];
 const std::wstring kClassKey = L"CLSID\\" + kClsid;
 const std::wstring kServerKey = kClassKey + L"\\InprocServer32";
 const std::wstring kApproved = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
@@ -61,7 +67,8 @@ protected:
     static void RemoveEverything()
     {
         for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-            DeleteKeyTree(root, kClasses + kHandler);
+            for (const auto& handler : kHandlerKeys)
+                DeleteKeyTree(root, kClasses + handler);
             DeleteKeyTree(root, kClasses + kClassKey);
         }
         DeleteValue(HKEY_LOCAL_MACHINE, kApproved, kClsid);
@@ -69,7 +76,8 @@ protected:
 
     static void ExpectRegisteredUnder(HKEY root, const std::wstring& classes)
     {
-        EXPECT_EQ(ReadString(root, classes + kHandler).value_or(L"-"), kClsid);
+        for (const auto& handler : kHandlerKeys)
+            EXPECT_EQ(ReadString(root, classes + handler).value_or(L"-"), kClsid) << WideToUtf8(handler);
         EXPECT_EQ(ReadString(root, classes + kClassKey).value_or(L"-"), L"ShellExt Class");
         EXPECT_TRUE(IsOurs(ReadString(root, classes + kServerKey).value_or(L"-")));
         EXPECT_EQ(ReadString(root, classes + kServerKey, L"ThreadingModel").value_or(L"-"), L"Apartment");
@@ -78,7 +86,8 @@ protected:
 
     static void ExpectNothingUnder(HKEY root, const std::wstring& classes)
     {
-        EXPECT_FALSE(KeyExists(root, classes + kHandler));
+        for (const auto& handler : kHandlerKeys)
+            EXPECT_FALSE(KeyExists(root, classes + handler)) << WideToUtf8(handler);
         EXPECT_FALSE(KeyExists(root, classes + kClassKey));
     }
 };
@@ -87,12 +96,7 @@ TEST_F(RegistrationTest, RegsvrWritesHandlerApprovalAndClassKeys)
 {
     ASSERT_EQ(RunRegsvr32(L"/s"), 0u);
 
-    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kHandler).value_or(L"-"), kClsid);
-    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kClassKey).value_or(L"-"), L"ShellExt Class");
-    const std::wstring server = ReadString(HKEY_CLASSES_ROOT, kServerKey).value_or(L"-");
-    EXPECT_TRUE(IsOurs(server)) << WideToUtf8(server);
-    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kServerKey, L"ThreadingModel").value_or(L"-"), L"Apartment");
-    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kApproved, kClsid).value_or(L"-"), L"Tarnwick");
+    ExpectRegisteredUnder(HKEY_CLASSES_ROOT, L"");
     ExpectNothingUnder(HKEY_CURRENT_USER, kClasses);
 }
 
@@ -122,10 +126,10 @@ TEST_F(RegistrationTest, UnregisteringRemovesOnlyOurs)
 
     ASSERT_EQ(RunRegsvr32(L"/u /s"), 0u);
 
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHandler));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    ExpectNothingUnder(HKEY_CLASSES_ROOT, L"");
     EXPECT_FALSE(ReadString(HKEY_LOCAL_MACHINE, kApproved, kClsid));
-    for (const wchar_t* shared : {L"Folder", L"Folder\\ShellEx", L"Folder\\ShellEx\\ContextMenuHandlers", L"CLSID"})
+    for (const wchar_t* shared : {L"Folder", L"Folder\\ShellEx", L"Folder\\ShellEx\\ContextMenuHandlers", L"*",
+                                  L"*\\ShellEx", L"*\\ShellEx\\ContextMenuHandlers", L"CLSID"})
         EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, shared)) << WideToUtf8(shared);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kApproved));
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kOtherHandler).value_or(L"-"), kOtherClsid);
@@ -150,6 +154,56 @@ TEST_F(RegistrationTest, InstallForUserWritesUnderCurrentUserClasses)
     ASSERT_EQ(library.Install(TRUE, L"USER"), S_OK);
     ExpectRegisteredUnder(HKEY_CURRENT_USER, kClasses);
     ExpectNothingUnder(HKEY_LOCAL_MACHINE, kClasses);
+}
+
+// The current user's registry, replaced for this process by a scratch key, so that the
+// user's classes start out missing whatever the prefix holds.
+class ScratchUser {
+public:
+    ScratchUser()
+    {
+        DeleteKeyTree(HKEY_CURRENT_USER, kScratchUser);
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, kScratchUser.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key_.put(), nullptr) != ERROR_SUCCESS ||
+            ::RegOverridePredefKey(HKEY_CURRENT_USER, key_.get()) != ERROR_SUCCESS)
+            throw std::runtime_error("cannot stand in for the current user");
+    }
+    ~ScratchUser()
+    {
+        ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        key_.reset();
+        DeleteKeyTree(HKEY_CURRENT_USER, kScratchUser);
+    }
+    ScratchUser(const ScratchUser&) = delete;
+    ScratchUser& operator=(const ScratchUser&) = delete;
+
+private:
+    static inline const std::wstring kScratchUser = L"Software\\TarnwickScratchUser";
+    UniqueRegKey key_;
+};
+
+TEST_F(RegistrationTest, RemovingForUserCreatesNoClassesKey)
+{
+    ScratchUser user;
+    EXPECT_EQ(ShellExtLibrary::Get().Install(FALSE, L"user"), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software"));
+}
+
+TEST_F(RegistrationTest, RemovingForUserTakesAwayTheKeysItLeftEmpty)
+{
+    ScratchUser user;
+    WriteString(HKEY_CURRENT_USER, kClasses + kOtherHandler, L"", kOtherClsid);
+    auto& library = ShellExtLibrary::Get();
+    ASSERT_EQ(library.Install(TRUE, L"user"), S_OK);
+    ExpectRegisteredUnder(HKEY_CURRENT_USER, kClasses);
+
+    ASSERT_EQ(library.Install(FALSE, L"user"), S_OK);
+    ExpectNothingUnder(HKEY_CURRENT_USER, kClasses);
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, kClasses + kOtherHandler).value_or(L"-"), kOtherClsid);
+    for (const wchar_t* emptied : {L"*", L"CLSID"})
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClasses + emptied)) << WideToUtf8(emptied);
+    // The user's classes key itself is the system's.
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes"));
 }
 
 TEST_F(RegistrationTest, InstallWithOtherCommandsRegistersMachineWide)

@@ -23,17 +23,19 @@ std::wstring BinPath(const std::wstring& fileName)
     return dir + fileName;
 }
 
-std::wstring X86BinPath(const std::wstring& fileName)
+std::wstring HostPath(const std::string& path)
 {
-    std::wstring dir = Utf8ToWide(TARNWICK_X86_BIN_DIR);
-    // A build under Wine records a Linux path; Wine's Z: drive is the Linux root.
-    if (!dir.empty() && dir[0] == L'/')
-        dir = L"Z:" + dir;
-    for (wchar_t& c : dir) {
+    std::wstring windows = Utf8ToWide(path);
+    if (!windows.empty() && windows[0] == L'/')
+        windows = L"Z:" + windows;
+    for (wchar_t& c : windows) {
         if (c == L'/')
             c = L'\\';
     }
-    return dir + L"\\" + fileName;
+    return windows;
+}
+
+std::wstring X86BinPath(const std::wstring& fileName) { return HostPath(TARNWICK_X86_BIN_DIR) + L"\\" + fileName; }
 }
 
 std::wstring QuoteArgument(const std::wstring& argument) { return QuoteCommandLineArgument(argument); }
@@ -315,22 +317,13 @@ bool IsDialog(HWND window)
     return wcscmp(className, L"#32770") == 0;
 }
 
-// The first visible window of pid that satisfies test, polling until the time is up.
 HWND WaitForWindowOf(DWORD pid, DWORD timeoutMs, const std::function<bool(HWND)>& test)
 {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    do {
-        HWND found = nullptr;
-        ForEachVisibleWindowOf(pid, [&](HWND window) {
-            if (test(window))
-                found = window;
-            return found == nullptr;
-        });
-        if (found)
-            return found;
-        ::Sleep(20);
-    } while (::GetTickCount64() < deadline);
-    return nullptr;
+    return WaitForVisibleWindow(timeoutMs, [&](HWND window) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        return owner == pid && test(window);
+    });
 }
 
 HWND WaitForDialog(DWORD pid, DWORD timeoutMs, bool messageBoxOnly)
@@ -342,14 +335,36 @@ HWND WaitForDialog(DWORD pid, DWORD timeoutMs, bool messageBoxOnly)
 
 }  // namespace
 
+HWND WaitForVisibleWindow(DWORD timeoutMs, const std::function<bool(HWND)>& test)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    do {
+        HWND found = nullptr;
+        ForEachVisibleWindow([&](HWND window) {
+            if (test(window))
+                found = window;
+            return found == nullptr;
+        });
+        if (found)
+            return found;
+        ::Sleep(20);
+    } while (::GetTickCount64() < deadline);
+    return nullptr;
+}
+
+void ForEachVisibleWindow(const std::function<bool(HWND)>& visit)
+{
+    const std::function<bool(HWND)> offer = [&](HWND window) { return !::IsWindowVisible(window) || visit(window); };
+    ::EnumWindows(OfferWindow, reinterpret_cast<LPARAM>(&offer));
+}
+
 void ForEachVisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& visit)
 {
-    const std::function<bool(HWND)> offer = [&](HWND window) {
+    ForEachVisibleWindow([&](HWND window) {
         DWORD owner = 0;
         ::GetWindowThreadProcessId(window, &owner);
-        return owner != pid || !::IsWindowVisible(window) || visit(window);
-    };
-    ::EnumWindows(OfferWindow, reinterpret_cast<LPARAM>(&offer));
+        return owner != pid || visit(window);
+    });
 }
 
 HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs) { return WaitForDialog(pid, timeoutMs, false); }

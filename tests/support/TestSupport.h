@@ -22,6 +22,10 @@ std::wstring BinPath(const std::wstring& fileName);
 // Full path of a program of the 32-bit build (the launcher, the 32-bit fixtures).
 std::wstring X86BinPath(const std::wstring& fileName);
 
+// A folder the build names, in Windows form: a build under Wine records a Linux path, which
+// Wine's Z: drive reaches.
+std::wstring HostPath(const std::string& path);
+
 // Quotes one argument so that the platform's splitting rules give it back unchanged.
 std::wstring QuoteArgument(const std::wstring& argument);
 
@@ -136,9 +140,13 @@ struct HardLocks {
 };
 HardLocks MakeHardLocks(const TempDir& dir);
 
+// The first visible top-level window of any process that satisfies test, polled for.
+HWND WaitForVisibleWindow(DWORD timeoutMs, const std::function<bool(HWND)>& test);
 // Visible dialog windows (message boxes included) of a process.
 HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs = 10000);
-// Offers each visible top-level window of a process to visit, until it returns false.
+// Offers each visible top-level window (of every process, or of one) to visit, until it
+// returns false.
+void ForEachVisibleWindow(const std::function<bool(HWND)>& visit);
 void ForEachVisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& visit);
 
 // A visible message box of a process (a dialog with the message text control).
