@@ -36,7 +36,6 @@ std::wstring HostPath(const std::string& path)
 }
 
 std::wstring X86BinPath(const std::wstring& fileName) { return HostPath(TARNWICK_X86_BIN_DIR) + L"\\" + fileName; }
-}
 
 std::wstring QuoteArgument(const std::wstring& argument) { return QuoteCommandLineArgument(argument); }
 
