@@ -122,7 +122,24 @@ HWND WaitForWindowWithControl(DWORD pid, int controlId, DWORD timeoutMs = 20000)
 std::wstring ListViewCellText(HWND list, int row, int column);
 std::vector<std::wstring> ListViewColumn(HWND list, int column);
 
-// Saves a window's picture as a BMP beside the test program, for a person to look at.
+// What a window shows on the screen, as 24-bit rows from the bottom up.
+struct WindowPicture {
+    int width = 0, height = 0;
+    std::vector<BYTE> pixels;
+};
+// The window as it is on the screen now, without drawing it anew.
+WindowPicture CaptureWindow(HWND window);
+// Draws the window and all its controls anew, now.
+void RedrawWholeWindow(HWND window);
+// How many pixels two pictures of the same size differ in; -1 when their sizes differ.
+int DifferingPixels(const WindowPicture& a, const WindowPicture& b);
+// Saves a picture as a BMP beside the test program, for a person to look at.
+void SavePicture(const WindowPicture& picture, const std::wstring& fileName);
+// Draws the window anew and saves its picture.
 void SaveWindowPicture(HWND window, const std::wstring& fileName);
+
+// Presses the left mouse button at from, moves the mouse to to in steps and releases it, as a
+// person drags (screen coordinates).
+void DragMouse(POINT from, POINT to, int steps = 8);
 
 }  // namespace tarnwick::test
