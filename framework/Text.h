@@ -33,18 +33,26 @@ inline std::string WideToBytes(std::wstring_view text, UINT codePage)
 inline std::wstring Utf8ToWide(std::string_view bytes) { return BytesToWide(bytes, CP_UTF8); }
 inline std::string WideToUtf8(std::wstring_view text) { return WideToBytes(text, CP_UTF8); }
 
-// The system's own sentence for an error code, without its line end.
-inline std::wstring SystemMessage(DWORD error)
+// The system's own sentence for an error code, without its line end; empty when the system
+// has none.
+inline std::wstring KnownSystemMessage(DWORD error)
 {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
         reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(error);
+    std::wstring message = length ? std::wstring(text, length) : std::wstring();
     ::LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
     return message;
+}
+
+// As KnownSystemMessage, naming the code where the system has no sentence for it.
+inline std::wstring SystemMessage(DWORD error)
+{
+    const std::wstring message = KnownSystemMessage(error);
+    return message.empty() ? L"error " + std::to_wstring(error) : message;
 }
 
 }  // namespace tarnwick
