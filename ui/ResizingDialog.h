@@ -21,6 +21,14 @@ struct CControlAnchor {
 // rectangle, so repeated resizing never accumulates rounding errors.
 RECT AnchoredRect(const CControlAnchor& anchor, int dx, int dy);
 
+// The smallest client area, no larger than initialClient, at which the layout keeps every
+// anchored control whole and inside, with the margin to each edge that it had at start, or
+// margin where it had more.
+SIZE MinimumClientSize(const std::vector<CControlAnchor>& anchors, SIZE initialClient, int margin);
+
+// A length measured at one DPI, as long at another.
+inline LONG ScaledToDpi(LONG length, UINT toDpi, UINT fromDpi) { return ::MulDiv(length, int(toDpi), int(fromDpi)); }
+
 class CResizingDialog : public CDialogEx {
 public:
     CResizingDialog(UINT templateId, HWND parent) : CDialogEx(templateId, parent) {}
@@ -33,16 +41,25 @@ protected:
     void AnchorControl(int id, double moveX, double moveY, double growX, double growY);
     void OnSize(UINT type, int width, int height);
     virtual void OnGetMinMaxInfo(MINMAXINFO* info);
+    // The window moved to a monitor of another DPI: what was recorded is scaled to it, the
+    // window takes the suggested rectangle, and the controls are laid out once the dialog's own
+    // handling of the change is done.
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
 
     SIZE minimumWindowSize() const { return minimumWindowSize_; }
+    // The smallest window in which every registered control still lies inside the client area.
+    SIZE LayoutMinimumWindowSize() const;
     bool m_bShowSizeGrip = true;
 
 private:
     void CreateSizeGrip();
+    void LayOutAgain();
 
     std::vector<CControlAnchor> anchors_;
     SIZE initialClientSize_ = {};
     SIZE minimumWindowSize_ = {};
+    int margin_ = 0;  // the templates' margin around their controls, in pixels
+    UINT dpi_ = 0;    // at which all of the above was recorded
     HWND sizeGrip_ = nullptr;
 };
 
