@@ -28,7 +28,7 @@ void ShowRows(CLockListView& view, CList<CFileLock>& locks, const CDeviceMap& de
 
 std::wstring NoLocksMessage(const std::wstring& path)
 {
-    return L"No locks detected on \"" + path + L"\".\nI can still attempt to delete, move, or rename the path.";
+    return L"No locks detected on \"" + PathForMessage(path) + L"\".\nI can still attempt to delete, move, or rename the path.";
 }
 
 void FindLocksInto(CLockListView& view, const CSystemServices& services, const std::wstring& path, bool showAll,
