@@ -40,8 +40,12 @@ INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& per
         for (int i = 0; i < 400 && !window; ++i) {
             window = WaitForWindowWithControl(pid, IDC_LOCK_LIST, 50);
             if (const HWND box = window ? nullptr : WaitForMessageBoxOf(pid, 0)) {
-                if (session)
+                if (session) {
                     session->startupMessages.push_back(MessageBoxText(box));
+                    RECT rect;
+                    ::GetWindowRect(box, &rect);
+                    session->startupMessageRects.push_back(rect);
+                }
                 PressDialogButton(box, IDOK);
                 ::Sleep(100);
             }

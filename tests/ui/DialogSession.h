@@ -15,6 +15,7 @@ namespace tarnwick::test {
 // What a person saw and did while the dialog ran.
 struct Session {
     std::vector<std::wstring> startupMessages;  // boxes that came before the window
+    std::vector<RECT> startupMessageRects;      // where those boxes stood on the screen
 };
 
 // Runs the dialog; message boxes shown before the window appears are recorded and
