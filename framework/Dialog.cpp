@@ -114,6 +114,25 @@ CDialogEx::CDialogEx(UINT templateId, HWND parent) : templateId_(templateId), pa
 
 HINSTANCE CDialogEx::ResourceInstance() { return ::GetModuleHandleW(nullptr); }
 
+SIZE CDialogEx::TemplateClientSize() const
+{
+    const HRSRC found = ::FindResourceW(ResourceInstance(), MAKEINTRESOURCEW(templateId_), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
+    const HGLOBAL loaded = found ? ::LoadResource(ResourceInstance(), found) : nullptr;
+    const auto* words = static_cast<const WORD*>(loaded ? ::LockResource(loaded) : nullptr);
+    RECT size = {};
+    if (words) {
+        // An extended template (version 1, signature 0xFFFF) has its size after the help id,
+        // both styles, the item count and the position; a plain one after styles, count, position.
+        const bool extended = words[0] == 1 && words[1] == 0xFFFF;
+        const std::size_t at = extended ? 11 : 7;
+        size = {0, 0, static_cast<SHORT>(words[at]), static_cast<SHORT>(words[at + 1])};
+        ::MapDialogRect(hwnd_, &size);
+    } else {
+        ::GetClientRect(hwnd_, &size);
+    }
+    return {size.right, size.bottom};
+}
+
 void CDialogEx::CenterWindow() const
 {
     const HWND owner = ::GetWindow(hwnd_, GW_OWNER);

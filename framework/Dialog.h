@@ -72,6 +72,8 @@ public:
     // Centres the dialog on its owner, or on its monitor's work area when the owner is hidden
     // or missing, and keeps it within that work area.
     void CenterWindow() const;
+    // The client size the dialog's template lays its controls out for, in pixels.
+    SIZE TemplateClientSize() const;
 
 protected:
     virtual BOOL OnInitDialog();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ScopedHandle.h"
+#include "TextFit.h"
 
 namespace tarnwick {
 
@@ -83,6 +84,16 @@ SIZE MinimumClientSize(const std::vector<CControlAnchor>& anchors, SIZE initialC
     return {initialClient.cx + dx, initialClient.cy + dy};
 }
 
+void MakeRoomBelow(std::vector<CControlAnchor>& anchors, std::size_t grown, int extra)
+{
+    const LONG below = anchors[grown].initial.bottom;
+    for (CControlAnchor& anchor : anchors) {
+        if (anchor.initial.top >= below)
+            ::OffsetRect(&anchor.initial, 0, extra);
+    }
+    anchors[grown].initial.bottom += extra;
+}
+
 BOOL CResizingDialog::OnInitDialog()
 {
     CDialogEx::OnInitDialog();
@@ -93,7 +104,11 @@ BOOL CResizingDialog::OnInitDialog()
     }
     RECT client;
     ::GetClientRect(hwnd(), &client);
-    initialClientSize_ = {client.right - client.left, client.bottom - client.top};
+    frameSize_ = {minimumWindowSize_.cx - client.right, minimumWindowSize_.cy - client.bottom};
+    // The system may have made the window smaller than its template (no larger than the
+    // screen); the controls still lie where the template put them, so the template's size is
+    // what the layout starts from.
+    initialClientSize_ = TemplateClientSize();
     RECT margin = {0, 0, kTemplateMargin, kTemplateMargin};
     ::MapDialogRect(hwnd(), &margin);
     margin_ = margin.right;
@@ -103,13 +118,33 @@ BOOL CResizingDialog::OnInitDialog()
     return TRUE;
 }
 
+void CResizingDialog::MakeRoomForText(int id)
+{
+    const HWND control = GetDlgItem(id);
+    const auto grown = std::find_if(anchors_.begin(), anchors_.end(),
+                                    [control](const CControlAnchor& anchor) { return anchor.window == control; });
+    if (!control || grown == anchors_.end())
+        return;
+    // Measured where the text is narrowest, so that it is whole at every size the layout allows.
+    const SIZE narrowest = MinimumClientSize(anchors_, initialClientSize_, margin_);
+    const RECT at = AnchoredRect(*grown, narrowest.cx - initialClientSize_.cx, 0);
+    const int extra = WrappedTextHeight(control, at.right - at.left) - (at.bottom - at.top);
+    if (extra <= 0)
+        return;
+    MakeRoomBelow(anchors_, std::size_t(grown - anchors_.begin()), extra);
+    initialClientSize_.cy += extra;
+    minimumWindowSize_.cy += extra;
+    RECT window;
+    ::GetWindowRect(hwnd(), &window);
+    ::SetWindowPos(hwnd(), nullptr, 0, 0, window.right - window.left, window.bottom - window.top + extra,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CResizingDialog::CreateSizeGrip()
 {
-    RECT client;
-    ::GetClientRect(hwnd(), &client);
     RECT grip;
     ::SetRect(&grip, -::GetSystemMetrics(SM_CXVSCROLL), -::GetSystemMetrics(SM_CYHSCROLL), 0, 0);
-    ::OffsetRect(&grip, client.right, client.bottom);
+    ::OffsetRect(&grip, initialClientSize_.cx, initialClientSize_.cy);
     sizeGrip_ = ::CreateWindowExW(0, L"Scrollbar", L"size", WS_CHILD | WS_VISIBLE | SBS_SIZEGRIP, grip.left,
                                   grip.top, grip.right - grip.left, grip.bottom - grip.top, hwnd(), nullptr,
                                   ResourceInstance(), nullptr);
@@ -158,6 +193,7 @@ void CResizingDialog::OnDpiChanged(UINT dpi, const RECT& suggested)
     if (dpi_ != 0 && dpi != 0 && dpi != dpi_) {
         ScaleToDpi(initialClientSize_, dpi, dpi_);
         ScaleToDpi(minimumWindowSize_, dpi, dpi_);
+        ScaleToDpi(frameSize_, dpi, dpi_);
         margin_ = ScaledToDpi(margin_, dpi, dpi_);
         for (CControlAnchor& anchor : anchors_)
             ScaleToDpi(anchor.initial, dpi, dpi_);
@@ -170,7 +206,7 @@ void CResizingDialog::OnDpiChanged(UINT dpi, const RECT& suggested)
     ::PostMessageW(hwnd(), kLayOutAgain, 0, 0);
 }
 
-void CResizingDialog::LayOutAgain()
+void CResizingDialog::LayOut()
 {
     RECT client;
     ::GetClientRect(hwnd(), &client);
@@ -180,8 +216,7 @@ void CResizingDialog::LayOutAgain()
 SIZE CResizingDialog::LayoutMinimumWindowSize() const
 {
     const SIZE client = MinimumClientSize(anchors_, initialClientSize_, margin_);
-    return {client.cx + minimumWindowSize_.cx - initialClientSize_.cx,
-            client.cy + minimumWindowSize_.cy - initialClientSize_.cy};
+    return {client.cx + frameSize_.cx, client.cy + frameSize_.cy};
 }
 
 void CResizingDialog::OnGetMinMaxInfo(MINMAXINFO* info)
@@ -203,7 +238,7 @@ bool CResizingDialog::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam,
         OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return false;  // the dialog rescales its fonts
     case kLayOutAgain:
-        LayOutAgain();
+        LayOut();
         return true;
     default:
         return CDialogEx::ProcessMessage(message, wParam, lParam, result);

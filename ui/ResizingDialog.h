@@ -26,6 +26,10 @@ RECT AnchoredRect(const CControlAnchor& anchor, int dx, int dy);
 // margin where it had more.
 SIZE MinimumClientSize(const std::vector<CControlAnchor>& anchors, SIZE initialClient, int margin);
 
+// Grows anchors[grown] by extra pixels downwards and moves every anchor that lies wholly below it
+// down by as much, as the template would have it with that much more room.
+void MakeRoomBelow(std::vector<CControlAnchor>& anchors, std::size_t grown, int extra);
+
 // A length measured at one DPI, as long at another.
 inline LONG ScaledToDpi(LONG length, UINT toDpi, UINT fromDpi) { return ::MulDiv(length, int(toDpi), int(fromDpi)); }
 
@@ -39,6 +43,11 @@ protected:
 
     // Percentages of the width and height change by which the control moves and grows.
     void AnchorControl(int id, double moveX, double moveY, double growX, double growY);
+    // Places every registered control for the current client size.
+    void LayOut();
+    // Gives a registered static text the height its lines need at the narrowest the layout
+    // makes it; the registered controls below it and the window's bottom edge move down.
+    void MakeRoomForText(int id);
     void OnSize(UINT type, int width, int height);
     virtual void OnGetMinMaxInfo(MINMAXINFO* info);
     // The window moved to a monitor of another DPI: what was recorded is scaled to it, the
@@ -53,11 +62,11 @@ protected:
 
 private:
     void CreateSizeGrip();
-    void LayOutAgain();
 
     std::vector<CControlAnchor> anchors_;
     SIZE initialClientSize_ = {};
     SIZE minimumWindowSize_ = {};
+    SIZE frameSize_ = {};  // window size less client size
     int margin_ = 0;  // the templates' margin around their controls, in pixels
     UINT dpi_ = 0;    // at which all of the above was recorded
     HWND sizeGrip_ = nullptr;

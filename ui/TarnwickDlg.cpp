@@ -117,8 +117,6 @@ void CTarnwickDlg::DoDataExchange(CDataExchange& dx)
 
 BOOL CTarnwickDlg::OnInitDialog()
 {
-    // Before the resizing base records the layout, so that it records the grown one.
-    MakeRoomForText(hwnd(), IDC_WARNING);
     CResizingDialog::OnInitDialog();
     AppendSystemMenuEntries();
     ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
@@ -134,8 +132,10 @@ BOOL CTarnwickDlg::OnInitDialog()
     ::CheckRadioButton(hwnd(), IDC_DO_NOTHING, IDC_MOVE, IDC_DO_NOTHING);
     ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_btnUnlockAll.hwnd()), TRUE);
     AnchorControls();
+    MakeRoomForText(IDC_WARNING);
     for (const CButton* radio : {&m_radioDoNothing, &m_radioDelete, &m_radioRenameTo, &m_radioMoveTo})
         StepRadioButtonsWithArrows(radio->hwnd());
+    LayOut();  // for a window the system made smaller than its template
     // Centred before the notice and the first scan, whose messages centre on the window.
     CenterWindow();
     ShowFreeSoftwareNotice();
