@@ -110,6 +110,38 @@ TEST(AboutBox, ShowsTheVersionAndOpensTheMakersSiteFromItsLink)
     EXPECT_EQ(opened, std::vector<std::wstring>{MakerSite()});
 }
 
+// Keys go to whatever has the focus, through the dialog's own keyboard handling.
+void PressKeyOnFocus(HWND dialog, UINT key)
+{
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &gui);
+    ::PostMessageW(gui.hwndFocus, WM_KEYDOWN, key, 1);
+    ::PostMessageW(gui.hwndFocus, WM_KEYUP, key, 0xC0000001);
+}
+
+TEST(AboutBox, EnterPressesOkAndEscapeCloses)
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LINK_CLASS};
+    ASSERT_TRUE(::InitCommonControlsEx(&controls));
+    for (const UINT key : {UINT(VK_RETURN), UINT(VK_ESCAPE)}) {
+        SCOPED_TRACE(key);
+        std::atomic<int> opened{0};
+        CAboutDlg about(nullptr, [&](const std::wstring&) { ++opened; });
+        std::thread person([&] {
+            const HWND window = WaitForWindowWithControl(::GetCurrentProcessId(), IDC_MAKER_LINK);
+            if (!window)
+                return;
+            PressKeyOnFocus(window, key);
+            WaitUntilClosed(window);
+        });
+        const INT_PTR result = about.DoModal();
+        person.join();
+        EXPECT_EQ(result, key == VK_RETURN ? IDOK : IDCANCEL);
+        EXPECT_EQ(opened, 0) << "the link was not followed";
+    }
+}
+
 TEST_F(FreeSoftwareNotice, ShowsWhenTheFlagIsAbsentAndOkWithoutTheTickStoresNothing)
 {
     const bool shown = RunNotice([](HWND notice) {

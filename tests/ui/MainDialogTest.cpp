@@ -8,7 +8,9 @@
 #include <memory>
 #include <thread>
 
+#include "Dialog.h"
 #include "FindLocks.h"
+#include "MessageBox.h"
 #include "ResizingDialog.h"
 #include "TarnwickDlg.h"
 #include <shlobj.h>
@@ -471,4 +473,84 @@ TEST_F(MainDialog, AChangeOfDpiScalesTheLayout)
         EXPECT_NEAR(list2.left, list.left * 3 / 2, 1);
         EXPECT_NEAR(scaledClient.bottom - list2.bottom, (client.bottom - list.bottom) * 3 / 2, 2);
     });
+}
+
+namespace {
+
+CControlAnchor Anchored(double moveX, double moveY, double growX, double growY, RECT initial)
+{
+    return {reinterpret_cast<HWND>(1), moveX, moveY, growX, growY, initial};
+}
+
+}  // namespace
+
+TEST(ResizingLayout, TheSmallestClientAreaKeepsEveryControlInsideWithItsMargin)
+{
+    const SIZE initial = {600, 400};
+    // A list that grows both ways, a button column fixed at the left, a button that keeps to
+    // the lower right, and a grip in the very corner.
+    const std::vector<CControlAnchor> anchors = {
+        Anchored(0, 0, 1, 1, {10, 10, 590, 300}),  Anchored(0, 1, 0, 0, {10, 320, 380, 340}),
+        Anchored(1, 1, 0, 0, {500, 360, 590, 390}), Anchored(1, 1, 0, 0, {584, 384, 600, 400}),
+    };
+    const SIZE smallest = MinimumClientSize(anchors, initial, 10);
+    EXPECT_EQ(smallest.cx, 390) << "the fixed button's right edge plus the margin";
+    EXPECT_EQ(smallest.cy, 110) << "the list may shrink to nothing: 10 above it and 100 below";
+    EXPECT_EQ(MinimumClientSize({}, initial, 10).cx, 0);
+
+    // A margin narrower than the template's is kept as the template has it.
+    const std::vector<CControlAnchor> tight = {Anchored(0, 0, 0, 0, {2, 2, 595, 20})};
+    EXPECT_EQ(MinimumClientSize(tight, initial, 10).cx, 600);
+}
+
+TEST(ResizingLayout, RoomForTextMovesOnlyWhatLiesBelow)
+{
+    std::vector<CControlAnchor> anchors = {
+        Anchored(0, 0, 1, 1, {10, 10, 590, 200}),   // above
+        Anchored(0, 1, 1, 0, {10, 210, 590, 236}),  // the text
+        Anchored(0, 1, 0, 0, {10, 240, 300, 320}),  // below
+        Anchored(0, 1, 0, 0, {400, 236, 500, 250}), // below, touching
+    };
+    MakeRoomBelow(anchors, 1, 13);
+    EXPECT_EQ(anchors[0].initial.bottom, 200);
+    EXPECT_EQ(anchors[1].initial.top, 210);
+    EXPECT_EQ(anchors[1].initial.bottom, 249);
+    EXPECT_EQ(anchors[2].initial.top, 253);
+    EXPECT_EQ(anchors[2].initial.bottom, 333);
+    EXPECT_EQ(anchors[3].initial.top, 249);
+}
+
+TEST(WindowPlacement, CentredOnWhatItBelongsToAndKeptInsideTheWorkArea)
+{
+    const RECT work = {0, 0, 1280, 984};
+    auto placed = [&](RECT window, RECT around) { return CenteredWindowRect(window, around, work); };
+    const RECT centred = placed({0, 0, 400, 200}, work);
+    EXPECT_TRUE(centred.left == 440 && centred.top == 392 && centred.right == 840 && centred.bottom == 592);
+    const RECT onOwner = placed({0, 0, 400, 200}, {100, 100, 700, 500});
+    EXPECT_TRUE(onOwner.left == 200 && onOwner.top == 200);
+    const RECT nearEdge = placed({0, 0, 400, 200}, {1100, 900, 1300, 1000});
+    EXPECT_TRUE(nearEdge.right == 1280 && nearEdge.bottom == 984) << "pushed back inside";
+    const RECT tooLarge = placed({0, 0, 1400, 700}, work);
+    EXPECT_TRUE(tooLarge.left == 0 && tooLarge.right == 1280 && tooLarge.bottom - tooLarge.top == 700)
+        << "no wider than the work area";
+}
+
+TEST(MessagePaths, ALongPathLosesItsMiddleAndKeepsItsEnds)
+{
+    const std::wstring shortPath = L"C:\\Data\\report.txt";
+    EXPECT_EQ(PathForMessage(shortPath), shortPath);
+    std::wstring longPath = L"C:\\Projects";
+    while (longPath.size() < 300)
+        longPath += L"\\a folder with a long name";
+    longPath += L"\\final report.txt";
+    const std::wstring shown = PathForMessage(longPath);
+    EXPECT_LE(shown.size(), 80u);
+    EXPECT_GE(shown.size(), 70u);
+    EXPECT_EQ(shown.substr(0, 3), L"C:\\");
+    EXPECT_NE(shown.find(L"..."), std::wstring::npos);
+    EXPECT_EQ(shown.substr(shown.size() - 17), L"\\final report.txt");
+
+    const std::wstring text = L"Unable to rename \"" + longPath + L"\" to \"" + shortPath + L"\":\nAccess is denied.";
+    EXPECT_EQ(WithPathsForMessage(text, {longPath, shortPath}),
+              L"Unable to rename \"" + shown + L"\" to \"" + shortPath + L"\":\nAccess is denied.");
 }
