@@ -141,6 +141,11 @@ TEST_F(WindowFit, MainWindowTextsFitAndItOpensCentredWithinTheWorkArea)
     RunWithPerson(dialog, [&](HWND window) {
         ExpectTextsFit(window);
         ExpectCentredOn(window, WorkAreaOf(window));
+        int iconWidth = 0, iconHeight = 0;
+        ImageList_GetIconSize(ListView_GetImageList(::GetDlgItem(window, IDC_LOCK_LIST), LVSIL_SMALL), &iconWidth,
+                              &iconHeight);
+        EXPECT_EQ(iconWidth, ::GetSystemMetrics(SM_CXSMICON)) << "row icons grow with the DPI";
+        EXPECT_EQ(iconHeight, ::GetSystemMetrics(SM_CYSMICON));
         SaveWindowPicture(window, PictureName(L"fit-main-window"));
 
         // As small as a person can drag it.
