@@ -366,6 +366,21 @@ std::vector<std::wstring> ListViewColumn(HWND list, int column)
     return texts;
 }
 
+namespace {
+
+BITMAPINFOHEADER PictureHeader(const WindowPicture& picture)
+{
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = picture.width;
+    info.biHeight = picture.height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    return info;
+}
+
+}  // namespace
+
 WindowPicture CaptureWindow(HWND window)
 {
     RECT rect;
@@ -380,12 +395,7 @@ WindowPicture CaptureWindow(HWND window)
         const CSelection selected(memory.get(), bitmap.get());
         ::BitBlt(memory.get(), 0, 0, picture.width, picture.height, screen.get(), rect.left, rect.top, SRCCOPY);
     }
-    BITMAPINFOHEADER info = {};
-    info.biSize = sizeof info;
-    info.biWidth = picture.width;
-    info.biHeight = picture.height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
+    BITMAPINFOHEADER info = PictureHeader(picture);
     picture.pixels.resize(((picture.width * 3 + 3) / 4) * 4 * picture.height);
     ::GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, picture.height, picture.pixels.data(),
                 reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
@@ -414,12 +424,7 @@ int DifferingPixels(const WindowPicture& a, const WindowPicture& b)
 
 void SavePicture(const WindowPicture& picture, const std::wstring& fileName)
 {
-    BITMAPINFOHEADER info = {};
-    info.biSize = sizeof info;
-    info.biWidth = picture.width;
-    info.biHeight = picture.height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
+    BITMAPINFOHEADER info = PictureHeader(picture);
     BITMAPFILEHEADER file = {};
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof file + sizeof info;
@@ -452,6 +457,32 @@ void SendMouse(DWORD flags, POINT at)
 }
 
 }  // namespace
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui);
+    return gui.hwndFocus;
+}
+
+void PressKey(HWND window, UINT key)
+{
+    const HWND focused = FocusOf(window);
+    ::PostMessageW(focused, WM_KEYDOWN, key, 1);
+    ::PostMessageW(focused, WM_KEYUP, key, 0xC0000001);
+}
+
+bool Eventually(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (::GetTickCount64() >= deadline)
+            return false;
+        ::Sleep(10);
+    }
+    return true;
+}
 
 void DragMouse(POINT from, POINT to, int steps)
 {

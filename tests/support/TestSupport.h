@@ -138,6 +138,14 @@ void SavePicture(const WindowPicture& picture, const std::wstring& fileName);
 // Draws the window anew and saves its picture.
 void SaveWindowPicture(HWND window, const std::wstring& fileName);
 
+// The control that has the keyboard focus in the thread of window.
+HWND FocusOf(HWND window);
+// Presses a key on whatever has the focus in window's thread, through the dialog's own
+// keyboard handling, as a person typing would (it arrives later; see Eventually).
+void PressKey(HWND window, UINT key);
+// Whether condition becomes true within the time, asking again every few milliseconds.
+bool Eventually(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+
 // Presses the left mouse button at from, moves the mouse to to in steps and releases it, as a
 // person drags (screen coordinates).
 void DragMouse(POINT from, POINT to, int steps = 8);

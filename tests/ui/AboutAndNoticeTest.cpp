@@ -110,16 +110,6 @@ TEST(AboutBox, ShowsTheVersionAndOpensTheMakersSiteFromItsLink)
     EXPECT_EQ(opened, std::vector<std::wstring>{MakerSite()});
 }
 
-// Keys go to whatever has the focus, through the dialog's own keyboard handling.
-void PressKeyOnFocus(HWND dialog, UINT key)
-{
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof gui;
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &gui);
-    ::PostMessageW(gui.hwndFocus, WM_KEYDOWN, key, 1);
-    ::PostMessageW(gui.hwndFocus, WM_KEYUP, key, 0xC0000001);
-}
-
 TEST(AboutBox, EnterPressesOkAndEscapeCloses)
 {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LINK_CLASS};
@@ -132,7 +122,7 @@ TEST(AboutBox, EnterPressesOkAndEscapeCloses)
             const HWND window = WaitForWindowWithControl(::GetCurrentProcessId(), IDC_MAKER_LINK);
             if (!window)
                 return;
-            PressKeyOnFocus(window, key);
+            PressKey(window, key);
             WaitUntilClosed(window);
         });
         const INT_PTR result = about.DoModal();

@@ -82,6 +82,17 @@ RECT ClientRectOf(HWND window, int id)
     return rect;
 }
 
+HWND SizeGripOf(HWND window)
+{
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[32] = {};
+        ::GetClassNameW(child, className, 32);
+        if (_wcsicmp(className, L"ScrollBar") == 0 && (::GetWindowLongW(child, GWL_STYLE) & SBS_SIZEGRIP))
+            return child;
+    }
+    return nullptr;
+}
+
 void SelectRowsOf(HWND window, const std::wstring& processName)
 {
     const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);

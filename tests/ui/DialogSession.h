@@ -30,6 +30,8 @@ bool Checked(HWND window, int id);
 int Rows(HWND window);
 std::wstring Text(HWND window, int id);
 RECT ClientRectOf(HWND window, int id);
+// The size grip of a resizable dialog, or null.
+HWND SizeGripOf(HWND window);
 // Selects exactly the rows whose Process column reads name.
 void SelectRowsOf(HWND window, const std::wstring& processName);
 // Waits until the dialog has handled everything sent or posted to it so far.

@@ -23,17 +23,6 @@ using namespace tarnwick::test;
 
 namespace {
 
-HWND SizeGripOf(HWND window)
-{
-    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t className[32] = {};
-        ::GetClassNameW(child, className, 32);
-        if (_wcsicmp(className, L"ScrollBar") == 0 && (::GetWindowLongW(child, GWL_STYLE) & SBS_SIZEGRIP))
-            return child;
-    }
-    return nullptr;
-}
-
 class MainDialog : public ::testing::Test {
 protected:
     void SetUp() override
@@ -322,31 +311,6 @@ TEST_F(MainDialog, DraggingTheSizeGripMaximisingAndRestoringLeaveNothingToRepain
 
 namespace {
 
-HWND FocusOf(HWND window)
-{
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof gui;
-    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui);
-    return gui.hwndFocus;
-}
-
-// Presses a key on whatever has the focus, through the dialog's own keyboard handling.
-void PressKey(HWND window, UINT key)
-{
-    const HWND focused = FocusOf(window);
-    ::PostMessageW(focused, WM_KEYDOWN, key, 1);
-    ::PostMessageW(focused, WM_KEYUP, key, 0xC0000001);
-}
-
-bool Eventually(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 200; ++i, ::Sleep(10)) {
-        if (condition())
-            return true;
-    }
-    return condition();
-}
-
 // The header's own measure of an item's text: its font, its text and its margin on each side.
 int HeaderTextNeed(HWND header, int item)
 {
@@ -356,12 +320,10 @@ int HeaderTextNeed(HWND header, int item)
     query.pszText = text;
     query.cchTextMax = 64;
     ::SendMessageW(header, HDM_GETITEMW, item, reinterpret_cast<LPARAM>(&query));
-    const HDC dc = ::GetDC(header);
-    const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(header, WM_GETFONT, 0, 0)));
+    const CWindowDc dc(header);
+    const CSelection font(dc.get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(header, WM_GETFONT, 0, 0)));
     RECT extent = {};
-    ::DrawTextW(dc, text, -1, &extent, DT_SINGLELINE | DT_CALCRECT);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(header, dc);
+    ::DrawTextW(dc.get(), text, -1, &extent, DT_SINGLELINE | DT_CALCRECT);
     return extent.right - extent.left + 2 * int(::SendMessageW(header, HDM_GETBITMAPMARGIN, 0, 0));
 }
 

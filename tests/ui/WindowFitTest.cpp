@@ -35,15 +35,6 @@ UINT ExpectedDpi()
 
 std::wstring PictureName(const std::wstring& what) { return what + L"-" + std::to_wstring(ExpectedDpi()) + L".bmp"; }
 
-bool Eventually(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 500; ++i, ::Sleep(10)) {
-        if (condition())
-            return true;
-    }
-    return condition();
-}
-
 std::wstring TextOf(HWND window)
 {
     wchar_t text[1024] = {};
@@ -58,13 +49,12 @@ int TextOverflow(HWND control)
     RECT client;
     ::GetClientRect(control, &client);
     const std::wstring text = TextOf(control);
-    const HDC dc = ::GetDC(control);
-    const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    const CWindowDc dc(control);
+    const CSelection font(dc.get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
     RECT extent = {0, 0, client.right, 0};
     const bool noPrefix = (::GetWindowLongW(control, GWL_STYLE) & SS_NOPREFIX) != 0;
-    ::DrawTextW(dc, text.c_str(), -1, &extent, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | (noPrefix ? DT_NOPREFIX : 0));
-    ::SelectObject(dc, old);
-    ::ReleaseDC(control, dc);
+    ::DrawTextW(dc.get(), text.c_str(), -1, &extent,
+                DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | (noPrefix ? DT_NOPREFIX : 0));
     return std::max<int>(extent.bottom - client.bottom, extent.right - client.right);
 }
 
@@ -111,21 +101,10 @@ void ExpectCentredOn(HWND window, const RECT& around)
     EXPECT_NEAR(rect.top, top, 1);
 }
 
-HWND SizeGripOf(HWND window)
-{
-    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        if (::GetWindowLongW(child, GWL_STYLE) & SBS_SIZEGRIP)
-            return child;
-    }
-    return nullptr;
-}
-
 UINT ScreenDpi()
 {
-    const HDC screen = ::GetDC(nullptr);
-    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-    ::ReleaseDC(nullptr, screen);
-    return UINT(dpi);
+    const CWindowDc screen(nullptr);
+    return UINT(::GetDeviceCaps(screen.get(), LOGPIXELSY));
 }
 
 class WindowFit : public ::testing::Test {
