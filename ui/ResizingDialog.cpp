@@ -27,6 +27,9 @@ UINT WindowDpi(HWND window)
     return UINT(::GetDeviceCaps(screen.get(), LOGPIXELSY));
 }
 
+// A length measured at one DPI, as long at another.
+LONG ScaledToDpi(LONG length, UINT to, UINT from) { return ::MulDiv(length, int(to), int(from)); }
+
 void ScaleToDpi(SIZE& size, UINT to, UINT from)
 {
     size = {ScaledToDpi(size.cx, to, from), ScaledToDpi(size.cy, to, from)};

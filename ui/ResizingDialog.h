@@ -30,9 +30,6 @@ SIZE MinimumClientSize(const std::vector<CControlAnchor>& anchors, SIZE initialC
 // down by as much, as the template would have it with that much more room.
 void MakeRoomBelow(std::vector<CControlAnchor>& anchors, std::size_t grown, int extra);
 
-// A length measured at one DPI, as long at another.
-inline LONG ScaledToDpi(LONG length, UINT toDpi, UINT fromDpi) { return ::MulDiv(length, int(toDpi), int(fromDpi)); }
-
 class CResizingDialog : public CDialogEx {
 public:
     CResizingDialog(UINT templateId, HWND parent) : CDialogEx(templateId, parent) {}
