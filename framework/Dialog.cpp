@@ -1,5 +1,9 @@
 #include "Dialog.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
+
 namespace tarnwick {
 
 namespace {
@@ -12,7 +16,64 @@ bool ReturnsResultDirectly(UINT message)
            message == WM_VKEYTOITEM || (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC);
 }
 
+bool IsArrowKey(WPARAM key) { return key == VK_UP || key == VK_DOWN || key == VK_LEFT || key == VK_RIGHT; }
+
+bool IsRadioButton(HWND window) { return (::SendMessageW(window, WM_GETDLGCODE, 0, 0) & DLGC_RADIOBUTTON) != 0; }
+
+HWND NextRadioButtonInGroup(HWND radio, bool backwards)
+{
+    const HWND dialog = ::GetParent(radio);
+    HWND next = radio;
+    do
+        next = ::GetNextDlgGroupItem(dialog, next, backwards);
+    while (next && next != radio && !IsRadioButton(next));
+    return next;
+}
+
+// Focus and check, as the dialog manager does when an arrow key reaches a radio button.
+void ChooseRadioButton(HWND radio)
+{
+    ::SendMessageW(::GetParent(radio), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(radio), TRUE);
+    if (::SendMessageW(radio, BM_GETCHECK, 0, 0) != BST_CHECKED)
+        ::SendMessageW(radio, BM_CLICK, 0, 0);
+}
+
+constexpr UINT_PTR kRadioArrowsSubclass = 1;
+
+LRESULT CALLBACK RadioArrowsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    switch (message) {
+    case WM_GETDLGCODE: {
+        const auto* keystroke = reinterpret_cast<const MSG*>(lParam);
+        const LRESULT code = ::DefSubclassProc(window, message, wParam, lParam);
+        const bool arrow = keystroke && keystroke->message == WM_KEYDOWN && IsArrowKey(keystroke->wParam);
+        return arrow ? code | DLGC_WANTARROWS : code;
+    }
+    case WM_KEYDOWN:
+        if (!IsArrowKey(wParam))
+            break;
+        ChooseRadioButton(NextRadioButtonInGroup(window, wParam == VK_UP || wParam == VK_LEFT));
+        return 0;
+    case WM_NCDESTROY: ::RemoveWindowSubclass(window, RadioArrowsProc, kRadioArrowsSubclass); break;
+    default: break;
+    }
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
 }  // namespace
+
+RECT CenteredWindowRect(const RECT& window, const RECT& around, const RECT& workArea)
+{
+    const LONG width = std::min(window.right - window.left, workArea.right - workArea.left);
+    const LONG height = std::min(window.bottom - window.top, workArea.bottom - workArea.top);
+    const LONG left = std::clamp(around.left + (around.right - around.left - width) / 2, workArea.left,
+                                 workArea.right - width);
+    const LONG top = std::clamp(around.top + (around.bottom - around.top - height) / 2, workArea.top,
+                                workArea.bottom - height);
+    return {left, top, left + width, top + height};
+}
+
+void StepRadioButtonsWithArrows(HWND radio) { ::SetWindowSubclass(radio, RadioArrowsProc, kRadioArrowsSubclass, 0); }
 
 std::wstring CWnd::GetText() const
 {
@@ -52,6 +113,41 @@ void CDataExchange::Check(int id, int& value) const
 CDialogEx::CDialogEx(UINT templateId, HWND parent) : templateId_(templateId), parent_(parent) {}
 
 HINSTANCE CDialogEx::ResourceInstance() { return ::GetModuleHandleW(nullptr); }
+
+SIZE CDialogEx::TemplateClientSize() const
+{
+    const HRSRC found = ::FindResourceW(ResourceInstance(), MAKEINTRESOURCEW(templateId_), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
+    const HGLOBAL loaded = found ? ::LoadResource(ResourceInstance(), found) : nullptr;
+    const auto* words = static_cast<const WORD*>(loaded ? ::LockResource(loaded) : nullptr);
+    RECT size = {};
+    if (words) {
+        // An extended template (version 1, signature 0xFFFF) has its size after the help id,
+        // both styles, the item count and the position; a plain one after styles, count, position.
+        const bool extended = words[0] == 1 && words[1] == 0xFFFF;
+        const std::size_t at = extended ? 11 : 7;
+        size = {0, 0, static_cast<SHORT>(words[at]), static_cast<SHORT>(words[at + 1])};
+        ::MapDialogRect(hwnd_, &size);
+    } else {
+        ::GetClientRect(hwnd_, &size);
+    }
+    return {size.right, size.bottom};
+}
+
+void CDialogEx::CenterWindow() const
+{
+    const HWND owner = ::GetWindow(hwnd_, GW_OWNER);
+    const bool onOwner = owner && ::IsWindowVisible(owner) && !::IsIconic(owner);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    ::GetMonitorInfoW(::MonitorFromWindow(onOwner ? owner : hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    RECT window, around = monitor.rcWork;
+    ::GetWindowRect(hwnd_, &window);
+    if (onOwner)
+        ::GetWindowRect(owner, &around);
+    const RECT to = CenteredWindowRect(window, around, monitor.rcWork);
+    ::SetWindowPos(hwnd_, nullptr, to.left, to.top, to.right - to.left, to.bottom - to.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
 INT_PTR CDialogEx::DoModal()
 {

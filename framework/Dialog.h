@@ -28,6 +28,15 @@ public:
 
 class CEdit : public CWnd {};
 
+// Where a window of the given rectangle goes to be centred on around: no larger than the work
+// area and wholly inside it.
+RECT CenteredWindowRect(const RECT& window, const RECT& around, const RECT& workArea);
+
+// Lets the arrow keys move the focus and the check from this radio button to the next or
+// previous radio button of its group, passing over the group's other controls (a field that
+// belongs to one of the choices would otherwise take the arrows and keep them).
+void StepRadioButtonsWithArrows(HWND radio);
+
 // Moves values between a dialog's controls and its members, one direction per pass.
 class CDataExchange {
 public:
@@ -60,6 +69,11 @@ public:
 
     // The module that holds the templates and other resources of our dialogs.
     static HINSTANCE ResourceInstance();
+    // Centres the dialog on its owner, or on its monitor's work area when the owner is hidden
+    // or missing, and keeps it within that work area.
+    void CenterWindow() const;
+    // The client size the dialog's template lays its controls out for, in pixels.
+    SIZE TemplateClientSize() const;
 
 protected:
     virtual BOOL OnInitDialog();

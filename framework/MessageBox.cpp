@@ -1,6 +1,36 @@
 #include "MessageBox.h"
 
+#include <shlwapi.h>
+
 namespace tarnwick {
+
+namespace {
+
+constexpr UINT kMessagePathChars = 80;
+
+}  // namespace
+
+std::wstring PathForMessage(const std::wstring& path)
+{
+    if (path.size() <= kMessagePathChars)
+        return path;
+    wchar_t shortened[kMessagePathChars + 1] = {};
+    if (!::PathCompactPathExW(shortened, path.c_str(), kMessagePathChars + 1, 0))
+        return path;
+    return shortened;
+}
+
+std::wstring WithPathsForMessage(std::wstring text, const std::vector<std::wstring>& paths)
+{
+    for (const std::wstring& path : paths) {
+        const std::wstring shown = PathForMessage(path);
+        if (path.empty() || shown == path)
+            continue;
+        for (std::size_t at = text.find(path); at != std::wstring::npos; at = text.find(path, at + shown.size()))
+            text.replace(at, path.size(), shown);
+    }
+    return text;
+}
 
 int AppMessageBox(HWND owner, const std::wstring& text, UINT flags)
 {

@@ -64,10 +64,62 @@ struct RegKeyTraits {
     static void Free(HKEY k) { ::RegCloseKey(k); }
 };
 
+struct GdiObjectTraits {
+    static HGDIOBJ Empty() { return nullptr; }
+    static bool IsValid(HGDIOBJ o) { return o != nullptr; }
+    static void Free(HGDIOBJ o) { ::DeleteObject(o); }
+};
+
+struct MemoryDcTraits {
+    static HDC Empty() { return nullptr; }
+    static bool IsValid(HDC dc) { return dc != nullptr; }
+    static void Free(HDC dc) { ::DeleteDC(dc); }
+};
+
 // Files, processes, threads, events: everything CloseHandle frees.
 using UniqueHandle = ScopedResource<HANDLE, KernelHandleTraits>;
 using UniqueFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
 using UniqueRegKey = ScopedResource<HKEY, RegKeyTraits>;
+// Fonts, bitmaps, brushes: everything DeleteObject frees.
+using UniqueGdiObject = ScopedResource<HGDIOBJ, GdiObjectTraits>;
+// A device context made by CreateCompatibleDC.
+using UniqueMemoryDc = ScopedResource<HDC, MemoryDcTraits>;
+
+// A window's device context (the screen's for a null window), released with the window it
+// came from.
+class CWindowDc {
+public:
+    explicit CWindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    ~CWindowDc()
+    {
+        if (dc_)
+            ::ReleaseDC(window_, dc_);
+    }
+    CWindowDc(const CWindowDc&) = delete;
+    CWindowDc& operator=(const CWindowDc&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// Keeps an object selected into a device context, and puts back what was there before.
+class CSelection {
+public:
+    CSelection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    ~CSelection()
+    {
+        if (previous_)
+            ::SelectObject(dc_, previous_);
+    }
+    CSelection(const CSelection&) = delete;
+    CSelection& operator=(const CSelection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
 
 // An unnamed auto-reset event, initially not signalled.
 inline UniqueHandle MakeAutoResetEvent()

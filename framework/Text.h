@@ -45,18 +45,26 @@ inline bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-// The system's own sentence for an error code, without its line end.
-inline std::wstring SystemMessage(DWORD error)
+// The system's own sentence for an error code, without its line end; empty when the system
+// has none.
+inline std::wstring KnownSystemMessage(DWORD error)
 {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
         reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(error);
+    std::wstring message = length ? std::wstring(text, length) : std::wstring();
     ::LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
     return message;
+}
+
+// As KnownSystemMessage, naming the code where the system has no sentence for it.
+inline std::wstring SystemMessage(DWORD error)
+{
+    const std::wstring message = KnownSystemMessage(error);
+    return message.empty() ? L"error " + std::to_wstring(error) : message;
 }
 
 }  // namespace tarnwick

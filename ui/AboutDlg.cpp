@@ -14,7 +14,10 @@ BOOL CAboutDlg::OnInitDialog()
     CDialogEx::OnInitDialog();
     // The site is build configuration, so the link's text is set here rather than in the template.
     ::SetDlgItemTextW(hwnd(), IDC_MAKER_LINK, (L"<a>" + ShortAddress(MakerSite()) + L"</a>").c_str());
-    return TRUE;
+    CenterWindow();
+    // The link comes first in the tab order; with the focus there Enter would follow it.
+    ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDOK)), TRUE);
+    return FALSE;  // the focus is set
 }
 
 void CAboutDlg::DoDataExchange(CDataExchange& dx) { dx.Text(IDC_VERSION_TEXT, versionText); }

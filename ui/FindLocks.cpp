@@ -23,13 +23,13 @@ void ShowRows(CLockListView& view, std::vector<std::unique_ptr<CLockItem>>& rows
 std::wstring NoLocksMessage(const std::wstring& path, const std::wstring& unseen)
 {
     std::wstring message =
-        L"No locks detected on \"" + path + L"\".\nI can still attempt to delete, move, or rename the path.";
+        L"No locks detected on \"" + PathForMessage(path) + L"\".\nI can still attempt to delete, move, or rename the path.";
     return unseen.empty() ? message : message + L"\n\n" + unseen;
 }
 
 std::wstring ScanFailedMessage(const std::wstring& path, const std::wstring& failure)
 {
-    const std::wstring on = path.empty() ? L"" : L" on \"" + path + L"\"";
+    const std::wstring on = path.empty() ? L"" : L" on \"" + PathForMessage(path) + L"\"";
     return L"The scan for locks" + on + L" failed: " + failure + L".\nLocks may be held that are not listed.";
 }
 

@@ -4,6 +4,7 @@
 
 #include "MakerSite.h"
 #include "ScopedHandle.h"
+#include "TextFit.h"
 
 namespace tarnwick {
 
@@ -50,6 +51,9 @@ BOOL CFreeSoftwareDlg::OnInitDialog()
 {
     CDialogEx::OnInitDialog();
     ::SetDlgItemTextW(hwnd(), kNoticeText, FreeSoftwareNoticeText().c_str());
+    // The maker's address comes from the build, so its length is not the template's.
+    MakeRoomForText(hwnd(), kNoticeText);
+    CenterWindow();
     return TRUE;
 }
 

@@ -2,8 +2,10 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cwchar>
 
+#include "TextFit.h"
 #include "WaitCursor.h"
 
 namespace tarnwick {
@@ -40,6 +42,15 @@ const std::wstring* ColumnText(const CLockItem& row, int column)
     case kColumnPath: return &row.lockPath;
     default: return nullptr;
     }
+}
+
+// The width a header item needs to show its text whole: the text in the header's font, the
+// margin the header keeps on each side of it, and the item's frame where no theme draws it.
+int HeaderItemWidthNeeded(HWND list, int column)
+{
+    const HWND header = ListView_GetHeader(list);
+    const int margin = int(::SendMessageW(header, HDM_GETBITMAPMARGIN, 0, 0));
+    return SingleLineTextWidth(header, kColumns[column].header) + 2 * margin + 2 * ::GetSystemMetrics(SM_CXEDGE);
 }
 
 }  // namespace
@@ -82,9 +93,11 @@ void CLockListView::Setup(HINSTANCE resources)
         column.iSubItem = i;
         ListView_InsertColumn(hwnd_, i, &column);
     }
-    images_.reset(::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 0));
-    const HICON defaultIcon = static_cast<HICON>(
-        ::LoadImageW(resources, MAKEINTRESOURCEW(kDefaultProcessIcon), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    // Small icons grow with the DPI; a fixed 16 pixels would be tiny beside the text.
+    const int iconWidth = ::GetSystemMetrics(SM_CXSMICON), iconHeight = ::GetSystemMetrics(SM_CYSMICON);
+    images_.reset(::ImageList_Create(iconWidth, iconHeight, ILC_COLOR32 | ILC_MASK, 1, 0));
+    const HICON defaultIcon = static_cast<HICON>(::LoadImageW(
+        resources, MAKEINTRESOURCEW(kDefaultProcessIcon), IMAGE_ICON, iconWidth, iconHeight, LR_DEFAULTCOLOR));
     ::ImageList_ReplaceIcon(images_.get(), -1, defaultIcon);
     ::DestroyIcon(defaultIcon);
     ListView_SetImageList(hwnd_, images_.get(), LVSIL_SMALL);
@@ -93,7 +106,7 @@ void CLockListView::Setup(HINSTANCE resources)
 int CLockListView::AddProgramIcon(const std::wstring& imagePath)
 {
     SHFILEINFOW info = {};
-    if (!::SHGetFileInfoW(imagePath.c_str(), 0, &info, sizeof info, SHGFI_ICON) || !info.hIcon)
+    if (!::SHGetFileInfoW(imagePath.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_SMALLICON) || !info.hIcon)
         return 0;
     const int index = ::ImageList_ReplaceIcon(images_.get(), -1, info.hIcon);
     ::DestroyIcon(info.hIcon);
@@ -168,13 +181,13 @@ void CLockListView::FitColumns()
 {
     const bool hasRows = RowCount() > 0;
     for (int i = 0; i < kLockColumnCount; ++i) {
+        // Some list views size a header by the list's own measure and cut its text ("Ow..."),
+        // so the header's own measure is the floor.
         ListView_SetColumnWidth(hwnd_, i, LVSCW_AUTOSIZE_USEHEADER);
-        if (!hasRows)
-            continue;
-        // Contents narrower than the header would cut the header's own text ("O...").
-        const int headerWidth = ListView_GetColumnWidth(hwnd_, i);
-        ListView_SetColumnWidth(hwnd_, i, LVSCW_AUTOSIZE);
-        if (ListView_GetColumnWidth(hwnd_, i) < headerWidth)
+        const int headerWidth = std::max(ListView_GetColumnWidth(hwnd_, i), HeaderItemWidthNeeded(hwnd_, i));
+        if (hasRows)
+            ListView_SetColumnWidth(hwnd_, i, LVSCW_AUTOSIZE);
+        if (!hasRows || ListView_GetColumnWidth(hwnd_, i) < headerWidth)
             ListView_SetColumnWidth(hwnd_, i, headerWidth);
     }
 }

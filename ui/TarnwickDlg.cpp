@@ -9,6 +9,7 @@
 #include "FreeSoftwareDlg.h"
 #include "LockRemoval.h"
 #include "MessageBox.h"
+#include "TextFit.h"
 #include "VersionCheck.h"
 
 namespace tarnwick {
@@ -27,14 +28,15 @@ struct Anchor {
     int id;
     double moveX, moveY, growX, growY;
 };
-// Registration order matters only for the layout batch; the "Path" label stays in place.
+// Registration order matters only for the layout batch; the "Path" label stays in place. The
+// warning also widens with the window, so that it can rewrap when the window is made narrower.
 constexpr Anchor kAnchors[] = {
     {IDCANCEL, 100, 100, 0, 0},       {IDC_UNLOCK, 0, 100, 0, 0},       {IDC_UNLOCK_ALL, 0, 100, 0, 0},
     {IDC_TERMINATE, 0, 100, 0, 0},    {IDC_SHOW_ALL, 0, 100, 0, 0},     {IDC_REFRESH, 0, 100, 0, 0},
     {IDC_BROWSE_PATH, 100, 0, 0, 0},  {IDC_BROWSE_MOVE_TO, 0, 100, 0, 0}, {IDC_RENAME_TO, 0, 100, 0, 0},
     {IDC_MOVE_TO, 0, 100, 0, 0},      {IDC_PATH, 0, 0, 100, 0},         {IDC_DO_NOTHING, 0, 100, 0, 0},
     {IDC_DELETE, 0, 100, 0, 0},       {IDC_RENAME, 0, 100, 0, 0},       {IDC_MOVE, 0, 100, 0, 0},
-    {IDC_AFTER_GROUP, 0, 100, 0, 0},  {IDC_WARNING, 0, 100, 0, 0},      {IDC_LOCK_LIST, 0, 0, 100, 100},
+    {IDC_AFTER_GROUP, 0, 100, 0, 0},  {IDC_WARNING, 0, 100, 100, 0},      {IDC_LOCK_LIST, 0, 0, 100, 100},
 };
 
 std::wstring LoadResourceString(UINT id)
@@ -68,19 +70,23 @@ std::wstring BrowseForFolder(HWND owner, const wchar_t* title, UINT flags, const
     return path;
 }
 
-// How the main window tells the user the outcome of an after-action and asks its question.
+// How the main window tells the user the outcome of an after-action and asks its question;
+// paths, the action's own among them, are shown as messages show paths.
 class CDialogPrompts : public IActionPrompts {
 public:
-    explicit CDialogPrompts(HWND owner) : owner_(owner) {}
-    void Tell(const std::wstring& text) override { AppMessageBox(owner_, text, MB_OK); }
+    CDialogPrompts(HWND owner, std::vector<std::wstring> paths) : owner_(owner), paths_(std::move(paths)) {}
+    void Tell(const std::wstring& text) override { Show(text, MB_OK); }
     bool ConfirmDeleteAtBoot(const std::wstring& question) override
     {
-        return AppMessageBox(owner_, question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+        return Show(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
     }
-    void ReportError(const std::wstring& text) override { AppMessageBox(owner_, text, MB_OK | MB_ICONEXCLAMATION); }
+    void ReportError(const std::wstring& text) override { Show(text, MB_OK | MB_ICONEXCLAMATION); }
 
 private:
+    int Show(const std::wstring& text, UINT flags) { return AppMessageBox(owner_, WithPathsForMessage(text, paths_), flags); }
+
     HWND owner_;
+    std::vector<std::wstring> paths_;
 };
 
 }  // namespace
@@ -126,6 +132,12 @@ BOOL CTarnwickDlg::OnInitDialog()
     ::CheckRadioButton(hwnd(), IDC_DO_NOTHING, IDC_MOVE, IDC_DO_NOTHING);
     ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_btnUnlockAll.hwnd()), TRUE);
     AnchorControls();
+    MakeRoomForText(IDC_WARNING);
+    for (const CButton* radio : {&m_radioDoNothing, &m_radioDelete, &m_radioRenameTo, &m_radioMoveTo})
+        StepRadioButtonsWithArrows(radio->hwnd());
+    LayOut();  // for a window the system made smaller than its template
+    // Centred before the notice and the first scan, whose messages centre on the window.
+    CenterWindow();
     ShowFreeSoftwareNotice();
     OnRefresh();
     return FALSE;  // the focus is set
@@ -188,9 +200,9 @@ void CTarnwickDlg::OnRenameToChange() { ::CheckRadioButton(hwnd(), IDC_DO_NOTHIN
 
 void CTarnwickDlg::OnGetMinMaxInfo(MINMAXINFO* info)
 {
-    const SIZE opened = minimumWindowSize();
-    info->ptMinTrackSize.x = std::max<LONG>(info->ptMinTrackSize.x, opened.cx - kShrinkWidth);
-    info->ptMinTrackSize.y = std::max<LONG>(info->ptMinTrackSize.y, opened.cy - kShrinkHeight);
+    const SIZE opened = minimumWindowSize(), layout = LayoutMinimumWindowSize();
+    info->ptMinTrackSize.x = std::max<LONG>({info->ptMinTrackSize.x, opened.cx - kShrinkWidth, layout.cx});
+    info->ptMinTrackSize.y = std::max<LONG>({info->ptMinTrackSize.y, opened.cy - kShrinkHeight, layout.cy});
 }
 
 void CTarnwickDlg::OnPaint()
@@ -311,7 +323,7 @@ void CTarnwickDlg::CompleteAction(const CUnlockedRows& rows)
         if (row != -1)
             m_listLocks.DeleteRow(row);
     }
-    CDialogPrompts prompts(hwnd());
+    CDialogPrompts prompts(hwnd(), {m_strPath, RenamedPath(m_strPath, m_strRenameTo)});
     if (!CarryOutAfterAction({ChosenAfterAction(), m_strPath, m_strRenameTo, m_strMoveTo}, prompts))
         return;  // a failed file rename ends the command; the dialog stays
     if (m_listLocks.RowCount() == 0)

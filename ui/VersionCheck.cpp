@@ -159,8 +159,10 @@ void CManifestReader::ReadLine(std::wstring line)
         RemoveAll(line, L"<version>");
         RemoveAll(line, L"</version>");
         int announced[4];
-        if (ParseVersionNumbers(line, announced) && IsNewerVersion(announced, own_))
-            verdict_.newer = true;
+        if (ParseVersionNumbers(line, announced)) {
+            verdict_.versionRead = true;
+            verdict_.newer = verdict_.newer || IsNewerVersion(announced, own_);
+        }
     }
     // Tested on the line as the version step left it, so "<version>..</version><url>..</url>"
     // names no page.
@@ -178,13 +180,55 @@ CManifestVerdict ReadManifestFile(const std::wstring& path, const CFileVersion& 
     CManifestReader reader(own, productPage);
     const UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) {
-        char chunk[4096];
-        DWORD read = 0;
-        while (::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0)
-            reader.Feed(chunk, read);
+    if (!file) {
+        CManifestVerdict unread = reader.Finish();
+        unread.openError = ::GetLastError();
+        return unread;
     }
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0)
+        reader.Feed(chunk, read);
     return reader.Finish();
+}
+
+std::wstring CheckFailedMessage(const std::wstring& reason)
+{
+    const std::wstring failed = L"Unable to check for a new version.";
+    return reason.empty() ? failed : failed + L"\n" + reason;
+}
+
+std::wstring DownloadFailureReason(HRESULT result)
+{
+    // The download's own codes, which the system's message table may not know.
+    struct Reason {
+        HRESULT result;
+        const wchar_t* text;
+    };
+    static const Reason kReasons[] = {
+        {INET_E_INVALID_URL, L"The address of the version information is not valid."},
+        {INET_E_NO_SESSION, L"No connection to the Internet could be made."},
+        {INET_E_CANNOT_CONNECT, L"The server could not be reached."},
+        {INET_E_RESOURCE_NOT_FOUND, L"The server or the version information could not be found."},
+        {INET_E_OBJECT_NOT_FOUND, L"The version information could not be found on the server."},
+        {INET_E_DATA_NOT_AVAILABLE, L"The server sent no version information."},
+        {INET_E_DOWNLOAD_FAILURE, L"The version information could not be downloaded."},
+        {INET_E_CONNECTION_TIMEOUT, L"The server did not answer in time."},
+    };
+    for (const Reason& reason : kReasons) {
+        if (reason.result == result)
+            return reason.text;
+    }
+    return KnownSystemMessage(DWORD(result));
+}
+
+std::wstring NothingNewMessage(const CManifestVerdict& verdict)
+{
+    if (verdict.openError != ERROR_SUCCESS)
+        return CheckFailedMessage(SystemMessage(verdict.openError));
+    if (!verdict.versionRead)
+        return CheckFailedMessage(L"The version information names no version.");
+    return L"No new version detected";
 }
 
 void OpenPage(const std::wstring& address)
@@ -202,14 +246,15 @@ void CheckForNewVersion(HWND owner, const std::wstring& productPage, const PageO
     const CWaitCursor wait;
     wchar_t cacheFile[MAX_PATH] = {};
     const std::wstring manifest = ManifestAddress(productPage);
-    if (::URLDownloadToCacheFileW(nullptr, manifest.c_str(), cacheFile, MAX_PATH, 0, nullptr) != S_OK) {
-        AppMessageBox(owner, L"No new version detected", MB_OK);
+    const HRESULT downloaded = ::URLDownloadToCacheFileW(nullptr, manifest.c_str(), cacheFile, MAX_PATH, 0, nullptr);
+    if (downloaded != S_OK) {
+        AppMessageBox(owner, CheckFailedMessage(DownloadFailureReason(downloaded)), MB_OK);
         return;
     }
     const CManifestVerdict verdict = ReadManifestFile(cacheFile, ReadOwnVersion(), productPage);
     ::DeleteFileW(cacheFile);
     if (!verdict.newer) {
-        AppMessageBox(owner, L"No new version detected", MB_OK);
+        AppMessageBox(owner, NothingNewMessage(verdict), MB_OK);
         return;
     }
     if (AppMessageBox(owner, L"New version detected.\nWould you like to connect to the website?",

@@ -32,8 +32,11 @@ bool IsNewerVersion(const int (&announced)[4], const CFileVersion& own);
 // start a program or script just as readily as it opens a page.
 bool IsWebAddress(const std::wstring& address);
 
-// What a manifest says: whether it announces a newer version than own, and the page to open.
+// What a manifest says: whether it could be read and held a version at all, whether it
+// announces a newer version than own, and the page to open.
 struct CManifestVerdict {
+    DWORD openError = ERROR_SUCCESS;  // why the file could not be opened
+    bool versionRead = false;
     bool newer = false;
     std::wstring page;
 };
@@ -54,8 +57,16 @@ private:
     std::string pending_;
 };
 
-// The verdict on a manifest file; a file that cannot be read announces nothing.
+// The verdict on a manifest file; a file that cannot be opened announces nothing.
 CManifestVerdict ReadManifestFile(const std::wstring& path, const CFileVersion& own, const std::wstring& productPage);
+
+// "Unable to check for a new version." and the reason on a line of its own, when there is one.
+std::wstring CheckFailedMessage(const std::wstring& reason);
+// Why a download of the manifest failed, in words; empty when the system has none for it.
+std::wstring DownloadFailureReason(HRESULT result);
+// What the check says when a manifest offers nothing newer: that it could not check, and why,
+// unless a version was read.
+std::wstring NothingNewMessage(const CManifestVerdict& verdict);
 
 using PageOpener = std::function<void(const std::wstring& address)>;
 // Hands the address to the user's browser.
@@ -64,8 +75,8 @@ void OpenPage(const std::wstring& address);
 void OpenPageHidden(const std::wstring& address);
 
 // Downloads the manifest beside productPage under the wait cursor, compares its versions with
-// the program's own and either offers to open the page or says there is nothing new. Every
-// message is owned by owner.
+// the program's own and either offers to open the page, says there is nothing new, or says
+// that it could not tell. Every message is owned by owner.
 void CheckForNewVersion(HWND owner, const std::wstring& productPage = ProductPage(),
                         const PageOpener& open = OpenPageHidden);
 

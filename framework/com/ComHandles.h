@@ -1,6 +1,7 @@
 #pragma once
-// Owners for the COM-side resources the shell extension touches: a GDI bitmap, a locked
-// global memory block, a storage medium, a critical section and an interface pointer.
+// Owners for the COM-side resources the shell extension touches: a locked global memory
+// block, a storage medium, a critical section and an interface pointer (its GDI bitmap has
+// the owner in ScopedHandle.h).
 
 #include <windows.h>
 #include <objbase.h>
@@ -10,14 +11,6 @@
 #include "ScopedHandle.h"
 
 namespace tarnwick {
-
-struct GdiObjectTraits {
-    static HGDIOBJ Empty() { return nullptr; }
-    static bool IsValid(HGDIOBJ h) { return h != nullptr; }
-    static void Free(HGDIOBJ h) { ::DeleteObject(h); }
-};
-
-using UniqueGdiObject = ScopedResource<HGDIOBJ, GdiObjectTraits>;
 
 // Keeps a global memory block locked for the owner's lifetime.
 class GlobalLockScope {

@@ -138,11 +138,14 @@ TEST(Program, SystemMenuOpensAboutAndVersionCheckOverTheMainWindowAndKeepsOtherC
         WaitUntilGone(about);
     }
 
-    // The built-in product page lies under a domain that never resolves: the download fails.
+    // The built-in product page lies under a domain that never resolves: the download fails,
+    // and the check says so and why, rather than that there is nothing new.
     ::PostMessageW(main, WM_SYSCOMMAND, 0x0020, 0);
     const HWND box = WaitForMessageBoxOf(program.pid(), 60000);
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(MessageBoxText(box), L"No new version detected");
+    const std::wstring said = MessageBoxText(box), failed = L"Unable to check for a new version.\n";
+    EXPECT_EQ(said.substr(0, failed.size()), failed) << WideToUtf8(said);
+    EXPECT_GT(said.size(), failed.size()) << "with the reason";
     EXPECT_EQ(::GetWindow(box, GW_OWNER), main);
     PressDialogButton(box, IDOK);
     WaitUntilGone(box);

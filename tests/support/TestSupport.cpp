@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <cstdlib>
@@ -442,39 +443,131 @@ std::vector<std::wstring> ListViewColumn(HWND list, int column)
     return texts;
 }
 
-void SaveWindowPicture(HWND window, const std::wstring& fileName)
-{
-    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    RECT rect;
-    ::GetWindowRect(window, &rect);
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    const HDC screen = ::GetDC(nullptr);
-    const HDC memory = ::CreateCompatibleDC(screen);
-    const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-    const HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    ::SelectObject(memory, old);
+namespace {
 
+BITMAPINFOHEADER PictureHeader(const WindowPicture& picture)
+{
     BITMAPINFOHEADER info = {};
     info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
+    info.biWidth = picture.width;
+    info.biHeight = picture.height;
     info.biPlanes = 1;
     info.biBitCount = 24;
-    std::vector<BYTE> pixels(((width * 3 + 3) / 4) * 4 * height);
-    ::GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    return info;
+}
+
+}  // namespace
+
+WindowPicture CaptureWindow(HWND window)
+{
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    WindowPicture picture;
+    picture.width = rect.right - rect.left;
+    picture.height = rect.bottom - rect.top;
+    const CWindowDc screen(nullptr);
+    const UniqueMemoryDc memory(::CreateCompatibleDC(screen.get()));
+    const UniqueGdiObject bitmap(::CreateCompatibleBitmap(screen.get(), picture.width, picture.height));
+    {
+        const CSelection selected(memory.get(), bitmap.get());
+        ::BitBlt(memory.get(), 0, 0, picture.width, picture.height, screen.get(), rect.left, rect.top, SRCCOPY);
+    }
+    BITMAPINFOHEADER info = PictureHeader(picture);
+    picture.pixels.resize(((picture.width * 3 + 3) / 4) * 4 * picture.height);
+    ::GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, picture.height, picture.pixels.data(),
+                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    return picture;
+}
+
+void RedrawWholeWindow(HWND window)
+{
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+int DifferingPixels(const WindowPicture& a, const WindowPicture& b)
+{
+    if (a.width != b.width || a.height != b.height)
+        return -1;
+    const std::size_t stride = ((a.width * 3 + 3) / 4) * 4;
+    int differing = 0;
+    for (int y = 0; y < a.height; ++y) {
+        for (int x = 0; x < a.width; ++x) {
+            const std::size_t at = y * stride + x * 3;
+            differing += !std::equal(&a.pixels[at], &a.pixels[at] + 3, &b.pixels[at]);
+        }
+    }
+    return differing;
+}
+
+void SavePicture(const WindowPicture& picture, const std::wstring& fileName)
+{
+    BITMAPINFOHEADER info = PictureHeader(picture);
     BITMAPFILEHEADER file = {};
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + DWORD(pixels.size());
+    file.bfSize = file.bfOffBits + DWORD(picture.pixels.size());
     UniqueHandle out(::CreateFileW(BinPath(fileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
     ::WriteFile(out.get(), &file, sizeof file, &written, nullptr);
     ::WriteFile(out.get(), &info, sizeof info, &written, nullptr);
-    ::WriteFile(out.get(), pixels.data(), DWORD(pixels.size()), &written, nullptr);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
+    ::WriteFile(out.get(), picture.pixels.data(), DWORD(picture.pixels.size()), &written, nullptr);
+}
+
+void SaveWindowPicture(HWND window, const std::wstring& fileName)
+{
+    RedrawWholeWindow(window);
+    SavePicture(CaptureWindow(window), fileName);
+}
+
+namespace {
+
+void SendMouse(DWORD flags, POINT at)
+{
+    ::SetCursorPos(at.x, at.y);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(at.x, 65536, ::GetSystemMetrics(SM_CXSCREEN));
+    input.mi.dy = MulDiv(at.y, 65536, ::GetSystemMetrics(SM_CYSCREEN));
+    input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &input, sizeof input);
+    ::Sleep(30);
+}
+
+}  // namespace
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui);
+    return gui.hwndFocus;
+}
+
+void PressKey(HWND window, UINT key)
+{
+    const HWND focused = FocusOf(window);
+    ::PostMessageW(focused, WM_KEYDOWN, key, 1);
+    ::PostMessageW(focused, WM_KEYUP, key, 0xC0000001);
+}
+
+bool Eventually(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (::GetTickCount64() >= deadline)
+            return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
+void DragMouse(POINT from, POINT to, int steps)
+{
+    SendMouse(MOUSEEVENTF_MOVE, from);
+    SendMouse(MOUSEEVENTF_LEFTDOWN, from);
+    for (int i = 1; i <= steps; ++i)
+        SendMouse(MOUSEEVENTF_MOVE, {from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps});
+    SendMouse(MOUSEEVENTF_LEFTUP, to);
 }
 
 namespace {

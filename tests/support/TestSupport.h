@@ -163,7 +163,32 @@ HWND WaitForWindowWithControl(DWORD pid, int controlId, DWORD timeoutMs = 20000)
 std::wstring ListViewCellText(HWND list, int row, int column);
 std::vector<std::wstring> ListViewColumn(HWND list, int column);
 
-// Saves a window's picture as a BMP beside the test program, for a person to look at.
+// What a window shows on the screen, as 24-bit rows from the bottom up.
+struct WindowPicture {
+    int width = 0, height = 0;
+    std::vector<BYTE> pixels;
+};
+// The window as it is on the screen now, without drawing it anew.
+WindowPicture CaptureWindow(HWND window);
+// Draws the window and all its controls anew, now.
+void RedrawWholeWindow(HWND window);
+// How many pixels two pictures of the same size differ in; -1 when their sizes differ.
+int DifferingPixels(const WindowPicture& a, const WindowPicture& b);
+// Saves a picture as a BMP beside the test program, for a person to look at.
+void SavePicture(const WindowPicture& picture, const std::wstring& fileName);
+// Draws the window anew and saves its picture.
 void SaveWindowPicture(HWND window, const std::wstring& fileName);
+
+// The control that has the keyboard focus in the thread of window.
+HWND FocusOf(HWND window);
+// Presses a key on whatever has the focus in window's thread, through the dialog's own
+// keyboard handling, as a person typing would (it arrives later; see Eventually).
+void PressKey(HWND window, UINT key);
+// Whether condition becomes true within the time, asking again every few milliseconds.
+bool Eventually(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+
+// Presses the left mouse button at from, moves the mouse to to in steps and releases it, as a
+// person drags (screen coordinates).
+void DragMouse(POINT from, POINT to, int steps = 8);
 
 }  // namespace tarnwick::test

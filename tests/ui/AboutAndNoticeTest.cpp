@@ -110,6 +110,28 @@ TEST(AboutBox, ShowsTheVersionAndOpensTheMakersSiteFromItsLink)
     EXPECT_EQ(opened, std::vector<std::wstring>{MakerSite()});
 }
 
+TEST(AboutBox, EnterPressesOkAndEscapeCloses)
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LINK_CLASS};
+    ASSERT_TRUE(::InitCommonControlsEx(&controls));
+    for (const UINT key : {UINT(VK_RETURN), UINT(VK_ESCAPE)}) {
+        SCOPED_TRACE(key);
+        std::atomic<int> opened{0};
+        CAboutDlg about(nullptr, [&](const std::wstring&) { ++opened; });
+        std::thread person([&] {
+            const HWND window = WaitForWindowWithControl(::GetCurrentProcessId(), IDC_MAKER_LINK);
+            if (!window)
+                return;
+            PressKey(window, key);
+            WaitUntilClosed(window);
+        });
+        const INT_PTR result = about.DoModal();
+        person.join();
+        EXPECT_EQ(result, key == VK_RETURN ? IDOK : IDCANCEL);
+        EXPECT_EQ(opened, 0) << "the link was not followed";
+    }
+}
+
 TEST_F(FreeSoftwareNotice, ShowsWhenTheFlagIsAbsentAndOkWithoutTheTickStoresNothing)
 {
     const bool shown = RunNotice([](HWND notice) {

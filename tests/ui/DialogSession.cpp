@@ -40,8 +40,12 @@ INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& per
         for (int i = 0; i < 400 && !window; ++i) {
             window = WaitForWindowWithControl(pid, IDC_LOCK_LIST, 50);
             if (const HWND box = window ? nullptr : WaitForMessageBoxOf(pid, 0)) {
-                if (session)
+                if (session) {
                     session->startupMessages.push_back(MessageBoxText(box));
+                    RECT rect;
+                    ::GetWindowRect(box, &rect);
+                    session->startupMessageRects.push_back(rect);
+                }
                 PressDialogButton(box, IDOK);
                 ::Sleep(100);
             }
@@ -76,6 +80,17 @@ RECT ClientRectOf(HWND window, int id)
     ::GetWindowRect(::GetDlgItem(window, id), &rect);
     ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
     return rect;
+}
+
+HWND SizeGripOf(HWND window)
+{
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[32] = {};
+        ::GetClassNameW(child, className, 32);
+        if (_wcsicmp(className, L"ScrollBar") == 0 && (::GetWindowLongW(child, GWL_STYLE) & SBS_SIZEGRIP))
+            return child;
+    }
+    return nullptr;
 }
 
 void SelectRowsOf(HWND window, const std::wstring& processName)

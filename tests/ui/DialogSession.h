@@ -15,6 +15,7 @@ namespace tarnwick::test {
 // What a person saw and did while the dialog ran.
 struct Session {
     std::vector<std::wstring> startupMessages;  // boxes that came before the window
+    std::vector<RECT> startupMessageRects;      // where those boxes stood on the screen
 };
 
 // Runs the dialog; message boxes shown before the window appears are recorded and
@@ -29,6 +30,8 @@ bool Checked(HWND window, int id);
 int Rows(HWND window);
 std::wstring Text(HWND window, int id);
 RECT ClientRectOf(HWND window, int id);
+// The size grip of a resizable dialog, or null.
+HWND SizeGripOf(HWND window);
 // Selects exactly the rows whose Process column reads name.
 void SelectRowsOf(HWND window, const std::wstring& processName);
 // Waits until the dialog has handled everything sent or posted to it so far.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <urlmon.h>
 #include <wininet.h>
 
 #include <atomic>
@@ -19,6 +20,8 @@ namespace {
 
 const std::wstring kQuestion = L"New version detected.\nWould you like to connect to the website?";
 const std::wstring kNothingNew = L"No new version detected";
+const std::wstring kCheckFailed = L"Unable to check for a new version.";
+const std::wstring kNoVersion = kCheckFailed + L"\nThe version information names no version.";
 
 // What a person saw and what the check opened.
 struct Outcome {
@@ -57,6 +60,7 @@ struct ManifestCase {
     std::string manifest;
     bool newer;
     std::wstring page;  // the page Yes opens; empty: the product page
+    std::wstring said = kNothingNew;  // the message when there is nothing newer
 };
 
 class VersionCheckAgainstServer : public ::testing::Test {
@@ -91,7 +95,7 @@ protected:
                 EXPECT_TRUE(outcome.askedYesNo);
                 EXPECT_EQ(outcome.opened, std::vector<std::wstring>{c.page.empty() ? page : c.page});
             } else {
-                EXPECT_EQ(outcome.messages, std::vector<std::wstring>{kNothingNew});
+                EXPECT_EQ(outcome.messages, std::vector<std::wstring>{c.said});
                 EXPECT_TRUE(outcome.opened.empty());
             }
         }
@@ -132,13 +136,16 @@ TEST_F(VersionCheckAgainstServer, OnlyALaterVersionThanOwnCountsAsNew)
     });
 }
 
+// A manifest without a version it can read tells nothing, and the check says it could not tell.
 TEST_F(VersionCheckAgainstServer, LinesThatAreNoVersionAreIgnored)
 {
     Expect({
-        {"three numbers", Manifest("<version>1.3.5</version>\r\n"), false, {}},
-        {"capital tags", Manifest("<VERSION>2.0.0.0</VERSION>\r\n"), false, {}},
-        {"not at the start of its line", Manifest("<v><version>2.0.0.0</version></v>\r\n"), false, {}},
-        {"no version line at all", Manifest("<release>2.0.0.0</release>\r\n"), false, {}},
+        {"three numbers", Manifest("<version>1.3.5</version>\r\n"), false, {}, kNoVersion},
+        {"capital tags", Manifest("<VERSION>2.0.0.0</VERSION>\r\n"), false, {}, kNoVersion},
+        {"not at the start of its line", Manifest("<v><version>2.0.0.0</version></v>\r\n"), false, {}, kNoVersion},
+        {"no version line at all", Manifest("<release>2.0.0.0</release>\r\n"), false, {}, kNoVersion},
+        {"an unreadable version beside an older one",
+         Manifest("<version>9.9</version>\r\n<version>1.3.3.0</version>\r\n"), false, {}},
         {"several lines, one newer",
          Manifest("<version>1.0.0.0</version>\r\n<version>1.3.4.1</version>\r\n<version>1.2.0.0</version>\r\n"), true,
          {}},
@@ -180,18 +187,39 @@ TEST_F(VersionCheckAgainstServer, NoIsAnsweredByOpeningNothing)
     EXPECT_TRUE(outcome.opened.empty());
 }
 
-TEST_F(VersionCheckAgainstServer, AMissingManifestOrServerIsNothingNew)
+// The message names the failure and gives a reason on its own line.
+void ExpectFailureWithReason(const Outcome& outcome)
+{
+    ASSERT_EQ(outcome.messages.size(), 1u);
+    const std::wstring& said = outcome.messages[0];
+    EXPECT_EQ(said.substr(0, kCheckFailed.size() + 1), kCheckFailed + L"\n") << WideToUtf8(said);
+    EXPECT_GT(said.size(), kCheckFailed.size() + 1) << "a reason follows";
+    EXPECT_TRUE(outcome.opened.empty());
+}
+
+TEST_F(VersionCheckAgainstServer, AMissingManifestOrAStoppedServerIsAFailureNotNothingNew)
 {
     const std::wstring missing = NewProductPage();
     Outcome outcome = Check(missing);
     EXPECT_EQ(server.Requests(lastPath_ + "version.xml"), 1) << "the server answered 404";
-    EXPECT_EQ(outcome.messages, std::vector<std::wstring>{kNothingNew});
+    ExpectFailureWithReason(outcome);
 
     const std::wstring page = PageServing(Manifest("<version>2.0.0.0</version>\r\n"));
     server.Stop();
-    outcome = Check(page);
-    EXPECT_EQ(outcome.messages, std::vector<std::wstring>{kNothingNew});
-    EXPECT_TRUE(outcome.opened.empty());
+    ExpectFailureWithReason(Check(page));
+}
+
+TEST(VersionCheckMessages, AFailureGivesTheReasonWhereThereIsOne)
+{
+    EXPECT_EQ(CheckFailedMessage(L""), kCheckFailed);
+    EXPECT_EQ(CheckFailedMessage(DownloadFailureReason(INET_E_CANNOT_CONNECT)),
+              kCheckFailed + L"\nThe server could not be reached.");
+    EXPECT_EQ(DownloadFailureReason(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x7777)), L"")
+        << "no reason the system cannot word";
+
+    const CManifestVerdict unopened = ReadManifestFile(L"C:\\no such folder\\version.xml", {1, 3, 4, 0}, L"https://p.example/");
+    EXPECT_NE(unopened.openError, DWORD(ERROR_SUCCESS));
+    EXPECT_EQ(NothingNewMessage(unopened), CheckFailedMessage(SystemMessage(unopened.openError)));
 }
 
 TEST_F(VersionCheckAgainstServer, TheDownloadedCopyIsDeleted)
