@@ -8,30 +8,20 @@
 #include <vector>
 
 #include "LockRecords.h"
+#include "NameQuery.h"
 #include "PathForms.h"
 #include "ScopedHandle.h"
 #include "SystemServices.h"
 
 namespace tarnwick {
 
-// A name query that has not answered in this time is taken as blocked...
-inline constexpr DWORD kNameQueryTimeoutMs = 10;
-// ...and asked once more, on a fresh worker, with this much time, before its handle is
-// given up: a busy machine can keep a query that does not block from answering in 10 ms.
-inline constexpr DWORD kNameQueryRetryTimeoutMs = 250;
-
 // Granted-access masks of handles whose name query is known to hang (pipes and the like).
 bool IsSkippedAccessMask(ULONG grantedAccess);
 
 // What one run saw, for tests, measurements and the user.
-struct CHandleScanStats {
+struct CHandleScanStats : CNameQueryStats {
     ULONG tableEntries = 0;
-    ULONG fileHandles = 0;     // entries of the file type
-    ULONG namesQueried = 0;    // handles handed to a worker
-    ULONG timeouts = 0;        // workers killed for not answering in time
-    ULONG retried = 0;         // handles asked a second time
-    ULONG givenUp = 0;         // handles whose name did not come on either try
-    ULONG workersStarted = 0;
+    ULONG fileHandles = 0;  // entries of the file type
 };
 
 // The handle scan's inputs and outputs, owned by whoever starts the scan thread.
