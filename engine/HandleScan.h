@@ -4,14 +4,8 @@
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
-#include "LockRecords.h"
 #include "NameQuery.h"
-#include "PathForms.h"
-#include "ScopedHandle.h"
-#include "SystemServices.h"
+#include "ScanThread.h"
 
 namespace tarnwick {
 
@@ -24,18 +18,10 @@ struct CHandleScanStats : CNameQueryStats {
     ULONG fileHandles = 0;  // entries of the file type
 };
 
-// The handle scan's inputs and outputs, owned by whoever starts the scan thread.
-struct CHandleScanParams {
-    CScanTarget target;
+// The handle scan's inputs and outputs.
+struct CHandleScanParams : CScanThreadParams {
     CSystemServices services;  // entry points, naming mode, file type number
-    CLockList* locks = nullptr;
-    const CDeviceMap* deviceMap = nullptr;
-    OpenProcessFn openProcess = ::OpenProcess;  // tests refuse processes through it
-    UniqueHandle startEvent;     // the scan begins when this is signalled
-    HANDLE doneEvent = nullptr;  // signalled as the scan's very last act
     CHandleScanStats stats;
-    std::vector<DWORD> refusedPids;  // processes that denied access to their handles
-    std::wstring failure;            // why the scan could not run; empty when it ran
 };
 
 // Thread routine: waits for startEvent, scans, signals doneEvent. Returns 0.

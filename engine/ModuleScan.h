@@ -5,13 +5,7 @@
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
-#include "LockRecords.h"
-#include "PathForms.h"
-#include "ScopedHandle.h"
-#include "SystemServices.h"
+#include "ScanThread.h"
 
 namespace tarnwick {
 
@@ -22,20 +16,12 @@ struct CModuleScanStats {
     ULONG views = 0;           // mapped views whose file names were read
 };
 
-struct CModuleScanParams {
-    CScanTarget target;
+struct CModuleScanParams : CScanThreadParams {
     // Names are compared without the long-path prefix, as the target's forms have none then.
     bool objectNameMode = false;
     // Names the file behind a mapped view; without it no view is examined.
     NtQueryVirtualMemoryFn NtQueryVirtualMemory = nullptr;
-    const CDeviceMap* deviceMap = nullptr;  // views are named in device form
-    CLockList* locks = nullptr;
-    OpenProcessFn openProcess = ::OpenProcess;
-    UniqueHandle startEvent;
-    HANDLE doneEvent = nullptr;
     CModuleScanStats stats;
-    std::vector<DWORD> refusedPids;  // processes that denied access to their memory
-    std::wstring failure;            // why the scan could not run; empty when it ran
 };
 
 // Thread routine: waits for startEvent, scans, signals doneEvent. Returns 0.

@@ -24,6 +24,16 @@ UniqueHandle Launch(ScanThreadStarter startThread, LPTHREAD_START_ROUTINE routin
     return thread;
 }
 
+void Prepare(CScanThreadParams& params, const CScanTarget& target, CLockList& locks, const CDeviceMap& deviceMap,
+             const CScanSeams& seams, HANDLE doneEvent)
+{
+    params.target = target;
+    params.locks = &locks;
+    params.deviceMap = &deviceMap;
+    params.openProcess = seams.openProcess;
+    params.doneEvent = doneEvent;
+}
+
 ULONG DistinctCount(const std::vector<DWORD>& a, const std::vector<DWORD>& b)
 {
     std::set<DWORD> pids(a.begin(), a.end());
@@ -53,20 +63,11 @@ CLockScanResult RunLockScans(const CSystemServices& services, const CScanTarget&
         return result;
     }
 
-    handleScan->target = target;
+    Prepare(*handleScan, target, locks, deviceMap, seams, done[0].get());
     handleScan->services = services;
-    handleScan->locks = &locks;
-    handleScan->deviceMap = &deviceMap;
-    handleScan->openProcess = seams.openProcess;
-    handleScan->doneEvent = done[0].get();
-
-    moduleScan->target = target;
+    Prepare(*moduleScan, target, locks, deviceMap, seams, done[1].get());
     moduleScan->objectNameMode = services.objectNameMode;
     moduleScan->NtQueryVirtualMemory = services.NtQueryVirtualMemory;
-    moduleScan->deviceMap = &deviceMap;
-    moduleScan->locks = &locks;
-    moduleScan->openProcess = seams.openProcess;
-    moduleScan->doneEvent = done[1].get();
 
     std::wstring launchFailure;
     const UniqueHandle handleThread = Launch(seams.startThread, HandleScanThread, handleScan.get(),

@@ -6,6 +6,7 @@
 
 #include "CliOptions.h"
 #include "CliRun.h"
+#include "EngineSeams.h"
 #include "JsonReader.h"
 #include "Output.h"
 #include "TestSupport.h"
@@ -149,16 +150,6 @@ struct CapturedConsole : cli::IConsole {
 
 HMODULE WINAPI NoNtdll(LPCWSTR name) { return _wcsicmp(name, L"ntdll.dll") == 0 ? nullptr : ::GetModuleHandleW(name); }
 
-LONG NTAPI UnreadableTable(ULONG, PVOID, ULONG, PULONG) { return LONG(0xC0000022); }
-
-// A system whose handle table cannot be read: binding still succeeds, the scan cannot run.
-FARPROC WINAPI UnreadableTableProc(HMODULE module, LPCSTR name)
-{
-    if (std::string(name) == "NtQuerySystemInformation")
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(UnreadableTable));
-    return ::GetProcAddress(module, name);
-}
-
 }  // namespace
 
 TEST(CliRun, PlatformThatCannotBeBoundEndsWithItsMessageAndStatusThree)
@@ -176,8 +167,7 @@ TEST(CliRun, PlatformThatCannotBeBoundEndsWithItsMessageAndStatusThree)
 TEST(CliRun, ScanThatCannotRunIsAFailureWithItsReasonNeverNoLocks)
 {
     TempDir dir(L"tarnwick-cli-scan");
-    CPlatformLoader loader;
-    loader.getProc = UnreadableTableProc;
+    const CPlatformLoader loader = LoaderWithUnreadableHandleTable();
     for (const std::vector<std::wstring>& args : {std::vector<std::wstring>{L"list", dir.path()},
                                                   std::vector<std::wstring>{L"unlock", dir.path(), L"--delete"}}) {
         CapturedConsole console;

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "EngineSeams.h"
 #include "LockSearch.h"
 #include "ProcessInfo.h"
 #include "ScanDriver.h"
@@ -231,7 +232,6 @@ HANDLE WINAPI RefusingOpenProcess(DWORD access, BOOL inherit, DWORD pid)
     return ::OpenProcess(access, inherit, pid);
 }
 
-LONG NTAPI UnreadableTable(ULONG, PVOID, ULONG, PULONG) { return LONG(0xC0000022); }  // access denied
 
 }  // namespace
 
@@ -357,7 +357,7 @@ TEST_F(LockEngine, ImageNameComesWithLimitedRightsWhereFullOnesAreRefused)
 
 TEST_F(LockEngine, TableThatCannotBeReadIsAFailedScanNotAnEmptyOne)
 {
-    services.NtQuerySystemInformation = UnreadableTable;
+    services.NtQuerySystemInformation = UnreadableHandleTable;
     const CLockSearch search = SearchLocks(services, target, false);
     EXPECT_NE(search.failure.find(L"handle table could not be read"), std::wstring::npos)
         << WideToUtf8(search.failure);

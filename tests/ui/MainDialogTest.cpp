@@ -16,6 +16,7 @@
 #include <shlobj.h>
 
 #include "DialogSession.h"
+#include "EngineSeams.h"
 #include "TestSupport.h"
 
 using namespace tarnwick;
@@ -63,19 +64,6 @@ TEST_F(MainDialog, OpensOnTheLockedFolderWithRowsSortedByProcessName)
     EXPECT_TRUE(session.startupMessages.empty());
 }
 
-namespace {
-
-LONG NTAPI UnreadableTable(ULONG, PVOID, ULONG, PULONG) { return LONG(0xC0000022); }
-
-FARPROC WINAPI UnreadableTableProc(HMODULE module, LPCSTR name)
-{
-    if (std::string(name) == "NtQuerySystemInformation")
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(UnreadableTable));
-    return ::GetProcAddress(module, name);
-}
-
-}  // namespace
-
 TEST_F(MainDialog, AFolderWrittenWithATrailingBackslashListsItsLocks)
 {
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
@@ -103,9 +91,7 @@ TEST_F(MainDialog, ListsHighHandlesLongPathsThirtyTwoBitModulesWhateverTheCase)
 TEST_F(MainDialog, ScanThatCannotRunOrADeviceNameIsSaidNeverAsNoLocks)
 {
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
-    CPlatformLoader loader;
-    loader.getProc = UnreadableTableProc;
-    CTarnwickDlg failing(target, loader);
+    CTarnwickDlg failing(target, LoaderWithUnreadableHandleTable());
     Session session;
     RunWithPerson(failing, [&](HWND) {}, &session);
     ASSERT_EQ(session.startupMessages.size(), 1u);
