@@ -73,12 +73,6 @@ int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool as
     return ascending ? result : -result;
 }
 
-CLockListView::~CLockListView()
-{
-    if (hwnd_ && ::IsWindow(hwnd_))
-        ClearList();
-}
-
 void CLockListView::Setup(HINSTANCE resources)
 {
     const LONG_PTR style = ::GetWindowLongPtrW(hwnd_, GWL_STYLE);
@@ -137,11 +131,7 @@ CLockItem* CLockListView::RowAt(int index) const
     return reinterpret_cast<CLockItem*>(row.lParam);
 }
 
-void CLockListView::DeleteRow(int index)
-{
-    std::unique_ptr<CLockItem> record(RowAt(index));
-    ListView_DeleteItem(hwnd_, index);
-}
+void CLockListView::DeleteRow(int index) { ListView_DeleteItem(hwnd_, index); }
 
 int CLockListView::FindRow(const CLockItem* item) const
 {
@@ -159,12 +149,14 @@ std::vector<int> CLockListView::SelectedRows() const
     return rows;
 }
 
-void CLockListView::ClearList()
+void CLockListView::ClearList() { ListView_DeleteAllItems(hwnd_); }
+
+// The one place a row's record is freed: the control tells of every row it loses, to a
+// deletion, to clearing or to its own destruction.
+LRESULT CLockListView::OnDeleteItem(const NMLISTVIEW& row)
 {
-    const int count = RowCount();
-    for (int i = 0; i < count; ++i)
-        delete RowAt(i);
-    ListView_DeleteAllItems(hwnd_);
+    delete reinterpret_cast<CLockItem*>(row.lParam);
+    return 0;
 }
 
 void CLockListView::SortList(int column, bool forceAscending)
@@ -224,6 +216,8 @@ bool CLockListView::HandleNotify(const NMHDR* header, LRESULT& result)
     auto* any = const_cast<NMHDR*>(header);
     if (header->hwndFrom == hwnd_ && header->code == LVN_GETDISPINFOW)
         result = OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(any));
+    else if (header->hwndFrom == hwnd_ && header->code == LVN_DELETEITEM)
+        result = OnDeleteItem(*reinterpret_cast<const NMLISTVIEW*>(header));
     else if (header->hwndFrom == hwnd_ && header->code == LVN_GETINFOTIPW)
         result = OnGetInfoTip(reinterpret_cast<NMLVGETINFOTIPW*>(any));
     else if (header->code == HDN_ITEMCLICKW && header->hwndFrom == ListView_GetHeader(hwnd_))

@@ -24,7 +24,6 @@ int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool as
 class CLockListView : public CWnd {
 public:
     CLockListView() = default;
-    ~CLockListView();
     CLockListView(const CLockListView&) = delete;
     CLockListView& operator=(const CLockListView&) = delete;
 
@@ -40,13 +39,13 @@ public:
     void InsertRowAtTop(std::unique_ptr<CLockItem> item);
     int RowCount() const;
     CLockItem* RowAt(int index) const;
-    // Removes one row and frees its record.
+    // Removes one row; its record is freed with it (LVN_DELETEITEM).
     void DeleteRow(int index);
     // The row that carries this record, or -1.
     int FindRow(const CLockItem* item) const;
     // Indices of the selected rows, ascending.
     std::vector<int> SelectedRows() const;
-    // Frees every row's record and empties the view.
+    // Empties the view, freeing every row's record with its row.
     void ClearList();
     void SortList(int column, bool forceAscending);
     // Fits the columns to their contents and headers, or to their headers when there are no rows.
@@ -55,7 +54,8 @@ public:
     LRESULT OnGetDispInfo(NMLVDISPINFOW* info);
     LRESULT OnGetInfoTip(NMLVGETINFOTIPW* tip);
     LRESULT OnHeaderItemClick(NMHEADERW* header);
-    // Routes the three notifications above; false for any other.
+    LRESULT OnDeleteItem(const NMLISTVIEW& row);
+    // Routes the notifications above, which the view's parent hands on; false for any other.
     bool HandleNotify(const NMHDR* header, LRESULT& result);
 
 private:

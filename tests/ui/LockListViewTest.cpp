@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <set>
 #include <thread>
@@ -50,11 +51,7 @@ public:
         view.Attach(list);
         view.Setup(::GetModuleHandleW(nullptr));
     }
-    ~HostWindow()
-    {
-        view.ClearList();
-        ::DestroyWindow(window_);
-    }
+    ~HostWindow() { ::DestroyWindow(window_); }
 
     HWND window() const { return window_; }
     CLockListView view;
@@ -155,23 +152,50 @@ TEST_F(LockListViewTest, RowsGiveTheirTextsIconAndTipOnDemand)
     EXPECT_STREQ(tip, L"C:\\Programs\\edi") << "the image path, cut to the tip buffer";
 }
 
-TEST_F(LockListViewTest, ClearListFreesEveryRow)
+namespace {
+
+// The records of the rows put into a view.
+std::vector<void*> AddRows(CLockListView& view, int count)
 {
-    std::set<void*> records;
-    for (int i = 0; i < 5; ++i) {
+    std::vector<void*> records;
+    for (int i = 0; i < count; ++i) {
         auto row = Row(L"p.exe", DWORD(100 + i), L"u", L"C:\\x");
-        records.insert(row.get());
-        host.view.InsertRowAtTop(std::move(row));
+        records.push_back(row.get());
+        view.InsertRowAtTop(std::move(row));
     }
+    return records;
+}
+
+// What was freed while work ran.
+std::set<void*> FreedDuring(const std::function<void()>& work)
+{
     std::set<void*> freed;
     g_freed = &freed;
     g_watchFrees = true;
-    host.view.ClearList();
+    work();
     g_watchFrees = false;
     g_freed = nullptr;
+    return freed;
+}
+
+}  // namespace
+
+TEST_F(LockListViewTest, EveryWayARowLeavesFreesItsRecord)
+{
+    const std::vector<void*> records = AddRows(host.view, 5);
+    const int last = host.view.FindRow(static_cast<CLockItem*>(records.back()));
+    std::set<void*> freed = FreedDuring([&] { host.view.DeleteRow(last); });
+    EXPECT_EQ(freed.count(records.back()), 1u) << "a deleted row's record was not freed";
+    freed = FreedDuring([&] { host.view.ClearList(); });
     EXPECT_EQ(host.view.RowCount(), 0);
-    for (void* record : records)
-        EXPECT_EQ(freed.count(record), 1u) << "a row's record was not freed";
+    for (std::size_t i = 0; i + 1 < records.size(); ++i)
+        EXPECT_EQ(freed.count(records[i]), 1u) << "a cleared row's record was not freed";
+
+    auto other = std::make_unique<HostWindow>();
+    const std::vector<void*> left = AddRows(other->view, 3);
+    freed = FreedDuring([&] { other.reset(); });
+    for (void* record : left)
+        EXPECT_EQ(freed.count(record), 1u) << "rows left when the window goes are freed with it";
 }
 
 TEST_F(LockListViewTest, HeaderClicksSortAsTheUserExpects)
