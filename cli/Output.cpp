@@ -131,6 +131,4 @@ std::wstring DescribeLock(const CLockItem& row)
     return DescribeProcess(row) + L", " + what + Hex(row.value) + L": " + row.lockPath;
 }
 
-std::string ToUtf8(const std::wstring& text) { return WideToUtf8(text); }
-
 }  // namespace tarnwick::cli

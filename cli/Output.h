@@ -42,7 +42,4 @@ std::wstring DescribeProcess(const CLockItem& row);
 
 std::wstring Hex(uint64_t value);
 
-// UTF-8 bytes of the text; unpaired surrogates become U+FFFD.
-std::string ToUtf8(const std::wstring& text);
-
 }  // namespace tarnwick::cli

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "CliRun.h"
-#include "Output.h"
+#include "Text.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ public:
 private:
     static void Write(DWORD which, const std::wstring& text)
     {
-        const std::string bytes = tarnwick::cli::ToUtf8(text);
+        const std::string bytes = tarnwick::WideToUtf8(text);
         DWORD written = 0;
         ::WriteFile(::GetStdHandle(which), bytes.data(), DWORD(bytes.size()), &written, nullptr);
     }

@@ -45,6 +45,16 @@ inline bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
+// The text without the white space at both ends.
+inline std::wstring_view Trim(std::wstring_view text)
+{
+    constexpr std::wstring_view kBlanks = L" \t\r\n\v\f";
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::wstring_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
 // The system's own sentence for an error code, without its line end; empty when the system
 // has none.
 inline std::wstring KnownSystemMessage(DWORD error)

@@ -26,11 +26,19 @@ public:
     CTarnwickShellExtModule() : CComDllModule(IDR_MODULE_REGISTRY, kObjectMap, std::size(kObjectMap)) {}
 
 protected:
+    // The scripts name the class and the module's application by these, written once here.
     void AddCommonReplacements(RegistryReplacements& replacements) const override
     {
-        wchar_t appId[40] = {};
-        ::StringFromGUID2(kShellExtAppId, appId, int(std::size(appId)));
-        replacements.emplace_back(L"APPID", appId);
+        replacements.emplace_back(L"APPID", RegistryForm(kShellExtAppId));
+        replacements.emplace_back(L"CLSID", RegistryForm(CLSID_ShellExt));
+    }
+
+private:
+    static std::wstring RegistryForm(const GUID& guid)
+    {
+        wchar_t text[40] = {};
+        ::StringFromGUID2(guid, text, int(std::size(text)));
+        return text;
     }
 };
 

@@ -15,7 +15,7 @@ enum : int { IDD_ABOUTBOX = 100, IDC_VERSION_TEXT = 1016, IDC_MAKER_LINK = 1017 
 class CAboutDlg : public CDialogEx {
 public:
     // Reads the program's version. open: how the link hands the maker's site to the browser.
-    explicit CAboutDlg(HWND parent = nullptr, PageOpener open = OpenPage);
+    explicit CAboutDlg(HWND parent = nullptr, PageOpener open = PageOpenerShowing(SW_SHOWNORMAL));
 
     std::wstring versionText;
 

@@ -16,26 +16,10 @@ namespace tarnwick {
 
 namespace {
 
-constexpr wchar_t kBlanks[] = L" \t\r\n\v\f";
-
-std::wstring Trimmed(const std::wstring& text)
-{
-    const std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::wstring::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
 void RemoveAll(std::wstring& text, const std::wstring& tag)
 {
     for (std::size_t at = text.find(tag); at != std::wstring::npos; at = text.find(tag, at))
         text.erase(at, tag.size());
-}
-
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
-{
-    const std::size_t length = wcslen(prefix);
-    return text.size() >= length && _wcsnicmp(text.c_str(), prefix, length) == 0;
 }
 
 // One "%d": blanks, an optional sign, at least one digit.
@@ -154,7 +138,7 @@ const CManifestVerdict& CManifestReader::Finish()
 // reads as no version at all. Each element must begin its line.
 void CManifestReader::ReadLine(std::wstring line)
 {
-    line = Trimmed(line);
+    line = std::wstring(Trim(line));
     if (StartsWithNoCase(line, L"<version>")) {
         RemoveAll(line, L"<version>");
         RemoveAll(line, L"</version>");
@@ -169,7 +153,7 @@ void CManifestReader::ReadLine(std::wstring line)
     if (StartsWithNoCase(line, L"<url>")) {
         RemoveAll(line, L"<url>");
         RemoveAll(line, L"</url>");
-        line = Trimmed(line);
+        line = std::wstring(Trim(line));
         if (IsWebAddress(line))
             verdict_.page = line;
     }
@@ -231,14 +215,11 @@ std::wstring NothingNewMessage(const CManifestVerdict& verdict)
     return L"No new version detected";
 }
 
-void OpenPage(const std::wstring& address)
+PageOpener PageOpenerShowing(int show)
 {
-    ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-void OpenPageHidden(const std::wstring& address)
-{
-    ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_HIDE);
+    return [show](const std::wstring& address) {
+        ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, show);
+    };
 }
 
 void CheckForNewVersion(HWND owner, const std::wstring& productPage, const PageOpener& open)

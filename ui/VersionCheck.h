@@ -70,14 +70,14 @@ std::wstring NothingNewMessage(const CManifestVerdict& verdict);
 
 using PageOpener = std::function<void(const std::wstring& address)>;
 // Hands the address to the user's browser.
-void OpenPage(const std::wstring& address);
-// As OpenPage, asking for SW_HIDE; the browser decides what it shows.
-void OpenPageHidden(const std::wstring& address);
+// Opens pages with the user's browser, asking it to show itself so (SW_HIDE: the browser
+// decides what it shows).
+PageOpener PageOpenerShowing(int show);
 
 // Downloads the manifest beside productPage under the wait cursor, compares its versions with
 // the program's own and either offers to open the page, says there is nothing new, or says
 // that it could not tell. Every message is owned by owner.
 void CheckForNewVersion(HWND owner, const std::wstring& productPage = ProductPage(),
-                        const PageOpener& open = OpenPageHidden);
+                        const PageOpener& open = PageOpenerShowing(SW_HIDE));
 
 }  // namespace tarnwick

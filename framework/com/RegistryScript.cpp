@@ -9,16 +9,6 @@ namespace {
 
 const HRESULT kMalformedScript = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
 
-std::wstring_view Trim(std::wstring_view text)
-{
-    const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 // Splits off up to maxFields fields; the last one keeps any further separators.
 std::vector<std::wstring_view> SplitFields(std::wstring_view line, std::size_t maxFields)
 {

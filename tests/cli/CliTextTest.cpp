@@ -97,7 +97,7 @@ TEST(CliOutput, JsonKeepsEveryCharacterOfAwkwardNamesAndTellsTheKindsApart)
     const CLockItem mapping = Row(L"m.exe", 8, 0x10000, L"C:\\m.dat", LockKind::Mapping);
     JsonValue json;
     std::string error;
-    ASSERT_TRUE(ParseJson(ToUtf8(LockJson({&handle, &module, &mapping})), json, error)) << error;
+    ASSERT_TRUE(ParseJson(WideToUtf8(LockJson({&handle, &module, &mapping})), json, error)) << error;
     ASSERT_EQ(json.items.size(), 3u);
     const JsonValue& first = json.items[0];
     EXPECT_EQ(first.At(L"path").text, awkward);
@@ -116,7 +116,7 @@ TEST(CliOutput, JsonKeepsEveryCharacterOfAwkwardNamesAndTellsTheKindsApart)
     EXPECT_EQ(third.At(L"loadAddress").kind, JsonValue::Kind::Null);
     EXPECT_EQ(third.At(L"viewAddress").number, double(0x10000));
 
-    ASSERT_TRUE(ParseJson(ToUtf8(LockJson({})), json, error)) << error;
+    ASSERT_TRUE(ParseJson(WideToUtf8(LockJson({})), json, error)) << error;
     EXPECT_EQ(json.kind, JsonValue::Kind::Array);
     EXPECT_TRUE(json.items.empty());
 }
