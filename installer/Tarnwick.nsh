@@ -11,8 +11,8 @@ SetCompressor /SOLID lzma
 Name "Tarnwick"
 BrandingText "${PUBLISHER} Tarnwick ${VERSION}"
 OutFile "${OUTFILE}"
-Icon "../app/res/Tarnwick.ico"
-UninstallIcon "../app/res/Tarnwick.ico"
+Icon "../ui/res/Tarnwick.ico"
+UninstallIcon "../ui/res/Tarnwick.ico"
 
 !define NEEDS_64_BIT "Tarnwick needs a 64-bit edition of Windows."
 

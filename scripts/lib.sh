@@ -39,12 +39,11 @@ ensure_packages() {
   fi
 }
 
+# Configures every time, so that a changed option takes effect; an unchanged tree costs a second.
 configure_and_build() {
   local dir=$1 toolchain=$2; shift 2
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$TARNWICK_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$TARNWICK_ROOT/cmake/$toolchain" "$@" >/dev/null
-  fi
+  cmake -S "$TARNWICK_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$TARNWICK_ROOT/cmake/$toolchain" "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
 }
 

@@ -7,10 +7,10 @@
 
 #include "Dialog.h"
 #include "VersionCheck.h"
+#include "resource.h"
 
 namespace tarnwick {
 
-enum : int { IDD_ABOUTBOX = 100, IDC_VERSION_TEXT = 1016, IDC_MAKER_LINK = 1017 };
 
 class CAboutDlg : public CDialogEx {
 public:

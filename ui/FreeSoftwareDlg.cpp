@@ -13,7 +13,6 @@ namespace {
 // The maker's other product keeps the flag, so declining there counts here too.
 constexpr wchar_t kFlagKey[] = L"Software\\Quillmere\\Pellory";
 constexpr wchar_t kFlagValue[] = L"ShownFreeSoftwareBanner";
-constexpr int kNoticeText = -1;  // the template's only control without an id of its own
 
 // The flag's first four bytes. Whatever its registry type, any nonzero value of up to four
 // bytes counts; a longer value cannot be read into them and counts as absent.
@@ -50,9 +49,9 @@ std::wstring FreeSoftwareNoticeText()
 BOOL CFreeSoftwareDlg::OnInitDialog()
 {
     CDialogEx::OnInitDialog();
-    ::SetDlgItemTextW(hwnd(), kNoticeText, FreeSoftwareNoticeText().c_str());
+    ::SetDlgItemTextW(hwnd(), IDC_STATIC, FreeSoftwareNoticeText().c_str());
     // The maker's address comes from the build, so its length is not the template's.
-    MakeRoomForText(hwnd(), kNoticeText);
+    MakeRoomForText(hwnd(), IDC_STATIC);  // the template's only control without an id of its own
     CenterWindow();
     return TRUE;
 }

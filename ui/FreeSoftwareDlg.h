@@ -6,10 +6,10 @@
 #include <string>
 
 #include "Dialog.h"
+#include "resource.h"
 
 namespace tarnwick {
 
-enum : int { IDD_FREE_SOFTWARE = 133, IDC_DO_NOT_SHOW_AGAIN = 1021 };
 
 class CFreeSoftwareDlg : public CDialogEx {
 public:

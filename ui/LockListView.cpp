@@ -7,13 +7,13 @@
 
 #include "TextFit.h"
 #include "WaitCursor.h"
+#include "resource.h"
 
 namespace tarnwick {
 
 namespace {
 
 constexpr DWORD kExtendedStyle = LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER;  // 0x10420
-constexpr int kDefaultProcessIcon = 129;
 
 struct ColumnSpec {
     const wchar_t* header;
@@ -91,7 +91,7 @@ void CLockListView::Setup(HINSTANCE resources)
     const int iconWidth = ::GetSystemMetrics(SM_CXSMICON), iconHeight = ::GetSystemMetrics(SM_CYSMICON);
     images_.reset(::ImageList_Create(iconWidth, iconHeight, ILC_COLOR32 | ILC_MASK, 1, 0));
     const HICON defaultIcon = static_cast<HICON>(::LoadImageW(
-        resources, MAKEINTRESOURCEW(kDefaultProcessIcon), IMAGE_ICON, iconWidth, iconHeight, LR_DEFAULTCOLOR));
+        resources, MAKEINTRESOURCEW(IDI_PROCESS), IMAGE_ICON, iconWidth, iconHeight, LR_DEFAULTCOLOR));
     ::ImageList_ReplaceIcon(images_.get(), -1, defaultIcon);
     ::DestroyIcon(defaultIcon);
     ListView_SetImageList(hwnd_, images_.get(), LVSIL_SMALL);

@@ -16,8 +16,6 @@ namespace tarnwick {
 
 namespace {
 
-constexpr int kWindowIcon = 128;
-constexpr int kAboutMenuText = 101;
 constexpr UINT kBrowseFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;                  // 0x41
 constexpr UINT kBrowseFilesAndFolders = kBrowseFolders | BIF_BROWSEINCLUDEFILES;  // 0x4041
 constexpr UINT kUnlockAllQuestion = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
@@ -93,7 +91,7 @@ private:
 
 CTarnwickDlg::CTarnwickDlg(std::wstring commandLinePath, CPlatformLoader loader)
     : CResizingDialog(IDD_TARNWICK_DIALOG, nullptr),
-      m_hIcon(::LoadIconW(ResourceInstance(), MAKEINTRESOURCEW(kWindowIcon))),
+      m_hIcon(::LoadIconW(ResourceInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
       commandLinePath_(std::move(commandLinePath)),
       loader_(loader)
 {
@@ -145,7 +143,7 @@ BOOL CTarnwickDlg::OnInitDialog()
 
 void CTarnwickDlg::AppendSystemMenuEntries()
 {
-    const std::wstring about = LoadResourceString(kAboutMenuText);
+    const std::wstring about = LoadResourceString(IDS_ABOUTBOX);
     const HMENU menu = ::GetSystemMenu(hwnd(), FALSE);
     if (about.empty() || !menu)
         return;

@@ -11,29 +11,9 @@
 #include "PathActions.h"
 #include "ResizingDialog.h"
 #include "SystemServices.h"
+#include "resource.h"
 
 namespace tarnwick {
-
-enum : int {
-    IDD_TARNWICK_DIALOG = 102,
-    IDC_PATH = 1000,
-    IDC_LOCK_LIST = 1003,
-    IDC_DO_NOTHING = 1004,
-    IDC_DELETE = 1005,
-    IDC_RENAME = 1006,
-    IDC_MOVE = 1007,
-    IDC_RENAME_TO = 1008,
-    IDC_MOVE_TO = 1009,
-    IDC_BROWSE_MOVE_TO = 1010,
-    IDC_UNLOCK = 1011,
-    IDC_UNLOCK_ALL = 1012,
-    IDC_TERMINATE = 1013,
-    IDC_BROWSE_PATH = 1014,
-    IDC_SHOW_ALL = 1015,
-    IDC_AFTER_GROUP = 1018,
-    IDC_WARNING = 1019,
-    IDC_REFRESH = 1020,
-};
 
 enum : UINT { IDM_ABOUTBOX = 0x0010, IDM_CHECK_VERSION = 0x0020 };
 

@@ -1,0 +1,41 @@
+#pragma once
+// Resource numbers of the main program's dialogs, icons and strings: used by Resources.rc,
+// by the dialogs and by their tests.
+
+// Dialog templates.
+#define IDD_ABOUTBOX 100
+#define IDD_TARNWICK_DIALOG 102
+#define IDD_FREE_SOFTWARE 133
+
+// Icons and strings.
+#define IDS_ABOUTBOX 101
+#define IDR_MAINFRAME 128  // the program's icon
+#define IDI_PROCESS 129    // default icon of a process without one
+
+// Controls of the main dialog.
+#define IDC_PATH 1000
+#define IDC_LOCK_LIST 1003
+#define IDC_DO_NOTHING 1004
+#define IDC_DELETE 1005
+#define IDC_RENAME 1006
+#define IDC_MOVE 1007
+#define IDC_RENAME_TO 1008
+#define IDC_MOVE_TO 1009
+#define IDC_BROWSE_MOVE_TO 1010
+#define IDC_UNLOCK 1011
+#define IDC_UNLOCK_ALL 1012
+#define IDC_TERMINATE 1013
+#define IDC_BROWSE_PATH 1014
+#define IDC_SHOW_ALL 1015
+#define IDC_AFTER_GROUP 1018
+#define IDC_WARNING 1019
+#define IDC_REFRESH 1020
+
+// Controls of the About box and the notice.
+#define IDC_VERSION_TEXT 1016
+#define IDC_MAKER_LINK 1017
+#define IDC_DO_NOT_SHOW_AGAIN 1021
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)  // the controls nobody addresses, and the notice's text
+#endif
