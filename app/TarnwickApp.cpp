@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include "TarnwickDlg.h"
+#include "com/ComHandles.h"
 
 namespace tarnwick {
 
@@ -27,14 +28,13 @@ BOOL CTarnwickApp::InitInstance()
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_LINK_CLASS};  // the About box's link
     ::InitCommonControlsEx(&controls);
     // The shell's folder browser and file operations want an apartment on this thread.
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const ComApartment apartment;
 
     m_cmdInfo = ParseCommandLine(SplitCommandLine(::GetCommandLineW()));
     DeclareRestartSupport(m_cmdInfo.m_strFileName);
 
     CTarnwickDlg dialog(m_cmdInfo.m_strFileName);
     dialog.DoModal();
-    ::CoUninitialize();
     return FALSE;
 }
 

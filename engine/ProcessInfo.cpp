@@ -43,9 +43,8 @@ std::wstring SidText(PSID sid)
     LPWSTR text = nullptr;
     if (!::ConvertSidToStringSidW(sid, &text))
         return {};
-    std::wstring result = text ? text : L"";
-    ::LocalFree(text);
-    return result;
+    const UniqueLocalMemory owner(text);
+    return text ? text : L"";
 }
 
 constexpr DWORD kImageNameCapacity = 32768;

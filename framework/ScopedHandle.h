@@ -2,6 +2,9 @@
 // Move-only owners of platform handles, so that no path can forget a close.
 
 #include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+#include <shtypes.h>
 
 #include <utility>
 
@@ -76,6 +79,30 @@ struct MemoryDcTraits {
     static void Free(HDC dc) { ::DeleteDC(dc); }
 };
 
+struct IconTraits {
+    static HICON Empty() { return nullptr; }
+    static bool IsValid(HICON icon) { return icon != nullptr; }
+    static void Free(HICON icon) { ::DestroyIcon(icon); }
+};
+
+struct ImageListTraits {
+    static HIMAGELIST Empty() { return nullptr; }
+    static bool IsValid(HIMAGELIST list) { return list != nullptr; }
+    static void Free(HIMAGELIST list) { ::ImageList_Destroy(list); }
+};
+
+struct LocalMemoryTraits {
+    static HLOCAL Empty() { return nullptr; }
+    static bool IsValid(HLOCAL memory) { return memory != nullptr; }
+    static void Free(HLOCAL memory) { ::LocalFree(memory); }
+};
+
+struct ItemIdListTraits {
+    static PIDLIST_ABSOLUTE Empty() { return nullptr; }
+    static bool IsValid(PIDLIST_ABSOLUTE list) { return list != nullptr; }
+    static void Free(PIDLIST_ABSOLUTE list) { ::CoTaskMemFree(list); }
+};
+
 // Files, processes, threads, events: everything CloseHandle frees.
 using UniqueHandle = ScopedResource<HANDLE, KernelHandleTraits>;
 using UniqueFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
@@ -84,6 +111,12 @@ using UniqueRegKey = ScopedResource<HKEY, RegKeyTraits>;
 using UniqueGdiObject = ScopedResource<HGDIOBJ, GdiObjectTraits>;
 // A device context made by CreateCompatibleDC.
 using UniqueMemoryDc = ScopedResource<HDC, MemoryDcTraits>;
+using UniqueIcon = ScopedResource<HICON, IconTraits>;
+using UniqueImageList = ScopedResource<HIMAGELIST, ImageListTraits>;
+// What the system allocated for us with LocalAlloc (formatted messages, SID strings).
+using UniqueLocalMemory = ScopedResource<HLOCAL, LocalMemoryTraits>;
+// An item the shell's folder browser chose.
+using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
 
 // A window's device context (the screen's for a null window), released with the window it
 // came from.

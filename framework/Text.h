@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "ScopedHandle.h"
+
 namespace tarnwick {
 
 inline std::wstring BytesToWide(std::string_view bytes, UINT codePage)
@@ -63,8 +65,8 @@ inline std::wstring KnownSystemMessage(DWORD error)
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
         reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const UniqueLocalMemory owner(text);
     std::wstring message = length ? std::wstring(text, length) : std::wstring();
-    ::LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
     return message;

@@ -90,10 +90,9 @@ void CLockListView::Setup(HINSTANCE resources)
     // Small icons grow with the DPI; a fixed 16 pixels would be tiny beside the text.
     const int iconWidth = ::GetSystemMetrics(SM_CXSMICON), iconHeight = ::GetSystemMetrics(SM_CYSMICON);
     images_.reset(::ImageList_Create(iconWidth, iconHeight, ILC_COLOR32 | ILC_MASK, 1, 0));
-    const HICON defaultIcon = static_cast<HICON>(::LoadImageW(
-        resources, MAKEINTRESOURCEW(IDI_PROCESS), IMAGE_ICON, iconWidth, iconHeight, LR_DEFAULTCOLOR));
-    ::ImageList_ReplaceIcon(images_.get(), -1, defaultIcon);
-    ::DestroyIcon(defaultIcon);
+    const UniqueIcon defaultIcon(static_cast<HICON>(::LoadImageW(
+        resources, MAKEINTRESOURCEW(IDI_PROCESS), IMAGE_ICON, iconWidth, iconHeight, LR_DEFAULTCOLOR)));
+    ::ImageList_ReplaceIcon(images_.get(), -1, defaultIcon.get());
     ListView_SetImageList(hwnd_, images_.get(), LVSIL_SMALL);
 }
 
@@ -102,9 +101,8 @@ int CLockListView::AddProgramIcon(const std::wstring& imagePath)
     SHFILEINFOW info = {};
     if (!::SHGetFileInfoW(imagePath.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_SMALLICON) || !info.hIcon)
         return 0;
-    const int index = ::ImageList_ReplaceIcon(images_.get(), -1, info.hIcon);
-    ::DestroyIcon(info.hIcon);
-    return index;
+    const UniqueIcon icon(info.hIcon);
+    return ::ImageList_ReplaceIcon(images_.get(), -1, icon.get());
 }
 
 void CLockListView::InsertRowAtTop(std::unique_ptr<CLockItem> item)

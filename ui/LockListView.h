@@ -59,13 +59,8 @@ public:
     bool HandleNotify(const NMHDR* header, LRESULT& result);
 
 private:
-    struct ImageListTraits {
-        static HIMAGELIST Empty() { return nullptr; }
-        static bool IsValid(HIMAGELIST list) { return list != nullptr; }
-        static void Free(HIMAGELIST list) { ::ImageList_Destroy(list); }
-    };
     // Shared with the control, which must not destroy it: icons of every scan stay valid.
-    ScopedResource<HIMAGELIST, ImageListTraits> images_;
+    UniqueImageList images_;
 };
 
 }  // namespace tarnwick

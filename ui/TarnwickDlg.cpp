@@ -44,13 +44,6 @@ std::wstring LoadResourceString(UINT id)
     return length > 0 ? std::wstring(text, length) : std::wstring();
 }
 
-struct ItemIdListTraits {
-    static PIDLIST_ABSOLUTE Empty() { return nullptr; }
-    static bool IsValid(PIDLIST_ABSOLUTE list) { return list != nullptr; }
-    static void Free(PIDLIST_ABSOLUTE list) { ::CoTaskMemFree(list); }
-};
-using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
-
 // The shell's folder browser, opened at start; the chosen path, or empty when the user
 // cancelled or chose something without a file-system path.
 std::wstring BrowseForFolder(HWND owner, const wchar_t* title, UINT flags, const std::wstring& start)

@@ -1,7 +1,7 @@
 #pragma once
-// Owners for the COM-side resources the shell extension touches: a locked global memory
-// block, a storage medium, a critical section and an interface pointer (its GDI bitmap has
-// the owner in ScopedHandle.h).
+// Owners for the COM-side resources: a locked global memory block, a storage medium, a
+// critical section, a COM apartment and an interface pointer (the other handles' owners are
+// in ScopedHandle.h).
 
 #include <windows.h>
 #include <objbase.h>
@@ -82,11 +82,30 @@ private:
     CriticalSection& section_;
 };
 
+// COM on the calling thread for the owner's lifetime, in a single-threaded apartment, as
+// Explorer and the shell's dialogs want it.
+class ComApartment {
+public:
+    ComApartment() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComApartment()
+    {
+        if (SUCCEEDED(hr_))
+            ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    HRESULT hr_;
+};
+
 // Holds one reference to an interface.
 template <class T>
 class ComPtr {
 public:
     ComPtr() = default;
+    // Takes over one reference the caller holds.
+    explicit ComPtr(T* owned) : ptr_(owned) {}
     ~ComPtr() { reset(); }
     ComPtr(ComPtr&& other) noexcept : ptr_(other.release()) {}
     ComPtr& operator=(ComPtr&& other) noexcept

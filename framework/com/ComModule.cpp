@@ -45,7 +45,7 @@ std::wstring ModulePath(HINSTANCE instance)
 CComDllModule* CComDllModule::s_module = nullptr;
 
 CComDllModule::CComDllModule(UINT moduleScript, const ObjectEntry* entries, std::size_t count)
-    : moduleScript_(moduleScript), entries_(entries), count_(count), classObjects_(count, nullptr)
+    : moduleScript_(moduleScript), entries_(entries), count_(count), classObjects_(count)
 {
     s_module = this;
 }
@@ -65,10 +65,8 @@ BOOL CComDllModule::OnProcessAttach(HINSTANCE instance)
 
 void CComDllModule::OnProcessDetach()
 {
-    for (IUnknown*& classObject : classObjects_) {
-        if (classObject)
-            std::exchange(classObject, nullptr)->Release();
-    }
+    for (ComPtr<IUnknown>& classObject : classObjects_)
+        classObject.reset();
 }
 
 HRESULT CComDllModule::DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
@@ -87,9 +85,9 @@ HRESULT CComDllModule::DllGetClassObject(REFCLSID clsid, REFIID iid, void** obje
                 if (!created)
                     return E_OUTOFMEMORY;
                 created->AddRef();  // the cache's reference
-                classObjects_[i] = static_cast<IClassFactory*>(created);
+                classObjects_[i] = ComPtr<IUnknown>(static_cast<IClassFactory*>(created));
             }
-            classObject = classObjects_[i];
+            classObject = classObjects_[i].get();
         }
         return classObject->QueryInterface(iid, object);
     }

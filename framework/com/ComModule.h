@@ -67,7 +67,7 @@ private:
     UINT moduleScript_;
     const ObjectEntry* entries_;
     std::size_t count_;
-    std::vector<IUnknown*> classObjects_;  // created on first request, released at unload
+    std::vector<ComPtr<IUnknown>> classObjects_;  // created on first request, released at unload
 };
 
 }  // namespace tarnwick

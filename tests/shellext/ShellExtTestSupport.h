@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "com/ComHandles.h"
+
 namespace tarnwick::test {
 
 // TarnwickShellExt.dll, loaded once for the whole test program, and its exports.
@@ -43,20 +45,5 @@ void WriteString(HKEY root, const std::wstring& key, const std::wstring& name, c
 void DeleteKeyTree(HKEY root, const std::wstring& key);
 void DeleteValue(HKEY root, const std::wstring& key, const std::wstring& name);
 
-// Apartment-threaded COM on the test thread, as in Explorer.
-class ComApartment {
-public:
-    ComApartment() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment()
-    {
-        if (SUCCEEDED(hr_))
-            ::CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    HRESULT hr_;
-};
 
 }  // namespace tarnwick::test

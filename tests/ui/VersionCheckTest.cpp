@@ -11,6 +11,7 @@
 
 #include "LoopbackServer.h"
 #include "TestSupport.h"
+#include "com/ComHandles.h"
 #include "VersionCheck.h"
 
 using namespace tarnwick;
@@ -65,8 +66,7 @@ struct ManifestCase {
 
 class VersionCheckAgainstServer : public ::testing::Test {
 protected:
-    void SetUp() override { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    void TearDown() override { ::CoUninitialize(); }
+    const ComApartment apartment_;  // the download wants one
 
     // A product page of its own for every case, so that no cached answer of an earlier case
     // or an earlier run stands in for the server's.
