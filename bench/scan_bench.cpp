@@ -78,6 +78,7 @@ double TimeModuleScan(const CSystemServices& services, const CScanTarget& target
     params.target = target;
     params.objectNameMode = services.objectNameMode;
     params.NtQueryVirtualMemory = services.NtQueryVirtualMemory;
+    params.NtQueryInformationProcess = services.NtQueryInformationProcess;
     params.deviceMap = &devices;
     params.locks = &list;
     return Seconds([&] { ScanModules(params); });

@@ -28,6 +28,9 @@ struct CModuleScanParams {
     bool objectNameMode = false;
     // Names the file behind a mapped view; without it no view is examined.
     NtQueryVirtualMemoryFn NtQueryVirtualMemory = nullptr;
+    // Finds a 64-bit process's loader list, read in one walk; without it every process's
+    // modules are listed through the platform.
+    NtQueryInformationProcessFn NtQueryInformationProcess = nullptr;
     const CDeviceMap* deviceMap = nullptr;  // views are named in device form
     CLockList* locks = nullptr;
     OpenProcessFn openProcess = ::OpenProcess;

@@ -63,6 +63,7 @@ CLockScanResult RunLockScans(const CSystemServices& services, const CScanTarget&
     moduleScan->target = target;
     moduleScan->objectNameMode = services.objectNameMode;
     moduleScan->NtQueryVirtualMemory = services.NtQueryVirtualMemory;
+    moduleScan->NtQueryInformationProcess = services.NtQueryInformationProcess;
     moduleScan->deviceMap = &deviceMap;
     moduleScan->locks = &locks;
     moduleScan->openProcess = seams.openProcess;
