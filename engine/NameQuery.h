@@ -41,7 +41,8 @@ public:
     std::size_t size() const { return size_; }
     bool full() const { return size_ == capacity_; }
 
-    // The handle stays the caller's and must stay open until the batch has been named.
+    // Only while not full. The handle stays the caller's and must stay open until the batch
+    // has been named.
     void Add(HANDLE handle);
     void Clear() { size_ = 0; }
 
