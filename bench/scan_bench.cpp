@@ -1,7 +1,9 @@
 // Scan benchmark: fixture processes hold many files under one folder and more elsewhere;
-// the engine scans the folder and the whole system several times, beside a floor that
-// names every file handle directly on one thread, with no worker hand-off.
-//   scan_bench [HELD_IN_TARGET [HELD_ELSEWHERE [RUNS]]]
+// the engine scans the folder and the whole system, round by round beside a floor that
+// names every file handle directly on one thread, with no worker hand-off, and beside the
+// handle scan and the module scan each alone. Figures are medians over the rounds and ratios within this run.
+//   scan_bench [HELD_IN_TARGET [HELD_ELSEWHERE [ROUNDS]]]
+//   scan_bench growth MAX_HELD_IN_TARGET HELD_ELSEWHERE ROUNDS
 #include <windows.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "HandleTable.h"
@@ -36,15 +39,23 @@ double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+struct FloorResult {
+    std::size_t locks = 0;
+    std::size_t fileHandles = 0;
+};
+
 // The least a scan must do: one snapshot, then each file handle duplicated and named
 // on this thread.
-std::size_t FloorScan(const CSystemServices& services, const CScanTarget& target)
+FloorResult FloorScan(const CSystemServices& services, const CScanTarget& target)
 {
-    std::size_t found = 0;
+    FloorResult result;
     CMap<DWORD, UniqueHandle> processes;
-    wchar_t name[32768];
+    static wchar_t name[32768];
     for (const CHandleEntry& entry : CHandleTableSnapshot::Take(services.NtQuerySystemInformation)) {
-        if (entry.objectType != services.fileTypeNumber || IsSkippedAccessMask(entry.grantedAccess))
+        if (entry.objectType != services.fileTypeNumber)
+            continue;
+        ++result.fileHandles;
+        if (IsSkippedAccessMask(entry.grantedAccess))
             continue;
         auto& process = processes[DWORD(entry.pid)];
         if (!process)
@@ -54,95 +65,159 @@ std::size_t FloorScan(const CSystemServices& services, const CScanTarget& target
                                            ::GetCurrentProcess(), copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
             continue;
         const DWORD n = services.GetFinalPathNameByHandleW(copy.get(), name, 32768, 8);
-        if (n > 0 && n < 32768 && MatchesTarget(target, std::wstring(name, n)))
-            ++found;
+        if (n > 0 && n < 32768 && MatchesTarget(target, CanonicalName(target, std::wstring(name, n))))
+            ++result.locks;
     }
-    return found;
+    return result;
 }
 
-struct Figures {
-    std::vector<double> times;
-    std::size_t locks = 0;
-    ULONG handlesExamined = 0;
-    ULONG timeouts = 0;
+double TimeModuleScan(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& devices)
+{
+    CLockList list;
+    CModuleScanParams params;
+    params.target = target;
+    params.objectNameMode = services.objectNameMode;
+    params.NtQueryVirtualMemory = services.NtQueryVirtualMemory;
+    params.NtQueryInformationProcess = services.NtQueryInformationProcess;
+    params.NtQueryInformationProcess = services.NtQueryInformationProcess;
+    params.deviceMap = &devices;
+    params.locks = &list;
+    return Seconds([&] { ScanModules(params); });
+}
+
+// The handle scan on this thread, without the module scan beside it.
+double TimeHandleScan(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& devices)
+{
+    CLockList list;
+    CHandleScanParams params;
+    params.target = target;
+    params.services = services;
+    params.locks = &list;
+    params.deviceMap = &devices;
+    return Seconds([&] { ScanHandles(params); });
+}
+
+struct Rounds {
+    std::vector<double> engine, floor, handles, modules;
+    std::size_t engineLocks = 0, floorLocks = 0;
+    ULONG fileHandles = 0;
+    ULONG timeouts = 0, givenUp = 0;
+
+    double EngineMicros() const { return Median(engine) / fileHandles * 1e6; }
+    double FloorMicros() const { return Median(floor) / fileHandles * 1e6; }
+    double Ratio() const { return Median(engine) / Median(floor); }
+    double HandleRatio() const { return Median(handles) / Median(floor); }
 };
 
-Figures TimeEngine(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& devices, int runs)
+// Engine, floor, handle scan and module scan take turns, so that all three meet the same machine.
+Rounds Measure(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& devices, int rounds)
 {
-    Figures figures;
-    for (int i = 0; i < runs; ++i) {
+    Rounds r;
+    for (int i = 0; i < rounds; ++i) {
         CLockScanResult scan;
-        figures.times.push_back(Seconds([&] { scan = RunLockScans(services, target, devices); }));
-        figures.locks = scan.locks.size();
-        figures.handlesExamined = scan.stats.handles.fileHandles;
-        figures.timeouts += scan.stats.handles.timeouts;
+        r.engine.push_back(Seconds([&] { scan = RunLockScans(services, target, devices); }));
+        r.engineLocks = std::count_if(scan.locks.begin(), scan.locks.end(),
+                                      [](const CFileLock& lock) { return lock.kind == LockKind::Handle; });
+        r.fileHandles = scan.stats.handles.fileHandles;
+        r.timeouts += scan.stats.handles.timeouts;
+        r.givenUp += scan.stats.handles.givenUp;
+        FloorResult floor;
+        r.floor.push_back(Seconds([&] { floor = FloorScan(services, target); }));
+        r.floorLocks = floor.locks;
+        r.handles.push_back(TimeHandleScan(services, target, devices));
+        r.modules.push_back(TimeModuleScan(services, target, devices));
     }
-    return figures;
+    return r;
 }
 
-void Report(const char* label, const Figures& engine, double floor)
+void PrintHeader()
 {
-    const double median = Median(engine.times);
-    std::printf("%-10s median %.3f s  %8.0f file handles/s  %6zu locks  %lu time-outs  floor %.3f s  ratio %.2f\n",
-                label, median, engine.handlesExamined / median, engine.locks, engine.timeouts, floor,
-                median / floor);
+    std::printf("%-9s %8s %8s %6s %8s %10s %10s %7s %7s %9s %8s\n", "scan", "engine", "floor", "ratio",
+                "handles", "us/handle", "floor us/h", "file h.", "locks", "time-outs", "modules");
+}
+
+void PrintLegend()
+{
+    std::printf("ratio: the engine against the floor; handles: the handle scan alone against the floor;\n"
+                "time-outs: workers killed over all rounds (handles given up); modules: the module and mapping\n"
+                "scan alone against the engine\n");
+}
+
+void PrintRow(const char* label, const Rounds& r)
+{
+    std::printf("%-9s %7.3fs %7.3fs %6.2f %8.2f %10.1f %10.1f %7lu %7zu %5lu (%lu) %7.0f%%\n", label,
+                Median(r.engine), Median(r.floor), r.Ratio(), r.HandleRatio(), r.EngineMicros(), r.FloorMicros(),
+                r.fileHandles, r.engineLocks, r.timeouts, r.givenUp, Median(r.modules) / Median(r.engine) * 100);
+    if (r.engineLocks != r.floorLocks)
+        std::printf("          the floor found %zu handle locks, the engine %zu\n", r.floorLocks, r.engineLocks);
+}
+
+// Holder processes, four for the files under the target and one for those elsewhere.
+class HeldFiles {
+public:
+    HeldFiles(const TempDir& dir, int held, int elsewhere)
+        : target_(dir.Sub(L"target" + std::to_wstring(held)))
+    {
+        for (int i = 0; i < kTargetHolders; ++i)
+            Hold(target_ + L"\\p" + std::to_wstring(i), held / kTargetHolders);
+        Hold(dir.Sub(L"elsewhere" + std::to_wstring(held)), elsewhere);
+    }
+    const std::wstring& target() const { return target_; }
+
+private:
+    void Hold(const std::wstring& folder, int count)
+    {
+        CreateFolders(folder);
+        holders_.push_back(std::make_unique<FixtureProcess>(
+            BinPath(L"holder.exe"), std::vector<std::wstring>{L"many", folder, std::to_wstring(count)}));
+    }
+
+    std::wstring target_;
+    std::vector<std::unique_ptr<FixtureProcess>> holders_;
+};
+
+int Compare(const CSystemServices& services, int held, int elsewhere, int rounds)
+{
+    TempDir dir(L"tarnwick-bench");
+    const HeldFiles files(dir, held, elsewhere);
+    std::printf("%d files held under the target by %d processes, %d elsewhere; medians of %d rounds\n", held,
+                kTargetHolders, elsewhere, rounds);
+    const CDeviceMap devices = BuildCurrentDeviceMap();
+    PrintHeader();
+    PrintRow("folder", Measure(services, BuildScanTarget(files.target(), services.objectNameMode, false), devices,
+                               rounds));
+    PrintRow("show-all", Measure(services, BuildScanTarget(L"", services.objectNameMode, true), devices, rounds));
+    PrintLegend();
+    return 0;
+}
+
+int Growth(const CSystemServices& services, int maxHeld, int elsewhere, int rounds)
+{
+    std::printf("folder scans, %d files held elsewhere, medians of %d rounds\n", elsewhere, rounds);
+    PrintHeader();
+    const CDeviceMap devices = BuildCurrentDeviceMap();
+    for (int held = 2000; held <= maxHeld; held *= 2) {
+        TempDir dir(L"tarnwick-bench");
+        const HeldFiles files(dir, held, elsewhere);
+        const std::string label = std::to_string(held);
+        PrintRow(label.c_str(), Measure(services, BuildScanTarget(files.target(), services.objectNameMode, false),
+                                        devices, rounds));
+    }
+    PrintLegend();
+    return 0;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    const int held = argc > 1 ? _wtoi(argv[1]) : 20000;
-    const int elsewhere = argc > 2 ? _wtoi(argv[2]) : 2000;
-    const int runs = argc > 3 ? _wtoi(argv[3]) : 5;
-
     CSystemServices services;
     if (!BindSystemServices(services).empty())
         return 3;
-    TempDir dir(L"tarnwick-bench");
-    const std::wstring target = dir.Sub(L"target"), other = dir.Sub(L"elsewhere");
-    std::vector<std::unique_ptr<FixtureProcess>> holders;
-    for (int i = 0; i < kTargetHolders; ++i) {
-        const std::wstring folder = target + L"\\p" + std::to_wstring(i);
-        CreateFolders(folder);
-        holders.push_back(std::make_unique<FixtureProcess>(
-            BinPath(L"holder.exe"), std::vector<std::wstring>{L"many", folder, std::to_wstring(held / kTargetHolders)}));
-    }
-    CreateFolders(other);
-    holders.push_back(std::make_unique<FixtureProcess>(
-        BinPath(L"holder.exe"), std::vector<std::wstring>{L"many", other, std::to_wstring(elsewhere)}));
-    std::printf("%d files held under the target by %d processes, %d elsewhere; %d runs each\n", held,
-                kTargetHolders, elsewhere, runs);
-
-    const CDeviceMap devices = BuildCurrentDeviceMap();
-    const CScanTarget folder = BuildScanTarget(target, services.objectNameMode, false);
-    const CScanTarget all = BuildScanTarget(L"", services.objectNameMode, true);
-
-    for (const auto& [label, scanTarget] : {std::pair{"folder", &folder}, std::pair{"show-all", &all}}) {
-        const Figures engine = TimeEngine(services, *scanTarget, devices, runs);
-        std::vector<double> floors;
-        for (int i = 0; i < runs; ++i)
-            floors.push_back(Seconds([&] { FloorScan(services, *scanTarget); }));
-        Report(label, engine, Median(floors));
-    }
-
-    for (const auto& [label, scanTarget] : {std::pair{"folder", &folder}, std::pair{"show-all", &all}}) {
-        std::vector<double> times;
-        std::size_t locks = 0;
-        CModuleScanStats stats;
-        for (int i = 0; i < runs; ++i) {
-            CLockList list;
-            CModuleScanParams params;
-            params.target = *scanTarget;
-            params.NtQueryVirtualMemory = services.NtQueryVirtualMemory;
-            params.deviceMap = &devices;
-            params.locks = &list;
-            times.push_back(Seconds([&] { ScanModules(params); }));
-            locks = list.Count();
-            stats = params.stats;
-        }
-        std::printf("modules and mappings %-8s median %.3f s  %lu processes opened  %lu modules  %lu views  %zu locks\n",
-                    label, Median(times), stats.processesOpened, stats.modules, stats.views, locks);
-    }
-    return 0;
+    const bool growth = argc > 1 && std::wstring(argv[1]) == L"growth";
+    const int first = growth ? 2 : 1;
+    const int held = argc > first ? _wtoi(argv[first]) : 16000;
+    const int elsewhere = argc > first + 1 ? _wtoi(argv[first + 1]) : 2000;
+    const int rounds = argc > first + 2 ? _wtoi(argv[first + 2]) : 5;
+    return growth ? Growth(services, held, elsewhere, rounds) : Compare(services, held, elsewhere, rounds);
 }

@@ -4,46 +4,112 @@
 
 #include "HandleTable.h"
 #include "ScanThread.h"
+#include "Text.h"
 
 namespace tarnwick {
 
 namespace {
 
-// Names one handle at a time for one run of the scan, opening each owner process once.
-class CHandleResolver {
+// How many handles are duplicated before they go to the worker together: enough that the
+// hand-off costs little beside the names, few enough that the worker starts early.
+constexpr std::size_t kNameBatchSize = 256;
+
+// One batch of file handles: where each came from, this process's copy of it, its name.
+struct CHandleBatch {
+    CNameBatch names{kNameBatchSize};
+    std::vector<CHandleEntry> entries;
+    std::vector<UniqueHandle> copies;
+
+    void Clear()  // closes the copies
+    {
+        names.Clear();
+        entries.clear();
+        copies.clear();
+    }
+};
+
+// Names the file handles of one run in batches, opening each owner process once. While the
+// worker names one batch, this thread duplicates the next and reports and closes the one
+// before, so that two cores share the work.
+class CBatchedResolver {
 public:
-    explicit CHandleResolver(CHandleScanParams& params)
+    explicit CBatchedResolver(CHandleScanParams& params)
         : params_(params), worker_(params.services, *params.deviceMap, params.stats)
     {
     }
+    bool ok() const { return batches_[0].names.ok() && batches_[1].names.ok(); }
 
-    // True when name now holds the handle's name, in the form the target is compared in.
-    bool Resolve(const CHandleEntry& entry, std::wstring& name);
+    // Takes one file handle; false when the scan cannot go on (failure() says why).
+    bool Add(const CHandleEntry& entry);
+    // Names and reports the handles still in hand.
+    bool Finish();
     const std::wstring& failure() const { return worker_.failure(); }
 
 private:
+    bool HandOver();
+    void Report(CHandleBatch& batch);
     HANDLE OwnerProcess(DWORD pid);
 
     CHandleScanParams& params_;
     CMap<DWORD, UniqueHandle> processes_ = MakeIdMap<CMap<DWORD, UniqueHandle>>();
     CNameQueryWorker worker_;
+    CHandleBatch batches_[2];
+    CHandleBatch* filling_ = &batches_[0];
+    CHandleBatch* naming_ = nullptr;  // the batch the worker has, once one is handed over
+    std::wstring name_;
 };
 
-bool CHandleResolver::Resolve(const CHandleEntry& entry, std::wstring& name)
+bool CBatchedResolver::Add(const CHandleEntry& entry)
 {
-    name.clear();
     const HANDLE owner = OwnerProcess(DWORD(entry.pid));
-    if (!owner)
-        return false;
-    UniqueHandle duplicate;
-    if (!::DuplicateHandle(owner, reinterpret_cast<HANDLE>(entry.handleValue), ::GetCurrentProcess(),
-                           duplicate.put(), 0, FALSE, DUPLICATE_SAME_ACCESS) ||
-        !duplicate)
-        return false;
-    return worker_.NameOf(duplicate.get(), name);
+    UniqueHandle copy;
+    if (!owner || !::DuplicateHandle(owner, reinterpret_cast<HANDLE>(entry.handleValue), ::GetCurrentProcess(),
+                                     copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS) ||
+        !copy)
+        return true;
+    filling_->names.Add(copy.get());
+    filling_->copies.push_back(std::move(copy));
+    filling_->entries.push_back(entry);
+    return !filling_->names.full() || HandOver();
 }
 
-HANDLE CHandleResolver::OwnerProcess(DWORD pid)
+bool CBatchedResolver::Finish()
+{
+    if (!HandOver())
+        return false;
+    worker_.Complete(naming_->names);
+    if (!failure().empty())
+        return false;
+    Report(*naming_);
+    return true;
+}
+
+// The batch being named is waited for, the filled one goes to the worker, and only then is
+// the named one reported, while the worker is busy.
+bool CBatchedResolver::HandOver()
+{
+    if (naming_)
+        worker_.Complete(naming_->names);
+    if (!failure().empty() || !worker_.Start(filling_->names))
+        return false;
+    CHandleBatch* named = naming_;
+    naming_ = filling_;
+    filling_ = naming_ == &batches_[0] ? &batches_[1] : &batches_[0];
+    if (named)
+        Report(*named);
+    return true;
+}
+
+void CBatchedResolver::Report(CHandleBatch& batch)
+{
+    for (std::size_t i = 0; i < batch.entries.size(); ++i) {
+        if (worker_.NameAt(batch.names, i, name_))
+            ReportIfMatching(params_, batch.entries[i], name_);
+    }
+    batch.Clear();
+}
+
+HANDLE CBatchedResolver::OwnerProcess(DWORD pid)
 {
     auto found = processes_.find(pid);
     if (found == processes_.end()) {
@@ -77,6 +143,16 @@ bool IsSkippedAccessMask(ULONG grantedAccess)
     return grantedAccess == 0x1A019F || grantedAccess == 0x120189 || grantedAccess == 0x100000;
 }
 
+void ReportIfMatching(CHandleScanParams& params, const CHandleEntry& entry, std::wstring& name)
+{
+    if (params.services.objectNameMode && !ExistsOnDisk(name))
+        return;
+    name = CanonicalName(params.target, name);
+    if (MatchesTarget(params.target, name))
+        params.locks->Append(
+            {DWORD(entry.pid), DropLongPathPrefix(LongForm(name)), entry.handleValue, LockKind::Handle});
+}
+
 void ScanHandles(CHandleScanParams& params)
 {
     const CHandleTableSnapshot snapshot = CHandleTableSnapshot::Take(params.services.NtQuerySystemInformation);
@@ -85,8 +161,11 @@ void ScanHandles(CHandleScanParams& params)
         return;
     }
     params.stats.tableEntries = ULONG(snapshot.size());
-    CHandleResolver resolver(params);
-    std::wstring name;
+    CBatchedResolver resolver(params);
+    if (!resolver.ok()) {
+        params.failure = L"no memory for the handles' names: " + SystemMessage(::GetLastError());
+        return;
+    }
     for (const CHandleEntry& entry : snapshot) {
         // The cheap tests come before any system call on the entry.
         if (entry.objectType != params.services.fileTypeNumber)
@@ -94,21 +173,13 @@ void ScanHandles(CHandleScanParams& params)
         ++params.stats.fileHandles;
         if (IsSkippedAccessMask(entry.grantedAccess))
             continue;
-        if (!resolver.Resolve(entry, name)) {
-            if (!resolver.failure().empty()) {
-                params.failure = resolver.failure();
-                return;
-            }
-            continue;
+        if (!resolver.Add(entry)) {
+            params.failure = resolver.failure();
+            return;
         }
-        if (params.services.objectNameMode && !ExistsOnDisk(name))
-            continue;
-        name = CanonicalName(params.target, name);
-        if (!MatchesTarget(params.target, name))
-            continue;
-        params.locks->Append(
-            {DWORD(entry.pid), DropLongPathPrefix(LongForm(name)), entry.handleValue, LockKind::Handle});
     }
+    if (!resolver.Finish())
+        params.failure = resolver.failure();
 }
 
 DWORD WINAPI HandleScanThread(void* param) { return RunScanThread<CHandleScanParams>(param, ScanHandles); }

@@ -1,9 +1,11 @@
 #pragma once
 // The handle scan: every open file handle in the system whose name is the target or
-// lies beneath it, named through a worker thread that is killed when it does not answer.
+// lies beneath it, named in batches through a worker thread that is killed when a name
+// does not come.
 
 #include <windows.h>
 
+#include "HandleTable.h"
 #include "NameQuery.h"
 #include "ScanThread.h"
 
@@ -29,5 +31,9 @@ DWORD WINAPI HandleScanThread(void* params);
 
 // The scan itself, on the calling thread (the thread routine's body).
 void ScanHandles(CHandleScanParams& params);
+
+// Appends the lock of a named file handle when the name (as a name query gives it) is the
+// target or lies beneath it.
+void ReportIfMatching(CHandleScanParams& params, const CHandleEntry& entry, std::wstring& name);
 
 }  // namespace tarnwick

@@ -3,6 +3,8 @@
 #include <psapi.h>
 #include <winternl.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <set>
 #include <unordered_map>
 #include <vector>
@@ -38,7 +40,7 @@ bool ListProcessIds(std::vector<DWORD>& ids)
 
 // The process's modules into a reused list, enlarged when the process has more. Both
 // widths: a 32-bit process's own libraries are listed too.
-bool ListModules(HANDLE process, std::vector<HMODULE>& modules)
+bool ListModuleHandles(HANDLE process, std::vector<HMODULE>& modules)
 {
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD needed = 0;
@@ -53,6 +55,66 @@ bool ListModules(HANDLE process, std::vector<HMODULE>& modules)
         modules.resize(needed / sizeof(HMODULE) + 64);  // modules may load in between
     }
     return false;
+}
+
+// One module as the loader records it; size 0 where it is not known.
+struct CModule {
+    ULONG_PTR base = 0;
+    ULONG size = 0;
+    std::wstring name;
+};
+
+// The parts of a 64-bit process's loader records that are read (the engine is 64-bit only).
+constexpr ULONG_PTR kPebLoaderData = 0x18;     // PEB::Ldr
+constexpr ULONG_PTR kLoaderLoadOrder = 0x10;   // PEB_LDR_DATA::InLoadOrderModuleList
+constexpr ULONG kMaxLoaderEntries = 16384;     // a list that runs on further is not trusted
+struct CLoaderEntry {
+    ULONG_PTR next;  // InLoadOrderLinks.Flink, the start of the record
+    ULONG_PTR otherLinks[5];
+    ULONG_PTR base;
+    ULONG_PTR entryPoint;
+    ULONG sizeOfImage;
+    ULONG padding;
+    USHORT nameBytes;  // FullDllName
+    USHORT nameCapacity;
+    ULONG_PTR nameBuffer;
+};
+static_assert(sizeof(void*) != 8 || offsetof(CLoaderEntry, base) == 0x30, "loader record layout");
+static_assert(sizeof(void*) != 8 || offsetof(CLoaderEntry, nameBytes) == 0x48, "loader record layout");
+static_assert(sizeof(void*) != 8 || offsetof(CLoaderEntry, nameBuffer) == 0x50, "loader record layout");
+
+template <class T>
+bool ReadRemote(HANDLE process, ULONG_PTR address, T& value)
+{
+    SIZE_T read = 0;
+    return ::ReadProcessMemory(process, reinterpret_cast<const void*>(address), &value, sizeof value, &read) &&
+           read == sizeof value;
+}
+
+// A 64-bit process's modules in one walk over its loader list, in load order: asking the
+// platform for each module's name walks that list again from its head every time.
+bool ReadLoaderList(HANDLE process, NtQueryInformationProcessFn query, std::vector<CModule>& modules)
+{
+    PROCESS_BASIC_INFORMATION basic = {};
+    ULONG_PTR loaderData = 0, entry = 0;
+    if (query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) < 0 ||
+        !ReadRemote(process, reinterpret_cast<ULONG_PTR>(basic.PebBaseAddress) + kPebLoaderData, loaderData) ||
+        !loaderData || !ReadRemote(process, loaderData + kLoaderLoadOrder, entry))
+        return false;
+    const ULONG_PTR head = loaderData + kLoaderLoadOrder;
+    for (ULONG count = 0; entry != head && count < kMaxLoaderEntries; ++count) {
+        CLoaderEntry record;
+        if (!ReadRemote(process, entry, record))
+            return false;
+        CModule module{record.base, record.sizeOfImage, std::wstring(record.nameBytes / sizeof(wchar_t), L'\0')};
+        SIZE_T read = 0;
+        if (record.nameBytes && ::ReadProcessMemory(process, reinterpret_cast<const void*>(record.nameBuffer),
+                                                    module.name.data(), record.nameBytes, &read) &&
+            read == record.nameBytes)
+            modules.push_back(std::move(module));
+        entry = record.next;
+    }
+    return true;
 }
 
 // Many processes load the same libraries: each name is converted once per run.
@@ -77,14 +139,19 @@ public:
     void Scan(DWORD pid);
 
 private:
+    bool ListModulesOf(HANDLE process);
+    bool ListThroughPlatform(HANDLE process);
     void ScanModulesOf(HANDLE process, DWORD pid);
     void ScanViewsOf(HANDLE process, DWORD pid);
+    BYTE* PastImage(const MEMORY_BASIC_INFORMATION& region) const;
     std::wstring ViewFileName(HANDLE process, PVOID base);
     // Appends the lock when the name (drive form, as loaded or mapped) matches the target.
     bool Report(DWORD pid, const std::wstring& name, uint64_t value, LockKind kind);
 
     CModuleScanParams& params_;
-    std::vector<HMODULE> modules_ = std::vector<HMODULE>(kInitialListLength);
+    std::vector<HMODULE> handles_ = std::vector<HMODULE>(kInitialListLength);
+    std::vector<CModule> modules_;
+    std::unordered_map<ULONG_PTR, ULONG> imageSizes_;  // of this process's modules, where known
     std::vector<wchar_t> name_ = std::vector<wchar_t>(kNameCapacity);
     std::vector<BYTE> viewName_ = std::vector<BYTE>(sizeof(UNICODE_STRING) + kNameCapacity * sizeof(wchar_t));
     CLongFormCache longForms_;
@@ -103,17 +170,43 @@ void CProcessWalker::Scan(DWORD pid)
     ScanViewsOf(process.get(), pid);
 }
 
+// A 32-bit process's list lies where systems disagree on how to find it: the platform reads it.
+bool CProcessWalker::ListModulesOf(HANDLE process)
+{
+    modules_.clear();
+    BOOL wow64 = FALSE;
+    if (params_.NtQueryInformationProcess && ::IsWow64Process(process, &wow64) && !wow64 &&
+        ReadLoaderList(process, params_.NtQueryInformationProcess, modules_))
+        return true;
+    // A list that could not be read to its end (a module unloading meanwhile, say) is asked
+    // of the platform instead, so that no module goes unseen.
+    modules_.clear();
+    return ListThroughPlatform(process);
+}
+
+bool CProcessWalker::ListThroughPlatform(HANDLE process)
+{
+    handles_.resize(handles_.capacity());  // the previous process may have shrunk it
+    if (!ListModuleHandles(process, handles_))
+        return false;
+    for (HMODULE module : handles_) {
+        const DWORD length = ::GetModuleFileNameExW(process, module, name_.data(), kNameCapacity);
+        if (length != 0)
+            modules_.push_back({reinterpret_cast<ULONG_PTR>(module), 0, std::wstring(name_.data(), length)});
+    }
+    return true;
+}
+
 void CProcessWalker::ScanModulesOf(HANDLE process, DWORD pid)
 {
-    modules_.resize(modules_.capacity());  // the previous process may have shrunk it
-    if (!ListModules(process, modules_))
+    imageSizes_.clear();
+    if (!ListModulesOf(process))
         return;
-    for (HMODULE module : modules_) {
-        const DWORD length = ::GetModuleFileNameExW(process, module, name_.data(), kNameCapacity);
-        if (length == 0)
-            continue;
+    for (const CModule& module : modules_) {
         ++params_.stats.modules;
-        Report(pid, std::wstring(name_.data(), length), reinterpret_cast<ULONG_PTR>(module), LockKind::Module);
+        if (module.size)
+            imageSizes_[module.base] = module.size;
+        Report(pid, module.name, module.base, LockKind::Module);
     }
 }
 
@@ -134,11 +227,21 @@ void CProcessWalker::ScanViewsOf(HANDLE process, DWORD pid)
                 Report(pid, file, reinterpret_cast<ULONG_PTR>(region.AllocationBase), LockKind::Mapping))
                 reported.insert(file);
         }
-        auto* next = static_cast<BYTE*>(region.BaseAddress) + region.RegionSize;
+        BYTE* next = std::max(static_cast<BYTE*>(region.BaseAddress) + region.RegionSize, PastImage(region));
         if (next <= address)
             break;
         address = next;
     }
+}
+
+// Where a module's image ends, so that the walk steps over its sections in one go: each
+// step is a request answered inside the other process. Null where it is not known.
+BYTE* CProcessWalker::PastImage(const MEMORY_BASIC_INFORMATION& region) const
+{
+    if (region.Type != MEM_IMAGE)
+        return nullptr;
+    const auto found = imageSizes_.find(reinterpret_cast<ULONG_PTR>(region.AllocationBase));
+    return found == imageSizes_.end() ? nullptr : static_cast<BYTE*>(region.AllocationBase) + found->second;
 }
 
 // The drive form of the file behind a view; empty for views of no file or no drive.

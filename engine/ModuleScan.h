@@ -21,6 +21,9 @@ struct CModuleScanParams : CScanThreadParams {
     bool objectNameMode = false;
     // Names the file behind a mapped view; without it no view is examined.
     NtQueryVirtualMemoryFn NtQueryVirtualMemory = nullptr;
+    // Finds a 64-bit process's loader list, read in one walk; without it every process's
+    // modules are listed through the platform.
+    NtQueryInformationProcessFn NtQueryInformationProcess = nullptr;
     CModuleScanStats stats;
 };
 

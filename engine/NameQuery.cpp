@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "Text.h"
@@ -17,33 +18,58 @@ constexpr DWORD kNameCapacity = 32768;   // the longest name the system hands ou
 constexpr DWORD kObjectInfoBytes = sizeof(UNICODE_STRING) + 65536;
 constexpr DWORD kWorkerExitGraceMs = 100;
 
+LONGLONG Now()
+{
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
 }  // namespace
 
+// One handle of a batch and, once the worker has got it, its name.
+struct CNameSlot {
+    HANDLE handle;
+    DWORD length;  // 0: no name (yet)
+    bool isObjectName;  // the name is the object's (device form), not a final path
+    wchar_t name[kNameCapacity];
+};
+
 // Shared by a CNameQueryWorker and its thread, which take turns through the two events. The
-// thread writes only into this block, prepared before any request: it may be killed at any
-// instant after the time-out, and must never be holding a heap lock when that happens.
+// thread writes only into this block and into the slots of the batch it was handed, all
+// prepared before the request: it may be killed at any instant, and must never be holding
+// a heap lock when that happens.
 struct CNameQuery {
     UniqueHandle requestEvent = MakeAutoResetEvent();
     UniqueHandle answerEvent = MakeAutoResetEvent();
-    HANDLE handle = nullptr;
     bool quit = false;
     bool objectNameMode = false;
     NtQueryObjectFn NtQueryObject = nullptr;
     GetFinalPathNameByHandleWFn GetFinalPathNameByHandleW = nullptr;
+    // The round asked for: slots [first, end).
+    CNameSlot* slots = nullptr;
+    std::size_t first = 0;
+    std::size_t end = 0;
+    // Published by the thread so that the scan can tell a slow batch from a stuck handle:
+    // the slot being named and when its query began.
+    std::atomic<std::size_t> current{0};
+    std::atomic<LONGLONG> startedAt{0};
+    // The query's own buffers. A thread that is killed inside a query may not be gone at
+    // once, and the system may still write the answer here: never into a slot.
     DWORD nameLength = 0;
-    bool isObjectName = false;  // the name is the object's (device form), not a final path
+    bool isObjectName = false;
     wchar_t name[kNameCapacity];
     alignas(8) BYTE objectInfo[kObjectInfoBytes];
 };
 
 namespace {
 
-bool QueryObjectName(CNameQuery& query)
+bool QueryObjectName(CNameQuery& query, HANDLE handle)
 {
     if (!query.NtQueryObject)
         return false;
     ULONG returned = 0;
-    if (query.NtQueryObject(query.handle, kObjectNameInformation, query.objectInfo, kObjectInfoBytes, &returned) < 0)
+    if (query.NtQueryObject(handle, kObjectNameInformation, query.objectInfo, kObjectInfoBytes, &returned) < 0)
         return false;
     const auto* info = reinterpret_cast<const UNICODE_STRING*>(query.objectInfo);
     if (info->Length == 0 || !info->Buffer)
@@ -54,11 +80,11 @@ bool QueryObjectName(CNameQuery& query)
     return true;
 }
 
-bool QueryFinalPath(CNameQuery& query)
+bool QueryFinalPath(CNameQuery& query, HANDLE handle)
 {
     if (!query.GetFinalPathNameByHandleW)
         return false;
-    const DWORD written = query.GetFinalPathNameByHandleW(query.handle, query.name, kNameCapacity, kFileNameOpened);
+    const DWORD written = query.GetFinalPathNameByHandleW(handle, query.name, kNameCapacity, kFileNameOpened);
     if (written == 0 || written >= kNameCapacity)
         return false;
     query.nameLength = written;
@@ -67,13 +93,21 @@ bool QueryFinalPath(CNameQuery& query)
 
 // A final path where the system gives one; otherwise (Wine refuses names over 260
 // characters) the object's own name, which the scan brings into drive form.
-void QueryName(CNameQuery& query)
+void QueryName(CNameQuery& query, HANDLE handle)
 {
     query.nameLength = 0;
     query.isObjectName = false;
-    if (!query.objectNameMode && QueryFinalPath(query))
+    if (!query.objectNameMode && QueryFinalPath(query, handle))
         return;
-    query.isObjectName = QueryObjectName(query);
+    query.isObjectName = QueryObjectName(query, handle);
+}
+
+// The length goes last: a slot whose copy was cut short by a kill reads as unnamed.
+void StoreName(const CNameQuery& query, CNameSlot& slot)
+{
+    std::memcpy(slot.name, query.name, query.nameLength * sizeof(wchar_t));
+    slot.isObjectName = query.isObjectName;
+    slot.length = query.nameLength;
 }
 
 DWORD WINAPI NameQueryWorker(void* param)
@@ -83,12 +117,51 @@ DWORD WINAPI NameQueryWorker(void* param)
         ::WaitForSingleObject(query.requestEvent.get(), INFINITE);
         if (query.quit)
             return 0;
-        QueryName(query);
+        for (std::size_t i = query.first; i < query.end; ++i) {
+            query.startedAt.store(Now());
+            query.current.store(i);
+            QueryName(query, query.slots[i].handle);
+            StoreName(query, query.slots[i]);
+        }
         ::SetEvent(query.answerEvent.get());
     }
 }
 
+LONGLONG TicksPerSecond()
+{
+    static const LONGLONG perSecond = [] {
+        LARGE_INTEGER frequency;
+        ::QueryPerformanceFrequency(&frequency);
+        return frequency.QuadPart;
+    }();
+    return perSecond;
+}
+
+// Whole milliseconds until ticks have passed, at least one.
+DWORD MillisecondsFor(LONGLONG ticks)
+{
+    return DWORD(std::max<LONGLONG>(1, (ticks * 1000 + TicksPerSecond() - 1) / TicksPerSecond()));
+}
+
+LONGLONG TicksFor(DWORD milliseconds) { return LONGLONG(milliseconds) * TicksPerSecond() / 1000; }
+
 }  // namespace
+
+// Reserved for the longest names, but the system backs only the pages a name touches.
+CNameBatch::CNameBatch(std::size_t capacity)
+    : memory_(::VirtualAlloc(nullptr, capacity * sizeof(CNameSlot), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)),
+      capacity_(memory_ ? capacity : 0)
+{
+}
+
+void CNameBatch::Add(HANDLE handle)
+{
+    CNameSlot& added = slot(size_++);
+    added.handle = handle;
+    added.length = 0;
+}
+
+CNameSlot& CNameBatch::slot(std::size_t i) const { return static_cast<CNameSlot*>(memory_.get())[i]; }
 
 CNameQueryWorker::CNameQueryWorker(const CSystemServices& services, const CDeviceMap& deviceMap,
                                    CNameQueryStats& stats)
@@ -101,41 +174,101 @@ CNameQueryWorker::~CNameQueryWorker() { RetireWorker(); }
 bool CNameQueryWorker::NameOf(HANDLE handle, std::wstring& name)
 {
     name.clear();
-    Answer answer = Ask(handle, kNameQueryTimeoutMs);
-    if (answer == Answer::TimedOut) {
-        ++stats_.retried;
-        answer = Ask(handle, kNameQueryRetryTimeoutMs);
-        if (answer == Answer::TimedOut)
-            ++stats_.givenUp;
-    }
-    if (answer != Answer::Named)
+    if (!single_)
+        single_ = std::make_unique<CNameBatch>(1);
+    if (!single_->ok()) {
+        failure_ = L"no memory for a name: " + SystemMessage(::GetLastError());
         return false;
-    name.assign(query_->name, query_->nameLength);
-    return ToComparableForm(name);
+    }
+    single_->Clear();
+    single_->Add(handle);
+    if (!Start(*single_))
+        return false;
+    Complete(*single_);
+    return NameAt(*single_, 0, name);
 }
 
-CNameQueryWorker::Answer CNameQueryWorker::Ask(HANDLE handle, DWORD timeoutMs)
+bool CNameQueryWorker::Start(CNameBatch& batch) { return batch.size() == 0 || Hand(batch, 0, batch.size()); }
+
+void CNameQueryWorker::Complete(CNameBatch& batch)
 {
-    if (!EnsureWorker())
-        return Answer::NoWorker;
-    query_->handle = handle;
-    ++stats_.namesQueried;
-    ::SetEvent(query_->requestEvent.get());
-    if (::WaitForSingleObject(query_->answerEvent.get(), timeoutMs) != WAIT_OBJECT_0) {
+    if (handed_ != &batch)
+        return;  // empty, or no worker could take it
+    for (std::size_t stuck; (stuck = Await(kNameQueryTimeoutMs)) < roundEnd_;) {
         KillWorker();
-        return Answer::TimedOut;
+        Retry(batch, stuck);
+        if (stuck + 1 == batch.size() || !Hand(batch, stuck + 1, batch.size()))
+            break;
     }
-    return Answer::Named;
+    handed_ = nullptr;
+}
+
+bool CNameQueryWorker::NameAt(const CNameBatch& batch, std::size_t i, std::wstring& name) const
+{
+    const CNameSlot& slot = batch.slot(i);
+    name.assign(slot.name, slot.length);
+    return !name.empty() && ToComparableForm(name, slot.isObjectName);
+}
+
+// A handle whose query did not answer is asked alone, on a fresh worker, with more time.
+void CNameQueryWorker::Retry(CNameBatch& batch, std::size_t i)
+{
+    ++stats_.retried;
+    if (!Hand(batch, i, i + 1) || Await(kNameQueryRetryTimeoutMs) == roundEnd_)
+        return;
+    KillWorker();
+    ++stats_.givenUp;
+    batch.slot(i).length = 0;  // it may have answered just as it was killed; it is given up all the same
+}
+
+bool CNameQueryWorker::Hand(CNameBatch& batch, std::size_t first, std::size_t end)
+{
+    handed_ = nullptr;
+    if (!EnsureWorker())
+        return false;
+    query_->slots = &batch.slot(0);
+    query_->first = first;
+    query_->end = end;
+    // The wait for the first handle counts from here, as the worker may be slow to wake.
+    query_->startedAt.store(Now());
+    query_->current.store(first);
+    handed_ = &batch;
+    roundFirst_ = first;
+    roundEnd_ = end;
+    ::SetEvent(query_->requestEvent.get());
+    return true;
+}
+
+// The index of the round's handle that has been stuck for limitMs, or the round's end once
+// the worker has named them all. Each wake-up looks at the handle being named now, so a
+// long batch of quick handles is never taken for a stuck one.
+std::size_t CNameQueryWorker::Await(DWORD limitMs)
+{
+    const HANDLE answer = query_->answerEvent.get();
+    const LONGLONG limit = TicksFor(limitMs);
+    for (;;) {
+        const std::size_t current = query_->current.load();
+        const LONGLONG waited = Now() - query_->startedAt.load();
+        const DWORD wait = waited >= limit ? 0 : MillisecondsFor(limit - waited);
+        if (::WaitForSingleObject(answer, wait) == WAIT_OBJECT_0) {
+            stats_.namesQueried += ULONG(roundEnd_ - roundFirst_);
+            return roundEnd_;
+        }
+        if (wait == 0 && query_->current.load() == current) {
+            stats_.namesQueried += ULONG(current + 1 - roundFirst_);
+            return current;
+        }
+    }
 }
 
 // Final paths come with the long-path prefix, which the target's forms carry too; object
 // names are in device form and go through the device map. In object-name mode neither
 // side has the prefix.
-bool CNameQueryWorker::ToComparableForm(std::wstring& name) const
+bool CNameQueryWorker::ToComparableForm(std::wstring& name, bool isObjectName) const
 {
-    if (query_->isObjectName && !DeviceFormToDriveForm(deviceMap_, name, name))
+    if (isObjectName && !DeviceFormToDriveForm(deviceMap_, name, name))
         return false;
-    if (query_->isObjectName && !services_.objectNameMode)
+    if (isObjectName && !services_.objectNameMode)
         name = WithLongPathPrefix(name);
     return !name.empty();
 }

@@ -1,9 +1,10 @@
 #pragma once
-// Asking the system for a handle's name on a worker thread that is killed when it does not
+// Asking the system for handles' names on a worker thread that is killed when it does not
 // answer in time: the one way the scan and the removal commands name a handle.
 
 #include <windows.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -28,9 +29,34 @@ struct CNameQueryStats {
 };
 
 struct CNameQuery;
+struct CNameSlot;
+
+// Handles to be named together and a slot for each one's name. The slots are set aside
+// when the batch is made, as a worker that may be killed must not allocate.
+class CNameBatch {
+public:
+    explicit CNameBatch(std::size_t capacity);
+    bool ok() const { return bool(memory_); }
+    std::size_t capacity() const { return capacity_; }
+    std::size_t size() const { return size_; }
+    bool full() const { return size_ == capacity_; }
+
+    // Only while not full. The handle stays the caller's and must stay open until the batch
+    // has been named.
+    void Add(HANDLE handle);
+    void Clear() { size_ = 0; }
+
+private:
+    friend class CNameQueryWorker;
+    CNameSlot& slot(std::size_t i) const;
+
+    UniqueVirtualMemory memory_;
+    std::size_t capacity_ = 0;
+    std::size_t size_ = 0;
+};
 
 // One worker at a time, replaced by a fresh one (with fresh events, so a late answer of the
-// old one can never pass for the next handle's) whenever a query does not answer.
+// old one can never pass for another round's) whenever a query does not answer.
 class CNameQueryWorker {
 public:
     // deviceMap turns object names (device form) into drive form; stats are added to.
@@ -43,12 +69,24 @@ public:
     // with the long-path prefix, or in object-name mode without it. False when the name did
     // not come on either try, cannot be had, or no worker could be started (failure() says why).
     bool NameOf(HANDLE handle, std::wstring& name);
+
+    // Hands the whole batch to the worker and returns at once; false when no worker could
+    // be started. The batch must not change until Complete has returned.
+    bool Start(CNameBatch& batch);
+    // Waits until every handle of the started batch has been named or given up. Each one
+    // gets the limit and the retry NameOf gives it; after a kill the rest of the batch goes
+    // on from the next handle on a fresh worker.
+    void Complete(CNameBatch& batch);
+    // The name of the batch's handle i, as NameOf gives it; false when it has none.
+    bool NameAt(const CNameBatch& batch, std::size_t i, std::wstring& name) const;
+
     const std::wstring& failure() const { return failure_; }
 
 private:
-    enum class Answer { Named, TimedOut, NoWorker };
-    Answer Ask(HANDLE handle, DWORD timeoutMs);
-    bool ToComparableForm(std::wstring& name) const;
+    bool Hand(CNameBatch& batch, std::size_t first, std::size_t end);
+    std::size_t Await(DWORD limitMs);
+    void Retry(CNameBatch& batch, std::size_t i);
+    bool ToComparableForm(std::wstring& name, bool isObjectName) const;
     bool EnsureWorker();
     void KillWorker();
     void RetireWorker();
@@ -59,6 +97,10 @@ private:
     CNameQueryStats& stats_;
     std::unique_ptr<CNameQuery> query_;
     UniqueHandle worker_;
+    std::unique_ptr<CNameBatch> single_;  // NameOf's batch of one
+    const CNameBatch* handed_ = nullptr;  // the batch the worker is naming, if any
+    std::size_t roundFirst_ = 0;          // the part of it the worker was last handed
+    std::size_t roundEnd_ = 0;
     std::wstring failure_;
 };
 

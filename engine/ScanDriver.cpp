@@ -68,6 +68,7 @@ CLockScanResult RunLockScans(const CSystemServices& services, const CScanTarget&
     Prepare(*moduleScan, target, locks, deviceMap, seams, done[1].get());
     moduleScan->objectNameMode = services.objectNameMode;
     moduleScan->NtQueryVirtualMemory = services.NtQueryVirtualMemory;
+    moduleScan->NtQueryInformationProcess = services.NtQueryInformationProcess;
 
     std::wstring launchFailure;
     const UniqueHandle handleThread = Launch(seams.startThread, HandleScanThread, handleScan.get(),

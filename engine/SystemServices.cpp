@@ -28,6 +28,8 @@ std::wstring BindNtdll(CSystemServices& services, const CPlatformLoader& loader)
     if (services.objectNameMode && !services.NtQueryObject)
         return L"Fatal error - unable to load NtQueryObject from ntdll.dll";
     services.NtQueryVirtualMemory = LookUp<NtQueryVirtualMemoryFn>(loader, ntdll, "NtQueryVirtualMemory");
+    services.NtQueryInformationProcess =
+        LookUp<NtQueryInformationProcessFn>(loader, ntdll, "NtQueryInformationProcess");
     return {};
 }
 

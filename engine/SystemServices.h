@@ -15,6 +15,8 @@ using GetFileInformationByHandleExFn = BOOL(WINAPI*)(HANDLE file, int infoClass,
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD pid);
 using NtQueryVirtualMemoryFn = LONG(NTAPI*)(HANDLE process, PVOID address, ULONG infoClass, PVOID buffer,
                                             SIZE_T length, PSIZE_T returned);
+using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length,
+                                                 PULONG returned);
 
 struct CSystemServices {
     NtQuerySystemInformationFn NtQuerySystemInformation = nullptr;
@@ -24,6 +26,7 @@ struct CSystemServices {
     GetFinalPathNameByHandleWFn GetFinalPathNameByHandleW = nullptr;        // final-path mode only
     GetFileInformationByHandleExFn GetFileInformationByHandleEx = nullptr;  // final-path mode only
     NtQueryVirtualMemoryFn NtQueryVirtualMemory = nullptr;                  // names of mapped views
+    NtQueryInformationProcessFn NtQueryInformationProcess = nullptr;        // where a loader list lies
     // Names of file handles come from NtQueryObject in device form (version 5 systems).
     bool objectNameMode = false;
     ULONG fileTypeNumber = 0;

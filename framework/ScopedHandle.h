@@ -73,6 +73,13 @@ struct GdiObjectTraits {
     static void Free(HGDIOBJ o) { ::DeleteObject(o); }
 };
 
+// Memory from VirtualAlloc, whose pages the system backs only when first touched.
+struct VirtualMemoryTraits {
+    static void* Empty() { return nullptr; }
+    static bool IsValid(void* p) { return p != nullptr; }
+    static void Free(void* p) { ::VirtualFree(p, 0, MEM_RELEASE); }
+};
+
 struct MemoryDcTraits {
     static HDC Empty() { return nullptr; }
     static bool IsValid(HDC dc) { return dc != nullptr; }
@@ -109,6 +116,7 @@ using UniqueFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
 using UniqueRegKey = ScopedResource<HKEY, RegKeyTraits>;
 // Fonts, bitmaps, brushes: everything DeleteObject frees.
 using UniqueGdiObject = ScopedResource<HGDIOBJ, GdiObjectTraits>;
+using UniqueVirtualMemory = ScopedResource<void*, VirtualMemoryTraits>;
 // A device context made by CreateCompatibleDC.
 using UniqueMemoryDc = ScopedResource<HDC, MemoryDcTraits>;
 using UniqueIcon = ScopedResource<HICON, IconTraits>;

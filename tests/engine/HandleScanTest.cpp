@@ -195,14 +195,15 @@ TEST_F(HandleScan, FileOpenedByItsShortNameIsFound)
 
 TEST_F(HandleScan, QueryThatDoesNotAnswerIsSkippedAndAFreshWorkerGoesOn)
 {
-    const std::wstring blocked = target + L"\\block-me.txt";
+    const std::wstring before = target + L"\\before.txt", blocked = target + L"\\block-me.txt";
     const std::wstring after1 = target + L"\\after1.txt", after2 = target + L"\\sub\\after2.txt";
-    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", blocked, L"open", after1, L"open", after2});
+    FixtureProcess holder(BinPath(L"holder.exe"),
+                          {L"open", before, L"open", blocked, L"open", after1, L"open", after2});
 
     CSystemServices seam = services;
     seam.GetFinalPathNameByHandleW = BlockingFinalPath;
     const ScanResult result = RunHandleScan(target, false, seam);
-    EXPECT_EQ(PathsOf(result.locks), (std::set<std::wstring>{after1, after2}));
+    EXPECT_EQ(PathsOf(result.locks), (std::set<std::wstring>{before, after1, after2}));
     EXPECT_EQ(result.stats.timeouts, 2u) << "the first try and the retry";
     EXPECT_EQ(result.stats.retried, 1u);
     EXPECT_EQ(result.stats.givenUp, 1u);
@@ -378,4 +379,136 @@ TEST_F(HandleScan, FileHeldUnderAPathLongerThan260CharactersIsFound)
     EXPECT_EQ(result.locks[0].value, holder.handles()[0].value);
     holder.Finish();
     RemoveTree(WithLongPathPrefix(target));
+}
+
+namespace {
+
+// A name query that takes 5 ms for some files: half the limit, well under it.
+DWORD WINAPI FiveMillisecondFinalPath(HANDLE file, LPWSTR buffer, DWORD length, DWORD flags)
+{
+    if (RealFinalPath(file).find(L"five-ms") != std::wstring::npos)
+        ::Sleep(5);
+    return g_realFinalPath(file, buffer, length, flags);
+}
+
+// Files of this process's own, all named in one batch through a seam.
+class NameBatch : public HandleScan {
+protected:
+    static constexpr std::size_t kFiles = 300;
+
+    // File i is called special where the list names it, plain otherwise.
+    void OpenFiles(const std::set<std::size_t>& specialAt, const std::wstring& special)
+    {
+        for (std::size_t i = 0; i < kFiles; ++i) {
+            paths.push_back(target + L"\\" + (specialAt.count(i) ? special : L"plain") + std::to_wstring(i) + L".txt");
+            files.emplace_back(::CreateFileW(paths.back().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(files.back()) << WideToUtf8(paths.back());
+        }
+    }
+
+    // The name each file got, empty for none.
+    std::vector<std::wstring> NameAll(GetFinalPathNameByHandleWFn finalPath)
+    {
+        CSystemServices seam = services;
+        seam.GetFinalPathNameByHandleW = finalPath;
+        CNameQueryWorker worker(seam, devices, stats);
+        CNameBatch batch(kFiles);
+        for (const UniqueHandle& file : files)
+            batch.Add(file.get());
+        EXPECT_TRUE(worker.Start(batch));
+        worker.Complete(batch);
+        std::vector<std::wstring> names(kFiles);
+        for (std::size_t i = 0; i < kFiles; ++i)
+            worker.NameAt(batch, i, names[i]);
+        return names;
+    }
+
+    std::vector<std::wstring> paths;
+    std::vector<UniqueHandle> files;
+    CDeviceMap devices = BuildCurrentDeviceMap();
+    CNameQueryStats stats;
+};
+
+}  // namespace
+
+TEST_F(NameBatch, QueryStuckInTheMiddleIsGivenUpAndTheHandlesBeforeAndAfterItAreNamed)
+{
+    OpenFiles({150}, L"block-me");
+    const std::vector<std::wstring> names = NameAll(BlockingFinalPath);
+    for (std::size_t i = 0; i < kFiles; ++i)
+        EXPECT_EQ(names[i], i == 150 ? L"" : WithLongPathPrefix(paths[i])) << "handle " << i;
+    EXPECT_EQ(stats.timeouts, 2u) << "the first try and the retry";
+    EXPECT_EQ(stats.retried, 1u);
+    EXPECT_EQ(stats.givenUp, 1u);
+    EXPECT_EQ(stats.workersStarted, 3u) << "the first worker, the retry's, and one for the rest of the batch";
+    EXPECT_EQ(stats.namesQueried, kFiles + 1);
+}
+
+TEST_F(NameBatch, HandlesThatAnswerAfterFiveMillisecondsAreNotKilled)
+{
+    // Together they take longer than the limit: only a watch on each handle lets them be.
+    OpenFiles({100, 150, 200}, L"five-ms");
+    const std::vector<std::wstring> names = NameAll(FiveMillisecondFinalPath);
+    for (std::size_t i = 0; i < kFiles; ++i)
+        EXPECT_EQ(names[i], WithLongPathPrefix(paths[i])) << "handle " << i;
+    EXPECT_EQ(stats.timeouts, 0u);
+    EXPECT_EQ(stats.workersStarted, 1u);
+    EXPECT_EQ(stats.namesQueried, kFiles);
+}
+
+namespace {
+
+// The scan as it was before batches: each file handle handed to the worker alone, in
+// table order; the reference the batched scan must agree with.
+std::vector<CFileLock> ScanOneHandleAtATime(const std::wstring& path, const CSystemServices& services)
+{
+    CLockList locks;
+    const CDeviceMap deviceMap = BuildCurrentDeviceMap();
+    CHandleScanParams params;
+    params.target = BuildScanTarget(path, services.objectNameMode, false);
+    params.services = services;
+    params.locks = &locks;
+    params.deviceMap = &deviceMap;
+    CNameQueryWorker worker(services, deviceMap, params.stats);
+    CMap<DWORD, UniqueHandle> processes;
+    std::wstring name;
+    for (const CHandleEntry& entry : CHandleTableSnapshot::Take(services.NtQuerySystemInformation)) {
+        if (entry.objectType != services.fileTypeNumber || IsSkippedAccessMask(entry.grantedAccess))
+            continue;
+        UniqueHandle& process = processes[DWORD(entry.pid)];
+        if (!process)
+            process.reset(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, DWORD(entry.pid)));
+        UniqueHandle copy;
+        if (process && ::DuplicateHandle(process.get(), reinterpret_cast<HANDLE>(entry.handleValue),
+                                         ::GetCurrentProcess(), copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS) &&
+            worker.NameOf(copy.get(), name))
+            ReportIfMatching(params, entry, name);
+    }
+    const CList<CFileLock> found = locks.TakeAll();
+    return {found.begin(), found.end()};
+}
+
+}  // namespace
+
+TEST_F(HandleScan, BatchedScanFindsWhatNamingOneHandleAtATimeFinds)
+{
+    const std::wstring folder = target + L"\\Folder With A Long Name";
+    CreateFolders(folder);
+    const std::wstring shortFolder = ShortForm(folder, true);
+    ASSERT_NE(shortFolder, folder);
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"many", shortFolder, L"2000"});
+
+    const ScanResult batched = RunHandleScan(target, false, services);
+    const std::vector<CFileLock> reference = ScanOneHandleAtATime(target, services);
+    ASSERT_EQ(batched.locks.size(), 2000u);
+    ASSERT_EQ(reference.size(), batched.locks.size());
+    for (std::size_t i = 0; i < reference.size(); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(batched.locks[i].pid, reference[i].pid);
+        ASSERT_EQ(batched.locks[i].path, reference[i].path);
+        ASSERT_EQ(batched.locks[i].value, reference[i].value);
+        ASSERT_EQ(batched.locks[i].kind, reference[i].kind);
+    }
+    EXPECT_EQ(batched.stats.timeouts, 0u);
 }

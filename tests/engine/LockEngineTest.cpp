@@ -362,3 +362,51 @@ TEST_F(LockEngine, TableThatCannotBeReadIsAFailedScanNotAnEmptyOne)
     EXPECT_NE(search.failure.find(L"handle table could not be read"), std::wstring::npos)
         << WideToUtf8(search.failure);
 }
+
+namespace {
+
+CList<CFileLock> ScanModulesOnly(const CSystemServices& services, const CDeviceMap& deviceMap,
+                                 CModuleScanStats& stats)
+{
+    CLockList locks;
+    CModuleScanParams params;
+    params.target = BuildScanTarget(L"", services.objectNameMode, true);
+    params.NtQueryVirtualMemory = services.NtQueryVirtualMemory;
+    params.NtQueryInformationProcess = services.NtQueryInformationProcess;
+    params.deviceMap = &deviceMap;
+    params.locks = &locks;
+    ScanModules(params);
+    stats = params.stats;
+    return locks.TakeAll();
+}
+
+}  // namespace
+
+TEST_F(LockEngine, LoaderListsReadInOneWalkGiveTheModulesAndViewsThePlatformGives)
+{
+    // A view right behind an image shows whether the walk steps over images exactly.
+    FixtureProcess fixture(program, {L"load", library, L"mapnext", target + L"\\m.dat"});
+    FixtureProcess fixture32(X86BinPath(L"holder.exe"), {L"map", target + L"\\m32.dat"});
+    ASSERT_TRUE(services.NtQueryInformationProcess);
+    CSystemServices platformOnly = services;
+    platformOnly.NtQueryInformationProcess = nullptr;
+
+    CModuleScanStats walked, listed;
+    const CList<CFileLock> fromLoader = ScanModulesOnly(services, deviceMap, walked);
+    const CList<CFileLock> fromPlatform = ScanModulesOnly(platformOnly, deviceMap, listed);
+    ASSERT_EQ(fromLoader.size(), fromPlatform.size());
+    for (auto a = fromLoader.begin(), b = fromPlatform.begin(); a != fromLoader.end(); ++a, ++b) {
+        ASSERT_EQ(a->pid, b->pid);
+        ASSERT_EQ(a->path, b->path);
+        ASSERT_EQ(a->value, b->value);
+        ASSERT_EQ(a->kind, b->kind);
+    }
+    EXPECT_EQ(walked.modules, listed.modules);
+    EXPECT_EQ(walked.views, listed.views);
+    EXPECT_EQ(std::count_if(fromLoader.begin(), fromLoader.end(),
+                            [&](const CFileLock& lock) {
+                                return lock.pid == fixture.pid() && lock.kind == LockKind::Mapping &&
+                                       lock.value == fixture.mappings()[0].value;
+                            }),
+              1);
+}
