@@ -107,7 +107,7 @@ void ScanHandles(CHandleScanParams& params)
         if (!MatchesTarget(params.target, name))
             continue;
         params.locks->Append(
-            {DWORD(entry.pid), DropLongPathPrefix(LongForm(name)), entry.handleValue, LockKind::Handle});
+            {DWORD(entry.pid), DropLongPathPrefix(LongForm(name)), entry.handleValue, LockKind::Handle, entry.object});
     }
 }
 

@@ -28,6 +28,10 @@ std::wstring BindNtdll(CSystemServices& services, const CPlatformLoader& loader)
     if (services.objectNameMode && !services.NtQueryObject)
         return L"Fatal error - unable to load NtQueryObject from ntdll.dll";
     services.NtQueryVirtualMemory = LookUp<NtQueryVirtualMemoryFn>(loader, ntdll, "NtQueryVirtualMemory");
+    services.NtQueryInformationProcess =
+        LookUp<NtQueryInformationProcessFn>(loader, ntdll, "NtQueryInformationProcess");
+    services.NtSuspendProcess = LookUp<NtProcessControlFn>(loader, ntdll, "NtSuspendProcess");
+    services.NtResumeProcess = LookUp<NtProcessControlFn>(loader, ntdll, "NtResumeProcess");
     return {};
 }
 

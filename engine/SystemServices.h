@@ -15,6 +15,9 @@ using GetFileInformationByHandleExFn = BOOL(WINAPI*)(HANDLE file, int infoClass,
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD pid);
 using NtQueryVirtualMemoryFn = LONG(NTAPI*)(HANDLE process, PVOID address, ULONG infoClass, PVOID buffer,
                                             SIZE_T length, PSIZE_T returned);
+using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length,
+                                                 PULONG returned);
+using NtProcessControlFn = LONG(NTAPI*)(HANDLE process);
 
 struct CSystemServices {
     NtQuerySystemInformationFn NtQuerySystemInformation = nullptr;
@@ -24,6 +27,9 @@ struct CSystemServices {
     GetFinalPathNameByHandleWFn GetFinalPathNameByHandleW = nullptr;        // final-path mode only
     GetFileInformationByHandleExFn GetFileInformationByHandleEx = nullptr;  // final-path mode only
     NtQueryVirtualMemoryFn NtQueryVirtualMemory = nullptr;                  // names of mapped views
+    NtQueryInformationProcessFn NtQueryInformationProcess = nullptr;        // which processes are critical
+    NtProcessControlFn NtSuspendProcess = nullptr;  // with NtResumeProcess: an owner held still
+    NtProcessControlFn NtResumeProcess = nullptr;
     // Names of file handles come from NtQueryObject in device form (version 5 systems).
     bool objectNameMode = false;
     ULONG fileTypeNumber = 0;
