@@ -67,12 +67,15 @@ public:
             o_.json = true;
         else if (name == L"--at-boot")
             o_.atBoot = true;
+        else if (name == L"--force")
+            o_.force = true;
         Note(name);
     }
 
     bool IsFlag(const std::wstring& name) const
     {
-        return name == L"--all" || name == L"--json" || name == L"--delete" || name == L"--at-boot";
+        return name == L"--all" || name == L"--json" || name == L"--delete" || name == L"--at-boot" ||
+               name == L"--force";
     }
 
     bool TakesValue(const std::wstring& name) const
@@ -236,7 +239,7 @@ std::wstring HelpText()
   tarnwick-cli list PATH [--json]
   tarnwick-cli list --all [--json]
   tarnwick-cli unlock PATH [--pid N] [AFTER] [--wait SECONDS]
-  tarnwick-cli kill PATH [--pid N] [AFTER] [--wait SECONDS]
+  tarnwick-cli kill PATH [--pid N] [--force] [AFTER] [--wait SECONDS]
   AFTER: --delete [--at-boot] | --rename-to NAME | --move-to DIR
 
 Finds the processes that hold PATH open (open file handles, loaded modules and files
@@ -256,6 +259,8 @@ Options:
                     owner, kind, path, handle, loadAddress, viewAddress (the one of the
                     lock's kind is a number, the others null) and imagePath.
   --pid N           unlock, kill: only the locks of process N; N must hold a lock on PATH.
+  --force           kill: end critical processes of Windows too, which stops Windows at
+                    once; without it kill refuses them and does nothing.
   --delete          Afterwards delete PATH (to the Recycle Bin where there is one).
   --at-boot         With --delete: when PATH is still busy, delete it at the next boot.
   --rename-to NAME  Afterwards rename PATH to NAME within its folder.
@@ -266,6 +271,7 @@ Options:
   --help            Print this text.
 
 With --pid only that process's locks count towards the result. No question is ever asked.
+A handle is closed and a process ended only while it is still the one the scan found.
 When processes refuse to be examined or handles do not give their names in time, standard
 error says how many (with --json as an object with processesRefused and handlesGivenUp).
 
@@ -273,7 +279,8 @@ Exit codes:
   0  No lock is left on PATH and the after-action succeeded (list: no lock found).
   1  Locks remain, or the after-action failed (list: locks found).
   2  Bad usage: unknown command or option, missing or unreadable PATH, a PATH that names
-     a device, a move-to folder that does not exist, or a --pid that holds no lock on PATH.
+     a device, a move-to folder that does not exist, a --pid that holds no lock on PATH,
+     or a critical process to kill without --force.
   3  The system services the scan needs could not be bound, or the scan could not run.
 )";
 }

@@ -14,7 +14,8 @@ namespace tarnwick::cli {
 enum ExitCode : int {
     kExitClear = 0,        // no lock left (list: none found)
     kExitLocksRemain = 1,  // locks remain or the after-action failed (list: locks found)
-    kExitUsage = 2,        // bad command line, missing or device path, a --pid that holds no lock
+    kExitUsage = 2,        // bad command line, missing or device path, a --pid that holds no lock, a
+                           // critical process without --force
     kExitPlatform = 3,     // the system services could not be bound, or the scan could not run
 };
 
@@ -31,6 +32,7 @@ struct CCliOptions {
     std::wstring newName;      // --rename-to, taken as written
     std::wstring destination;  // --move-to, as written
     bool atBoot = false;
+    bool force = false;  // kill: end critical processes too
     bool hasWait = false;
     DWORD waitMs = 0;
 };

@@ -21,6 +21,7 @@ namespace tarnwick::cli {
 namespace {
 
 constexpr DWORD kPollIntervalMs = 100;
+constexpr wchar_t kOtherProcess[] = L"Left alone, its process ID now belongs to another process: ";
 
 std::wstring WithNewlines(const std::wstring& text)
 {
@@ -147,6 +148,8 @@ public:
             console_.Err(Line(L"Process " + std::to_wstring(o_.pid) + L" holds no lock on " + Quoted(path_) + L"."));
             return kExitUsage;
         }
+        if (o_.command == Command::Kill && RefusesCriticalOwners(rows))
+            return kExitUsage;
         bool locksRemain = false;
         if (rows.empty()) {
             console_.Out(Line(L"No locks on " + Quoted(path_) + L"."));
@@ -177,30 +180,71 @@ private:
 
     void Unlock(const CLockRows& rows)
     {
+        CHandleCloser closer(services_);
         for (const CLockItem* row : rows) {
-            if (IsSelf(*row))
-                continue;
-            if (row->kind != LockKind::Handle)
-                console_.Out(Line(L"Not closable, " + std::wstring(NotClosableWhat(*row)) +
-                                  L" (kill ends its process): " + DescribeLock(*row)));
-            else if (UnlockHandle(*row))
-                console_.Out(Line(L"Closed: " + DescribeLock(*row)));
-            else
-                console_.Out(Line(L"Could not close: " + DescribeLock(*row)));
+            if (!IsSelf(*row))
+                console_.Out(Line(UnlockReport(closer.Close(*row), *row) + DescribeLock(*row)));
         }
+    }
+
+    static std::wstring UnlockReport(UnlockResult result, const CLockItem& row)
+    {
+        switch (result) {
+        case UnlockResult::Closed: return L"Closed: ";
+        case UnlockResult::NotAHandle:
+            return L"Not closable, " + std::wstring(NotClosableWhat(row)) + L" (kill ends its process): ";
+        case UnlockResult::OtherProcess: return kOtherProcess;
+        case UnlockResult::Changed: return L"Left alone, the handle no longer names that file: ";
+        case UnlockResult::Survived: return L"Not closed, the handle stays open (protected from closing): ";
+        case UnlockResult::NotOpened: break;
+        }
+        return L"Could not close: ";
+    }
+
+    // One row of each process.
+    static CLockRows Owners(const CLockRows& rows)
+    {
+        std::set<DWORD> seen;
+        CLockRows owners;
+        for (const CLockItem* row : rows) {
+            if (seen.insert(row->pid).second)
+                owners.push_back(row);
+        }
+        return owners;
+    }
+
+    // Says why each critical owner is not ended; true when there is one and --force is not
+    // given: then nothing at all is done.
+    bool RefusesCriticalOwners(const CLockRows& rows) const
+    {
+        bool refused = false;
+        for (const CLockItem* row : Owners(rows)) {
+            if (!o_.force && IsCriticalOwner(services_, *row)) {
+                console_.Err(Line(CriticalProcessWarning(*row) + L" --force ends it anyway."));
+                refused = true;
+            }
+        }
+        return refused;
     }
 
     void Kill(const CLockRows& rows)
     {
-        std::set<DWORD> done;
-        for (const CLockItem* row : rows) {
-            if (!done.insert(row->pid).second || IsSelf(*row))
-                continue;
-            if (TerminateOwner(row->pid))
-                console_.Out(Line(L"Ended: " + DescribeProcess(*row)));
-            else
-                console_.Out(Line(L"Could not end: " + DescribeProcess(*row)));
+        const auto ask = [this](const std::wstring&) { return o_.force; };
+        for (const CLockItem* row : Owners(rows)) {
+            if (!IsSelf(*row))
+                console_.Out(Line(EndReport(TerminateOwner(services_, *row, ask)) + DescribeProcess(*row)));
         }
+    }
+
+    static const wchar_t* EndReport(EndResult result)
+    {
+        switch (result) {
+        case EndResult::Ended: return L"Ended: ";
+        case EndResult::OtherProcess: return kOtherProcess;
+        case EndResult::Declined: return L"Left alone, a critical process: ";
+        case EndResult::NotOpened: break;
+        }
+        return L"Could not end: ";
     }
 
     // Rescans (until none is left or --wait runs out) and reports what is left; true when

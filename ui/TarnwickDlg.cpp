@@ -20,7 +20,8 @@ constexpr int kWindowIcon = 128;
 constexpr int kAboutMenuText = 101;
 constexpr UINT kBrowseFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;                  // 0x41
 constexpr UINT kBrowseFilesAndFolders = kBrowseFolders | BIF_BROWSEINCLUDEFILES;  // 0x4041
-constexpr UINT kUnlockAllQuestion = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
+// "Unlock All" in show-all mode and ending a critical process.
+constexpr UINT kDangerousQuestion = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
 constexpr int kShrinkWidth = 480;
 constexpr int kShrinkHeight = 150;
 
@@ -252,7 +253,7 @@ void CTarnwickDlg::UnlockRows(bool all)
         const int count = m_listLocks.RowCount();
         if (count > 0 && m_bShowAllLocks &&
             AppMessageBox(hwnd(), L"Are you sure you want to remove all locks?  This will likely crash your system!",
-                          kUnlockAllQuestion) != IDYES)
+                          kDangerousQuestion) != IDYES)
             return;
         for (int i = 0; i < count; ++i)
             rows.push_back(i);
@@ -265,9 +266,10 @@ void CTarnwickDlg::UnlockRows(bool all)
     }
     // No row is removed while the attempts run, so the indices stay valid.
     CUnlockedRows unlocked;
+    CHandleCloser closer(m_services);
     for (int row : rows) {
         CLockItem* item = m_listLocks.RowAt(row);
-        if (item && UnlockHandle(*item))
+        if (item && closer.Close(*item) == UnlockResult::Closed)
             unlocked.push_back(item);
     }
     CompleteAction(unlocked);
@@ -280,10 +282,13 @@ void CTarnwickDlg::OnTerminate()
     const std::vector<int> rows = m_listLocks.SelectedRows();
     if (rows.empty())
         AppMessageBox(hwnd(), L"To use \"Terminate\", please select a process to terminate.");
+    const auto ask = [this](const std::wstring& question) {
+        return AppMessageBox(hwnd(), question, kDangerousQuestion) == IDYES;
+    };
     CUnlockedRows ended;
     for (int row : rows) {
         CLockItem* item = m_listLocks.RowAt(row);
-        if (item && TerminateOwner(item->pid))
+        if (item && TerminateOwner(m_services, *item, ask) == EndResult::Ended)
             ended.push_back(item);
     }
     CompleteAction(ended);

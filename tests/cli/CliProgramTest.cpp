@@ -297,6 +297,9 @@ TEST_F(CliProgram, KillWithPidEndsOnlyThatProcessAndWaitEndsWithTheLocks)
     EXPECT_TRUE(Contains(killed.out, L"Ended: holder.exe (PID " + std::to_wstring(first.pid()) + L")"));
     EXPECT_FALSE(Contains(killed.out, std::to_wstring(second.pid())));
     EXPECT_EQ(::WaitForSingleObject(first.process(), 5000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    EXPECT_TRUE(::GetExitCodeProcess(first.process(), &exitCode));
+    EXPECT_EQ(exitCode, 1u) << "a parent must not read the end as a success";
     EXPECT_TRUE(Alive(second));
     const JsonValue left = ParsedJson(RunCli({L"list", held, L"--json"}));
     ASSERT_EQ(left.items.size(), 1u);
@@ -354,6 +357,7 @@ TEST_F(CliProgram, BadInputGetsAPlainMessageAndStatusTwoAndTouchesNoLock)
         {{L"unlock", held, L"--pid", L"abc"}, L"--pid needs a process id (a whole number), not \"abc\"."},
         {{L"kill", held, L"--wait", L"-1"}, L"--wait needs a number of seconds from 0 to 86400, not \"-1\"."},
         {{L"kill", held, L"--all"}, L"--all works with list only."},
+        {{L"list", held, L"--force"}, L"--force works with unlock and kill only."},
     };
     for (const auto& c : cases) {
         const CliResult run = RunCli(c.args);
@@ -455,4 +459,39 @@ TEST_F(CliProgram, ListFindsHighHandlesLongPathsThirtyTwoBitModulesWhateverTheCa
     for (const JsonValue& lock : ParsedJson(run).items)
         paths.insert(lock.At(L"path").text);
     EXPECT_EQ(paths, std::set<std::wstring>(hard.paths.begin(), hard.paths.end()));
+}
+
+TEST_F(CliProgram, HandleProtectedFromClosingIsReportedAsNotClosed)
+{
+    const std::wstring held = dir.Sub(L"held"), file = held + L"\\p.txt";
+    CreateFolders(held);
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"protect", file});
+    const CliResult run = RunCli({L"unlock", file});
+    EXPECT_EQ(run.code, 1u) << WideToUtf8(run.out + run.err);
+    const std::wstring lock = L"holder.exe (PID " + std::to_wstring(holder.pid()) + L"), handle " +
+                              Hex(holder.HandleOf(file)) + L": " + file;
+    EXPECT_TRUE(Contains(run.out, L"Not closed, the handle stays open (protected from closing): " + lock))
+        << WideToUtf8(run.out);
+    EXPECT_TRUE(Contains(run.out, L"1 lock remains on \"" + file + L"\":\r\n  " + lock));
+    EXPECT_TRUE(holder.StillHolds(holder.HandleOf(file)));
+}
+
+TEST_F(CliProgram, UnlockNeverClosesTheOtherFileOfAHandleThatKeepsChangingFiles)
+{
+    const std::wstring held = dir.Sub(L"held"), first = held + L"\\first.txt", second = held + L"\\second.txt";
+    CreateFolders(held);
+    FixtureProcess flipping(BinPath(L"holder.exe"), {L"flip", first, second});
+    constexpr int kRuns = 30;
+    int closed = 0;
+    for (int run = 0; run < kRuns; ++run)
+        closed += Contains(RunCli({L"unlock", first}).out, L"Closed: ") ? 1 : 0;
+    flipping.Send("lost");
+    const std::string lost = flipping.ReadLine();
+    std::printf("[ measure  ] %d of %d runs closed the first file; the fixture reports %s\n", closed, kRuns,
+                lost.c_str());
+    unsigned long first_lost = 0, second_lost = 0;
+    ASSERT_EQ(std::sscanf(lost.c_str(), "lost %lu %lu", &first_lost, &second_lost), 2) << lost;
+    EXPECT_EQ(second_lost, 0u) << "a handle that named the second file was closed";
+    EXPECT_EQ(first_lost, unsigned(closed));
+    EXPECT_GT(closed, 0) << "no run found the first file open, so nothing was shown";
 }

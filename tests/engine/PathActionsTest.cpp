@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "LockRemoval.h"
 #include "PathActions.h"
 #include "PathForms.h"
 #include "TestSupport.h"
@@ -128,23 +127,4 @@ TEST_F(PathActionsOnDisk, PathWithoutShortFormIsActedOnAsShown)
     WriteFile(shortish);
     EXPECT_EQ(ActionPath(shortish), ShortForm(shortish, true));
     RemoveTree(WithLongPathPrefix(dir.path()));
-}
-
-TEST(LockRemoval, OnlyHandleRowsAreClosedWhateverTheirValue)
-{
-    UniqueHandle event = MakeAutoResetEvent();
-    CLockItem row;
-    row.pid = ::GetCurrentProcessId();
-    row.value = reinterpret_cast<ULONG_PTR>(event.get());
-    DWORD flags = 0;
-    for (const LockKind kind : {LockKind::Module, LockKind::Mapping}) {
-        row.kind = kind;
-        EXPECT_FALSE(UnlockHandle(row)) << "a value that happens to be a handle is still no handle lock";
-        EXPECT_TRUE(::GetHandleInformation(event.get(), &flags));
-    }
-    row.kind = LockKind::Handle;
-    EXPECT_TRUE(UnlockHandle(row)) << "a real handle is closed";
-    EXPECT_FALSE(::GetHandleInformation(event.release(), &flags)) << "and is gone";
-    row.pid = 0xFFFFFFF0u;
-    EXPECT_FALSE(UnlockHandle(row)) << "no such process";
 }

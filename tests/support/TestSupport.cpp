@@ -279,6 +279,34 @@ DWORD FixtureProcess::Finish(DWORD timeoutMs)
     return code;
 }
 
+namespace {
+
+DWORD g_criticalPid = 0;
+
+}  // namespace
+
+void ReportCriticalProcess(DWORD pid) { g_criticalPid = pid; }
+
+LONG NTAPI QueryProcessReportingCritical(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length, PULONG returned)
+{
+    constexpr ULONG kBreakOnTermination = 29;
+    if (infoClass == kBreakOnTermination && length == sizeof(ULONG) && ::GetProcessId(process) == g_criticalPid) {
+        *static_cast<ULONG*>(buffer) = 1;
+        return 0;
+    }
+    using Query = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    static const auto real =
+        reinterpret_cast<Query>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess"));
+    return real(process, infoClass, buffer, length, returned);
+}
+
+FARPROC WINAPI ProcReportingCritical(HMODULE module, LPCSTR name)
+{
+    if (std::string(name) == "NtQueryInformationProcess")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(QueryProcessReportingCritical));
+    return ::GetProcAddress(module, name);
+}
+
 HardLocks MakeHardLocks(const TempDir& dir)
 {
     const std::wstring folder = dir.Sub(L"Caf\u00e9"), longPathPrefix = L"\\\\?\\";

@@ -140,6 +140,14 @@ struct HardLocks {
 };
 HardLocks MakeHardLocks(const TempDir& dir);
 
+// Wine keeps no break-on-termination flag (the mark of a process the system cannot do
+// without): the query below reports it set for the one process named here, and otherwise
+// asks the system.
+void ReportCriticalProcess(DWORD pid);
+LONG NTAPI QueryProcessReportingCritical(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
+// GetProcAddress, handing out the query above for NtQueryInformationProcess.
+FARPROC WINAPI ProcReportingCritical(HMODULE module, LPCSTR name);
+
 // The first visible top-level window of any process that satisfies test, polled for.
 HWND WaitForVisibleWindow(DWORD timeoutMs, const std::function<bool(HWND)>& test);
 // Visible dialog windows (message boxes included) of a process.

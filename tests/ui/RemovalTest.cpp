@@ -115,6 +115,16 @@ void RestorePendingBootOperations(const std::wstring& previous)
                      DWORD(value.size() * sizeof(wchar_t)));
 }
 
+// The row's record, which the dialog's list owns; the person runs in the dialog's process.
+CLockItem* RowRecord(HWND window, int row)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    ::SendMessageW(::GetDlgItem(window, IDC_LOCK_LIST), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    return reinterpret_cast<CLockItem*>(item.lParam);
+}
+
 class Removal : public ::testing::Test {
 protected:
     void SetUp() override
@@ -326,4 +336,66 @@ TEST_F(Removal, ModuleAndMappingRowsStayAfterUnlockAllAndGoWithTerminate)
     });
     EXPECT_EQ(result, IDOK) << "ending the owner removed the module and mapping rows";
     EXPECT_EQ(::WaitForSingleObject(resident.process(), 5000), WAIT_OBJECT_0);
+}
+
+TEST_F(Removal, RowWhoseHandleNowNamesAnotherFileStaysAndThatFileStaysOpen)
+{
+    const std::wstring held = target + L"\\a.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", held});
+    const unsigned long long value = alpha.HandleOf(held);
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        ASSERT_EQ(Rows(window), 1);
+        alpha.Send("swap " + WideToUtf8(target + L"\\b.txt"));
+        ASSERT_EQ(std::strtoull(alpha.ReadLine().c_str() + 8, nullptr, 0), value) << "the same value, another file";
+        Click(window, IDC_UNLOCK_ALL);
+        EXPECT_EQ(Rows(window), 1) << "Unlock All";
+        SelectRowsOf(window, L"alpha.exe");
+        Click(window, IDC_UNLOCK);
+        EXPECT_EQ(Rows(window), 1) << "Unlock";
+        EXPECT_TRUE(::IsWindow(window));
+    });
+    EXPECT_TRUE(alpha.StillHolds(value)) << "b.txt was not closed behind its owner's back";
+}
+
+TEST_F(Removal, TerminateLeavesAProcessThatIsNoLongerTheRowsAlone)
+{
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        ASSERT_EQ(Rows(window), 1);
+        // As if alpha had ended and a later process had been given its id.
+        RowRecord(window, 0)->processCreated += 1;
+        SelectRowsOf(window, L"alpha.exe");
+        Click(window, IDC_TERMINATE);
+        EXPECT_EQ(Rows(window), 1);
+    });
+    EXPECT_EQ(::WaitForSingleObject(alpha.process(), 500), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+TEST_F(Removal, CriticalProcessIsEndedOnlyWhenTheQuestionIsAnsweredYes)
+{
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    ReportCriticalProcess(alpha.pid());
+    CPlatformLoader loader;
+    loader.getProc = ProcReportingCritical;
+    CTarnwickDlg dialog(target, loader);
+    std::wstring asked;
+    int defaultButton = 0;
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        SelectRowsOf(window, L"alpha.exe");
+        ClickLater(window, IDC_TERMINATE);
+        asked = Answer(IDNO, &defaultButton);
+        Settle(window);
+        EXPECT_EQ(Rows(window), 1);
+        EXPECT_EQ(::WaitForSingleObject(alpha.process(), 300), static_cast<DWORD>(WAIT_TIMEOUT)) << "No spares it";
+        ClickLater(window, IDC_TERMINATE);
+        Answer(IDYES);
+    });
+    EXPECT_EQ(asked, L"\"alpha.exe\" (PID " + std::to_wstring(alpha.pid()) +
+                         L") is a critical part of Windows: ending it stops Windows at once.\n\n"
+                         L"Do you want to end it anyway?");
+    EXPECT_EQ(defaultButton, IDNO);
+    EXPECT_EQ(result, IDOK) << "Yes ended it and its row left";
+    EXPECT_EQ(::WaitForSingleObject(alpha.process(), 5000), WAIT_OBJECT_0);
 }
