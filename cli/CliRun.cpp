@@ -57,6 +57,26 @@ std::wstring CheckPath(const std::wstring& path)
     return Quoted(path) + L" cannot be read: " + SystemMessage(error);
 }
 
+// Normalizes PATH and the move destination; the message when they cannot be acted on,
+// found before any lock is touched.
+std::wstring CheckPaths(const CCliOptions& options, std::wstring& path, std::wstring& destination)
+{
+    std::wstring problem;
+    if (options.all)
+        return problem;
+    path = NormalizedPath(options.path, problem);
+    if (problem.empty())
+        problem = CheckPath(path);
+    if (!problem.empty() || options.afterAction != AfterAction::MoveTo)
+        return problem;
+    destination = NormalizedPath(options.destination, problem);
+    if (!problem.empty())
+        return problem;
+    if (!::PathIsDirectoryW(destination.c_str()))
+        return L"--move-to needs an existing folder; " + Quoted(destination) + L" is none.";
+    return problem;
+}
+
 // Tells the script's reader what the after-action did; never asks.
 class CScriptPrompts : public IActionPrompts {
 public:
@@ -75,7 +95,6 @@ public:
                               L"; --at-boot would schedule its deletion at the next boot."));
         return atBoot_;
     }
-    void ReportError(const std::wstring& text) override { console_.Err(Line(text)); }
     bool ShellMayAsk() const override { return false; }
 
 private:
@@ -285,29 +304,16 @@ private:
         request.newName = o_.newName;
         request.destination = destination_;
         CScriptPrompts prompts(console_, path_, o_.atBoot);
-        const bool carriedOut = CarryOutAfterAction(request, prompts);
-        switch (o_.afterAction) {
-        case AfterAction::Delete: return !PathExists(path_);
-        case AfterAction::RenameTo: {
-            const std::wstring renamed = RenamedPath(path_, o_.newName);
-            return carriedOut && Arrived(renamed, L"Renamed", L"rename");
-        }
-        case AfterAction::MoveTo: return Arrived(MovedPath(path_, destination_), L"Moved", L"move");
-        case AfterAction::DoNothing: break;
-        }
+        const CActionOutcome outcome = CarryOutAfterAction(request, prompts);
+        if (outcome.result == ActionResult::Failed)
+            console_.Err(Line(outcome.text));
+        if (outcome.result != ActionResult::Done)
+            return false;  // the path stays where it was; the prompts said so for a delete
+        if (o_.afterAction == AfterAction::RenameTo)
+            console_.Out(Line(L"Renamed " + Quoted(path_) + L" to " + Quoted(RenamedPath(path_, o_.newName)) + L"."));
+        else if (o_.afterAction == AfterAction::MoveTo)
+            console_.Out(Line(L"Moved " + Quoted(path_) + L" to " + Quoted(MovedPath(path_, destination_)) + L"."));
         return true;
-    }
-
-    // Whether the path now lives at target only, said either way.
-    bool Arrived(const std::wstring& target, const wchar_t* done, const wchar_t* verb)
-    {
-        const bool sameName = _wcsicmp(target.c_str(), path_.c_str()) == 0;  // a change of case only
-        if (PathExists(target) && (sameName || !PathExists(path_))) {
-            console_.Out(Line(std::wstring(done) + L" " + Quoted(path_) + L" to " + Quoted(target) + L"."));
-            return true;
-        }
-        console_.Err(Line(L"Unable to " + std::wstring(verb) + L" " + Quoted(path_) + L" to " + Quoted(target) + L"."));
-        return false;
     }
 
     const CCliOptions& o_;
@@ -347,26 +353,10 @@ int RunCli(const std::vector<std::wstring>& arguments, IConsole& console, const 
         return kExitClear;
     }
 
-    std::wstring path, destination, problem;
-    if (!options.all) {
-        path = NormalizedPath(options.path, problem);
-        if (problem.empty())
-            problem = CheckPath(path);
-        if (!problem.empty()) {
-            console.Err(Line(problem));
-            return kExitUsage;
-        }
-    }
-    if (options.afterAction == AfterAction::MoveTo) {
-        destination = NormalizedPath(options.destination, problem);
-        if (!problem.empty()) {
-            console.Err(Line(problem));
-            return kExitUsage;
-        }
-        if (!::PathIsDirectoryW(destination.c_str())) {
-            console.Err(Line(L"--move-to needs an existing folder; " + Quoted(destination) + L" is none."));
-            return kExitUsage;
-        }
+    std::wstring path, destination;
+    if (const std::wstring problem = CheckPaths(options, path, destination); !problem.empty()) {
+        console.Err(Line(problem));
+        return kExitUsage;
     }
 
     CSystemServices services;

@@ -81,7 +81,8 @@ public:
     {
         return Show(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
     }
-    void ReportError(const std::wstring& text) override { Show(text, MB_OK | MB_ICONEXCLAMATION); }
+    void ShellDeleteRunning(bool running) override { ::EnableWindow(owner_, !running); }
+    void ReportFailure(const std::wstring& text) { Show(text, MB_OK | MB_ICONEXCLAMATION); }
 
 private:
     int Show(const std::wstring& text, UINT flags) { return AppMessageBox(owner_, WithPathsForMessage(text, paths_), flags); }
@@ -328,9 +329,14 @@ void CTarnwickDlg::CompleteAction(const CUnlockedRows& rows)
         if (row != -1)
             m_listLocks.DeleteRow(row);
     }
-    CDialogPrompts prompts(hwnd(), {m_strPath, RenamedPath(m_strPath, m_strRenameTo)});
-    if (!CarryOutAfterAction({ChosenAfterAction(), m_strPath, m_strRenameTo, m_strMoveTo}, prompts))
-        return;  // a failed file rename ends the command; the dialog stays
+    const CAfterActionRequest request{ChosenAfterAction(), m_strPath, m_strRenameTo, m_strMoveTo};
+    CDialogPrompts prompts(hwnd(), {m_strPath, RenamedPath(m_strPath, m_strRenameTo),
+                                    MovedPath(m_strPath, m_strMoveTo)});
+    const CActionOutcome outcome = CarryOutAfterAction(request, prompts);
+    if (outcome.result == ActionResult::Failed) {
+        prompts.ReportFailure(outcome.text);
+        return;  // the dialog stays, so that the user sees where the path still is
+    }
     if (m_listLocks.RowCount() == 0)
         EndDialog(IDOK);
 }

@@ -254,30 +254,31 @@ TEST_F(CliProgram, DeleteOfABusyPathIsScheduledForTheNextBootOnlyWithAtBoot)
     FixtureProcess first(BinPath(L"holder.exe"), {L"open", held + L"\\first.txt"});
     FixtureProcess second(BinPath(L"holder.exe"), {L"open", held + L"\\second.txt"});
     FixtureProcess stays(BinPath(L"holder.exe"), {L"open", held + L"\\stays.txt"});
-    // The deletion is recorded under the short name where the volume has one.
-    std::set<std::wstring> names = {L"\\??\\" + held};
-    wchar_t shortName[MAX_PATH] = {};
-    if (::GetShortPathNameW(held.c_str(), shortName, MAX_PATH))
-        names.insert(L"\\??\\" + std::wstring(shortName));
-    const auto isScheduled = [&] {
+    // The deletion is recorded under the long name: the short one may be another file's by then.
+    std::wstring shortName(MAX_PATH, L'\0');
+    shortName.resize(::GetShortPathNameW(held.c_str(), shortName.data(), MAX_PATH));
+    const std::set<std::wstring> names = {L"\\??\\" + held, L"\\??\\" + shortName};
+    const auto isScheduled = [&](const std::wstring& name) {
         const std::vector<std::wstring> pending = PendingBootOperations();
-        return std::any_of(pending.begin(), pending.end(), [&](const std::wstring& name) { return names.count(name); });
+        return std::find(pending.begin(), pending.end(), L"\\??\\" + name) != pending.end();
     };
-    ASSERT_FALSE(isScheduled());
+    ASSERT_FALSE(isScheduled(held));
 
     const CliResult refused = RunCli({L"unlock", held, L"--pid", std::to_wstring(first.pid()), L"--delete"});
     EXPECT_EQ(refused.code, 1u) << "the path is still there";
     EXPECT_TRUE(Contains(refused.out, L"No lock remains")) << "the locks of --pid are all that count";
     EXPECT_EQ(refused.err,
               L"Unable to delete \"" + held + L"\"; --at-boot would schedule its deletion at the next boot.\r\n");
-    EXPECT_FALSE(isScheduled());
+    EXPECT_FALSE(isScheduled(held));
 
     const CliResult atBoot =
         RunCli({L"unlock", held, L"--pid", std::to_wstring(second.pid()), L"--delete", L"--at-boot"});
     EXPECT_EQ(atBoot.code, 1u);
     EXPECT_TRUE(
         Contains(atBoot.out, L"\"" + held + L"\" is still there; it is scheduled for deletion at the next boot."));
-    EXPECT_TRUE(isScheduled());
+    EXPECT_TRUE(isScheduled(held));
+    if (shortName != held)
+        EXPECT_FALSE(isScheduled(shortName));
     for (const std::wstring& name : names)
         ForgetBootDeletion(name);
     EXPECT_TRUE(::PathFileExistsW(held.c_str()));
@@ -474,6 +475,19 @@ TEST_F(CliProgram, HandleProtectedFromClosingIsReportedAsNotClosed)
         << WideToUtf8(run.out);
     EXPECT_TRUE(Contains(run.out, L"1 lock remains on \"" + file + L"\":\r\n  " + lock));
     EXPECT_TRUE(holder.StillHolds(holder.HandleOf(file)));
+}
+
+TEST_F(CliProgram, FolderMoveOntoAFolderOfTheSameNameFailsWithTheSystemsReason)
+{
+    const std::wstring folder = dir.Sub(L"moving"), destination = dir.Sub(L"destination");
+    CreateFolders(folder);
+    CreateFolders(destination + L"\\moving");
+    const CliResult run = RunCli({L"unlock", folder, L"--move-to", destination});
+    EXPECT_EQ(run.code, 1u);
+    EXPECT_EQ(run.err, L"Unable to move \"" + folder + L"\" to \"" + destination + L"\\moving\":\r\n" +
+                           SystemMessage(ERROR_ALREADY_EXISTS) + L"\r\n");
+    EXPECT_FALSE(Contains(run.out, L"Moved"));
+    EXPECT_TRUE(::PathIsDirectoryW(folder.c_str()));
 }
 
 TEST_F(CliProgram, UnlockNeverClosesTheOtherFileOfAHandleThatKeepsChangingFiles)

@@ -151,6 +151,7 @@ TEST_F(Removal, UnlockAllThenDeleteClosesTheHandleDeletesTheFolderAndEnds)
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         Click(window, IDC_DELETE);
         ClickLater(window, IDC_UNLOCK_ALL);
+        EXPECT_TRUE(Eventually([&] { return !::IsWindowEnabled(window); })) << "no command while the shell asks";
         AnswerShellConfirmation(IDYES);
         told = Answer(IDOK);
     });
@@ -244,9 +245,9 @@ TEST_F(Removal, TerminateEndsTheSelectedProcessAndKeepsTheOtherRows)
     EXPECT_EQ(::WaitForSingleObject(zulu.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "zulu lives on";
 }
 
-TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsIt)
+TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsTheLongName)
 {
-    const std::wstring victim = target + L"\\victim.txt";
+    const std::wstring victim = target + L"\\victim with a long name.txt";
     WriteFile(victim);
     const std::wstring before = PendingBootOperations();
     CTarnwickDlg dialog(victim);
@@ -263,8 +264,10 @@ TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsIt)
     EXPECT_EQ(defaultButton, IDNO);
     EXPECT_TRUE(Exists(victim));
     const std::wstring after = PendingBootOperations();
-    EXPECT_NE(after.find(ActionPath(victim)), std::wstring::npos) << WideToUtf8(after);
-    EXPECT_EQ(before.find(ActionPath(victim)), std::wstring::npos);
+    ASSERT_NE(ActionPath(victim), victim) << "the file has a short name of its own";
+    EXPECT_NE(after.find(L"\\??\\" + victim + L"|"), std::wstring::npos) << WideToUtf8(after);
+    EXPECT_EQ(after.find(ActionPath(victim)), std::wstring::npos) << "the short name may be another file's by then";
+    EXPECT_EQ(before.find(victim), std::wstring::npos);
     RestorePendingBootOperations(before);
 }
 
@@ -358,6 +361,24 @@ TEST_F(Removal, RowWhoseHandleNowNamesAnotherFileStaysAndThatFileStaysOpen)
     EXPECT_TRUE(alpha.StillHolds(value)) << "b.txt was not closed behind its owner's back";
 }
 
+TEST_F(Removal, HandleProtectedFromClosingKeepsItsRowAndTheWindowTakesInputAgainAfterTheShell)
+{
+    const std::wstring held = target + L"\\p.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"protect", held});
+    CTarnwickDlg dialog(target);
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        Click(window, IDC_DELETE);
+        ClickLater(window, IDC_UNLOCK_ALL);
+        AnswerShellConfirmation(IDNO);
+        Answer(IDNO);  // no deletion at the next boot
+        Settle(window);
+        EXPECT_EQ(Rows(window), 1);
+        EXPECT_TRUE(::IsWindowEnabled(window));
+    });
+    EXPECT_EQ(result, IDCANCEL) << "the row stayed, so the command did not end the dialog";
+    EXPECT_TRUE(alpha.StillHolds(alpha.HandleOf(held)));
+}
+
 TEST_F(Removal, TerminateLeavesAProcessThatIsNoLongerTheRowsAlone)
 {
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
@@ -398,4 +419,25 @@ TEST_F(Removal, CriticalProcessIsEndedOnlyWhenTheQuestionIsAnsweredYes)
     EXPECT_EQ(defaultButton, IDNO);
     EXPECT_EQ(result, IDOK) << "Yes ended it and its row left";
     EXPECT_EQ(::WaitForSingleObject(alpha.process(), 5000), WAIT_OBJECT_0);
+}
+
+TEST_F(Removal, FailedFolderMoveShowsTheReasonAndTheWindowStays)
+{
+    const std::wstring folder = target + L"\\moving", destination = dir.Sub(L"destination");
+    CreateFolders(folder);
+    CreateFolders(destination + L"\\moving");
+    CTarnwickDlg dialog(folder);
+    std::wstring told;
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        ::SetDlgItemTextW(window, IDC_MOVE_TO, destination.c_str());
+        Click(window, IDC_MOVE);
+        ClickLater(window, IDC_UNLOCK_ALL);
+        told = Answer(IDOK);
+        Settle(window);
+        EXPECT_TRUE(::IsWindowVisible(window));
+    });
+    EXPECT_EQ(told, L"Unable to move \"" + folder + L"\" to \"" + destination + L"\\moving\":\n" +
+                        SystemMessage(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(result, IDCANCEL) << "the dialog stayed until the person closed it";
+    EXPECT_TRUE(Exists(folder));
 }
