@@ -19,6 +19,13 @@ const wchar_t* CommandName(Command command)
     return L"";
 }
 
+// A name within a folder: no separator or stream colon, and no dot or blank at the end,
+// which the system would drop.
+bool IsPlainName(const std::wstring& name)
+{
+    return name.find_first_of(L"\\/:") == std::wstring::npos && name.back() != L'.' && name.back() != L' ';
+}
+
 bool IsHelp(const std::wstring& arg) { return arg == L"--help" || arg == L"-h" || arg == L"/?"; }
 
 bool ParsePid(const std::wstring& text, DWORD& pid)
@@ -102,6 +109,10 @@ public:
         } else if (name == L"--rename-to") {
             if (value.empty())
                 return L"--rename-to needs the new name.";
+            if (!IsPlainName(value))
+                return L"--rename-to needs a name within PATH's folder (no \\, / or :, and no dot or blank at "
+                       L"its end), not \"" +
+                       value + L"\".";
             o_.newName = value;
             Action(AfterAction::RenameTo, name);
             return L"";
@@ -264,7 +275,7 @@ Options:
   --delete          Afterwards delete PATH (to the Recycle Bin where there is one).
   --at-boot         With --delete: when PATH is still busy, delete it at the next boot.
   --rename-to NAME  Afterwards rename PATH to NAME within its folder.
-  --move-to DIR     Afterwards move PATH into the existing folder DIR.
+  --move-to DIR     Afterwards move PATH into the existing folder DIR, not its own.
   --wait SECONDS    Rescan until no lock remains or the time is up, before the
                     after-action. Without it the result is checked once, at once; kill
                     does not wait for ended processes to go away.
@@ -272,6 +283,9 @@ Options:
 
 With --pid only that process's locks count towards the result. No question is ever asked.
 A handle is closed and a process ended only while it is still the one the scan found.
+A drive root, the Windows and system folders, the program folders, the program-data
+folder, the users' folder and a user's profile folder are never deleted, renamed or
+moved; listing and unlocking them without AFTER works.
 When processes refuse to be examined or handles do not give their names in time, standard
 error says how many (with --json as an object with processesRefused and handlesGivenUp).
 
@@ -279,8 +293,9 @@ Exit codes:
   0  No lock is left on PATH and the after-action succeeded (list: no lock found).
   1  Locks remain, or the after-action failed (list: locks found).
   2  Bad usage: unknown command or option, missing or unreadable PATH, a PATH that names
-     a device, a move-to folder that does not exist, a --pid that holds no lock on PATH,
-     or a critical process to kill without --force.
+     a device, AFTER on a folder that is never acted on, a --rename-to that is no plain
+     name, a move-to folder that does not exist or is PATH's own, a --pid that holds no
+     lock on PATH, or a critical process to kill without --force.
   3  The system services the scan needs could not be bound, or the scan could not run.
 )";
 }

@@ -67,6 +67,8 @@ std::wstring CheckPaths(const CCliOptions& options, std::wstring& path, std::wst
     path = NormalizedPath(options.path, problem);
     if (problem.empty())
         problem = CheckPath(path);
+    if (problem.empty())
+        problem = RefusedAfterAction({options.afterAction, path, options.newName, options.destination});
     if (!problem.empty() || options.afterAction != AfterAction::MoveTo)
         return problem;
     destination = NormalizedPath(options.destination, problem);
@@ -74,6 +76,8 @@ std::wstring CheckPaths(const CCliOptions& options, std::wstring& path, std::wst
         return problem;
     if (!::PathIsDirectoryW(destination.c_str()))
         return L"--move-to needs an existing folder; " + Quoted(destination) + L" is none.";
+    if (EqualsNoCase(MovedPath(path, destination), path))
+        return Quoted(path) + L" is already in " + Quoted(destination) + L"; --move-to needs another folder.";
     return problem;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "PathForms.h"
+#include "ProtectedFolders.h"
 #include "TargetPath.h"
 #include "Text.h"
 
@@ -131,8 +132,15 @@ std::wstring MovedPath(const std::wstring& path, const std::wstring& destination
     return JoinedWith(destination, LastElement(path));
 }
 
+std::wstring RefusedAfterAction(const CAfterActionRequest& request)
+{
+    return request.action == AfterAction::DoNothing ? std::wstring() : ProtectedFolderProblem(request.path);
+}
+
 CActionOutcome CarryOutAfterAction(const CAfterActionRequest& request, IActionPrompts& prompts)
 {
+    if (const std::wstring refused = RefusedAfterAction(request); !refused.empty())
+        return {ActionResult::Failed, refused};
     switch (request.action) {
     case AfterAction::Delete: return DeleteProcedure(request, prompts);
     case AfterAction::RenameTo: return RenameProcedure(request);

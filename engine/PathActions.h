@@ -33,7 +33,7 @@ enum class ActionResult {
     Done,       // done as asked, or nothing was asked
     Scheduled,  // the path stays; its deletion at the next boot is registered
     Kept,       // the path stays; its deletion at the next boot was not wanted
-    Failed,     // the system failed the call: text says what and why
+    Failed,     // refused, or the system failed the call: text says what and why
 };
 
 struct CActionOutcome {
@@ -41,8 +41,12 @@ struct CActionOutcome {
     std::wstring text;  // for Failed: the message for the user, with the system's reason
 };
 
-// Carries out the after-action.
+// Carries out the after-action, unless the path is a folder that is never acted on.
 CActionOutcome CarryOutAfterAction(const CAfterActionRequest& request, IActionPrompts& prompts);
+
+// Why the after-action may not be carried out on the path; empty when it may, and always
+// for "Do Nothing".
+std::wstring RefusedAfterAction(const CAfterActionRequest& request);
 
 bool PathExists(const std::wstring& path);
 // The form the file system calls act on: the short form, or the path as shown when the

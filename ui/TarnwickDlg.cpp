@@ -306,6 +306,10 @@ bool CTarnwickDlg::ValidateAfterAction()
         AppMessageBox(hwnd(), L"Unable to move unless a new path is specified!");
         return false;
     }
+    if (const std::wstring refused = RefusedAfterAction(ChosenRequest()); !refused.empty()) {
+        AppMessageBox(hwnd(), WithPathsForMessage(refused, {m_strPath}), MB_OK | MB_ICONEXCLAMATION);
+        return false;
+    }
     return true;
 }
 
@@ -322,6 +326,11 @@ AfterAction CTarnwickDlg::ChosenAfterAction() const
     return AfterAction::DoNothing;
 }
 
+CAfterActionRequest CTarnwickDlg::ChosenRequest() const
+{
+    return {ChosenAfterAction(), m_strPath, m_strRenameTo, m_strMoveTo};
+}
+
 void CTarnwickDlg::CompleteAction(const CUnlockedRows& rows)
 {
     for (const CLockItem* item : rows) {
@@ -329,7 +338,7 @@ void CTarnwickDlg::CompleteAction(const CUnlockedRows& rows)
         if (row != -1)
             m_listLocks.DeleteRow(row);
     }
-    const CAfterActionRequest request{ChosenAfterAction(), m_strPath, m_strRenameTo, m_strMoveTo};
+    const CAfterActionRequest request = ChosenRequest();
     CDialogPrompts prompts(hwnd(), {m_strPath, RenamedPath(m_strPath, m_strRenameTo),
                                     MovedPath(m_strPath, m_strMoveTo)});
     const CActionOutcome outcome = CarryOutAfterAction(request, prompts);

@@ -379,6 +379,8 @@ TEST_F(CliProgram, BadInputGetsAPlainMessageAndStatusTwoAndTouchesNoLock)
          L"--move-to needs an existing folder; \"" + missing + L"\" is none."},
         {{L"kill", held, L"--pid", std::to_wstring(other.pid())},
          L"Process " + std::to_wstring(other.pid()) + L" holds no lock on \"" + held + L"\"."},
+        {{L"unlock", file, L"--move-to", held}, L"\"" + file + L"\" is already in \"" + held + L"\"; --move-to needs "
+                                                L"another folder."},
     };
     for (const auto& c : refusedPaths) {
         const CliResult run = RunCli(c.args);
@@ -460,6 +462,49 @@ TEST_F(CliProgram, ListFindsHighHandlesLongPathsThirtyTwoBitModulesWhateverTheCa
     for (const JsonValue& lock : ParsedJson(run).items)
         paths.insert(lock.At(L"path").text);
     EXPECT_EQ(paths, std::set<std::wstring>(hard.paths.begin(), hard.paths.end()));
+}
+
+TEST_F(CliProgram, NewNameThatIsNoPlainNameIsRefusedAndNothingChanges)
+{
+    const std::wstring held = dir.Sub(L"held"), file = held + L"\\a.txt";
+    CreateFolders(held);
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", file});
+    for (const wchar_t* name : {L"..\\x", L"a/b", L"x:y", L"x. "}) {
+        const CliResult run = RunCli({L"unlock", file, L"--rename-to", name});
+        EXPECT_EQ(run.code, 2u) << WideToUtf8(name);
+        EXPECT_EQ(run.err, L"--rename-to needs a name within PATH's folder (no \\, / or :, and no dot or blank at its "
+                           L"end), not \"" + std::wstring(name) + L"\".\r\nTry \"tarnwick-cli --help\".\r\n");
+    }
+    EXPECT_TRUE(holder.StillHolds(holder.HandleOf(file)));
+    EXPECT_TRUE(::PathFileExistsW(file.c_str()));
+}
+
+TEST_F(CliProgram, DriveRootAndWindowsFolderAreRefusedBeforeTheScanButCanBeListed)
+{
+    // A process id that holds nothing: even a refusal that failed would end at the --pid check.
+    const std::wstring nobody = L"4294967280";
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    const struct {
+        std::vector<std::wstring> args;
+        std::wstring message;
+    } cases[] = {
+        {{L"unlock", L"C:\\", L"--delete", L"--pid", nobody},
+         L"\"C:\\\" is a drive root; Tarnwick does not delete, rename or move it.\r\n"},
+        {{L"kill", windows, L"--delete", L"--at-boot", L"--pid", nobody},
+         L"\"" + std::wstring(windows) + L"\" is the Windows folder; Tarnwick does not delete, rename or move it.\r\n"},
+        {{L"unlock", windows, L"--rename-to", L"old", L"--pid", nobody},
+         L"\"" + std::wstring(windows) + L"\" is the Windows folder; Tarnwick does not delete, rename or move it.\r\n"},
+    };
+    for (const auto& c : cases) {
+        const CliResult run = RunCli(c.args);
+        EXPECT_EQ(run.code, 2u);
+        EXPECT_EQ(run.err, c.message);
+        EXPECT_EQ(run.out, L"");
+    }
+    const CliResult listed = RunCli({L"list", windows, L"--json"});
+    EXPECT_EQ(listed.code, 1u) << "every process has system libraries loaded";
+    EXPECT_FALSE(ParsedJson(listed).items.empty());
 }
 
 TEST_F(CliProgram, HandleProtectedFromClosingIsReportedAsNotClosed)

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "PathActions.h"
 #include "PathForms.h"
+#include "ProtectedFolders.h"
 #include "TestSupport.h"
 #include "Text.h"
 
@@ -116,6 +119,49 @@ TEST_F(PathActionsOnDisk, FailedRenamesAndMovesSayWhatFailedAndTheSystemsReason)
     }
     EXPECT_TRUE(Exists(file));
     EXPECT_TRUE(Exists(folder));
+}
+
+TEST(ProtectedFolders, RootsAndTheSystemsOwnFoldersAreRefusedHoweverWritten)
+{
+    wchar_t windows[MAX_PATH] = {}, system[MAX_PATH] = {}, programsShort[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring programs = L"C:\\Program Files";
+    ASSERT_TRUE(::GetShortPathNameW(programs.c_str(), programsShort, MAX_PATH));
+    wchar_t profile[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    ASSERT_TRUE(::GetEnvironmentVariableW(L"USERPROFILE", profile, size));
+    const std::wstring users = ParentFolder(profile);
+    SubstDrive letter(windows);
+    ASSERT_TRUE(letter.defined());
+    const std::pair<std::wstring, const wchar_t*> refused[] = {
+        {L"C:\\", L"a drive root"},
+        {L"c:/", L"a drive root"},
+        {windows, L"the Windows folder"},
+        {std::wstring(windows) + L"\\", L"the Windows folder"},
+        {letter.letter() + L"\\", L"the Windows folder"},
+        {system, L"a system folder"},
+        {programsShort, L"a program folder"},
+        {L"C:\\Program Files (x86)", L"a program folder"},
+        {L"C:\\ProgramData", L"the program-data folder"},
+        {users, L"the users' folder"},
+        {profile, L"a user's profile folder"},
+        {users + L"\\Public", L"a user's profile folder"},
+    };
+    for (const auto& [path, what] : refused) {
+        EXPECT_EQ(ProtectedFolderProblem(path),
+                  L"\"" + path + L"\" is " + what + L"; Tarnwick does not delete, rename or move it.")
+            << WideToUtf8(path);
+        EXPECT_EQ(RefusedAfterAction({AfterAction::MoveTo, path, L"", L"D:\\x"}), ProtectedFolderProblem(path));
+    }
+    EXPECT_EQ(RefusedAfterAction({AfterAction::DoNothing, L"C:\\", L"", L""}), L"") << "listing and unlocking go on";
+
+    TempDir dir{L"tarnwick-protected"};
+    SubstDrive own(dir.path());
+    ASSERT_TRUE(own.defined());
+    for (const std::wstring& allowed : {dir.path(), own.letter() + L"\\", std::wstring(windows) + L"\\Temp",
+                                        std::wstring(profile) + L"\\AppData", programs + L"\\Tarnwick"})
+        EXPECT_EQ(ProtectedFolderProblem(allowed), L"") << WideToUtf8(allowed);
 }
 
 TEST_F(PathActionsOnDisk, DeleteReportsSuccessOrAMissingPath)

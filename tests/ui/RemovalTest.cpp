@@ -441,3 +441,26 @@ TEST_F(Removal, FailedFolderMoveShowsTheReasonAndTheWindowStays)
     EXPECT_EQ(result, IDCANCEL) << "the dialog stayed until the person closed it";
     EXPECT_TRUE(Exists(folder));
 }
+
+TEST_F(Removal, DriveRootAndWindowsFolderAreRefusedBeforeAnyLockIsTouched)
+{
+    // "Unlock" with rows and none selected touches nothing even when the refusal failed.
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::pair<std::wstring, int> cases[] = {{L"C:\\", IDC_DELETE}, {windows, IDC_DELETE}, {windows, IDC_RENAME}};
+    for (const auto& [path, action] : cases) {
+        CTarnwickDlg dialog(path);
+        std::wstring told;
+        RunWithPerson(dialog, [&](HWND window) {
+            ASSERT_GT(Rows(window), 0);
+            if (action == IDC_RENAME)
+                ::SetDlgItemTextW(window, IDC_RENAME_TO, L"elsewhere");
+            Click(window, action);
+            ClickLater(window, IDC_UNLOCK);
+            told = Answer(IDOK);
+        });
+        EXPECT_EQ(told.substr(0, path.size() + 6), L"\"" + path + L"\" is ") << WideToUtf8(told);
+        EXPECT_NE(told.find(L"; Tarnwick does not delete, rename or move it."), std::wstring::npos);
+    }
+    EXPECT_TRUE(Exists(windows));
+}
