@@ -338,10 +338,9 @@ void CTarnwickDlg::CompleteAction(const CUnlockedRows& rows)
         if (row != -1)
             m_listLocks.DeleteRow(row);
     }
-    const CAfterActionRequest request = ChosenRequest();
     CDialogPrompts prompts(hwnd(), {m_strPath, RenamedPath(m_strPath, m_strRenameTo),
                                     MovedPath(m_strPath, m_strMoveTo)});
-    const CActionOutcome outcome = CarryOutAfterAction(request, prompts);
+    const CActionOutcome outcome = CarryOutAfterAction(ChosenRequest(), prompts);
     if (outcome.result == ActionResult::Failed) {
         prompts.ReportFailure(outcome.text);
         return;  // the dialog stays, so that the user sees where the path still is
