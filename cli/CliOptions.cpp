@@ -19,6 +19,13 @@ const wchar_t* CommandName(Command command)
     return L"";
 }
 
+// A name within a folder: no separator or stream colon, and no dot or blank at the end,
+// which the system would drop.
+bool IsPlainName(const std::wstring& name)
+{
+    return name.find_first_of(L"\\/:") == std::wstring::npos && name.back() != L'.' && name.back() != L' ';
+}
+
 bool IsHelp(const std::wstring& arg) { return arg == L"--help" || arg == L"-h" || arg == L"/?"; }
 
 bool ParsePid(const std::wstring& text, DWORD& pid)
@@ -67,12 +74,15 @@ public:
             o_.json = true;
         else if (name == L"--at-boot")
             o_.atBoot = true;
+        else if (name == L"--force")
+            o_.force = true;
         Note(name);
     }
 
     bool IsFlag(const std::wstring& name) const
     {
-        return name == L"--all" || name == L"--json" || name == L"--delete" || name == L"--at-boot";
+        return name == L"--all" || name == L"--json" || name == L"--delete" || name == L"--at-boot" ||
+               name == L"--force";
     }
 
     bool TakesValue(const std::wstring& name) const
@@ -99,6 +109,10 @@ public:
         } else if (name == L"--rename-to") {
             if (value.empty())
                 return L"--rename-to needs the new name.";
+            if (!IsPlainName(value))
+                return L"--rename-to needs a name within PATH's folder (no \\, / or :, and no dot or blank at "
+                       L"its end), not \"" +
+                       value + L"\".";
             o_.newName = value;
             Action(AfterAction::RenameTo, name);
             return L"";
@@ -236,7 +250,7 @@ std::wstring HelpText()
   tarnwick-cli list PATH [--json]
   tarnwick-cli list --all [--json]
   tarnwick-cli unlock PATH [--pid N] [AFTER] [--wait SECONDS]
-  tarnwick-cli kill PATH [--pid N] [AFTER] [--wait SECONDS]
+  tarnwick-cli kill PATH [--pid N] [--force] [AFTER] [--wait SECONDS]
   AFTER: --delete [--at-boot] | --rename-to NAME | --move-to DIR
 
 Finds the processes that hold PATH open (open file handles, loaded modules and files
@@ -256,16 +270,22 @@ Options:
                     owner, kind, path, handle, loadAddress, viewAddress (the one of the
                     lock's kind is a number, the others null) and imagePath.
   --pid N           unlock, kill: only the locks of process N; N must hold a lock on PATH.
+  --force           kill: end critical processes of Windows too, which stops Windows at
+                    once; without it kill refuses them and does nothing.
   --delete          Afterwards delete PATH (to the Recycle Bin where there is one).
   --at-boot         With --delete: when PATH is still busy, delete it at the next boot.
   --rename-to NAME  Afterwards rename PATH to NAME within its folder.
-  --move-to DIR     Afterwards move PATH into the existing folder DIR.
+  --move-to DIR     Afterwards move PATH into the existing folder DIR, not its own.
   --wait SECONDS    Rescan until no lock remains or the time is up, before the
                     after-action. Without it the result is checked once, at once; kill
                     does not wait for ended processes to go away.
   --help            Print this text.
 
 With --pid only that process's locks count towards the result. No question is ever asked.
+A handle is closed and a process ended only while it is still the one the scan found.
+A drive root, the Windows and system folders, the program folders, the program-data
+folder, the users' folder and a user's profile folder are never deleted, renamed or
+moved; listing and unlocking them without AFTER works.
 When processes refuse to be examined or handles do not give their names in time, standard
 error says how many (with --json as an object with processesRefused and handlesGivenUp).
 
@@ -273,7 +293,9 @@ Exit codes:
   0  No lock is left on PATH and the after-action succeeded (list: no lock found).
   1  Locks remain, or the after-action failed (list: locks found).
   2  Bad usage: unknown command or option, missing or unreadable PATH, a PATH that names
-     a device, a move-to folder that does not exist, or a --pid that holds no lock on PATH.
+     a device, AFTER on a folder that is never acted on, a --rename-to that is no plain
+     name, a move-to folder that does not exist or is PATH's own, a --pid that holds no
+     lock on PATH, or a critical process to kill without --force.
   3  The system services the scan needs could not be bound, or the scan could not run.
 )";
 }

@@ -14,7 +14,8 @@ namespace tarnwick::cli {
 enum ExitCode : int {
     kExitClear = 0,        // no lock left (list: none found)
     kExitLocksRemain = 1,  // locks remain or the after-action failed (list: locks found)
-    kExitUsage = 2,        // bad command line, missing or device path, a --pid that holds no lock
+    kExitUsage = 2,        // bad command line, missing, device or protected path, a --pid that holds no
+                           // lock, a critical process without --force
     kExitPlatform = 3,     // the system services could not be bound, or the scan could not run
 };
 
@@ -28,9 +29,10 @@ struct CCliOptions {
     bool hasPid = false;
     DWORD pid = 0;
     AfterAction afterAction = AfterAction::DoNothing;
-    std::wstring newName;      // --rename-to, taken as written
+    std::wstring newName;      // --rename-to: a name within PATH's folder
     std::wstring destination;  // --move-to, as written
     bool atBoot = false;
+    bool force = false;  // kill: end critical processes too
     bool hasWait = false;
     DWORD waitMs = 0;
 };

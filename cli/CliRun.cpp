@@ -21,6 +21,7 @@ namespace tarnwick::cli {
 namespace {
 
 constexpr DWORD kPollIntervalMs = 100;
+constexpr wchar_t kOtherProcess[] = L"Left alone, its process ID now belongs to another process: ";
 
 std::wstring WithNewlines(const std::wstring& text)
 {
@@ -56,6 +57,30 @@ std::wstring CheckPath(const std::wstring& path)
     return Quoted(path) + L" cannot be read: " + SystemMessage(error);
 }
 
+// Normalizes PATH and the move destination; the message when they cannot be acted on,
+// found before any lock is touched.
+std::wstring CheckPaths(const CCliOptions& options, std::wstring& path, std::wstring& destination)
+{
+    std::wstring problem;
+    if (options.all)
+        return problem;
+    path = NormalizedPath(options.path, problem);
+    if (problem.empty())
+        problem = CheckPath(path);
+    if (problem.empty())
+        problem = RefusedAfterAction({options.afterAction, path, options.newName, options.destination});
+    if (!problem.empty() || options.afterAction != AfterAction::MoveTo)
+        return problem;
+    destination = NormalizedPath(options.destination, problem);
+    if (!problem.empty())
+        return problem;
+    if (!::PathIsDirectoryW(destination.c_str()))
+        return L"--move-to needs an existing folder; " + Quoted(destination) + L" is none.";
+    if (EqualsNoCase(MovedPath(path, destination), path))
+        return Quoted(path) + L" is already in " + Quoted(destination) + L"; --move-to needs another folder.";
+    return problem;
+}
+
 // Tells the script's reader what the after-action did; never asks.
 class CScriptPrompts : public IActionPrompts {
 public:
@@ -74,7 +99,6 @@ public:
                               L"; --at-boot would schedule its deletion at the next boot."));
         return atBoot_;
     }
-    void ReportError(const std::wstring& text) override { console_.Err(Line(text)); }
     bool ShellMayAsk() const override { return false; }
 
 private:
@@ -147,6 +171,8 @@ public:
             console_.Err(Line(L"Process " + std::to_wstring(o_.pid) + L" holds no lock on " + Quoted(path_) + L"."));
             return kExitUsage;
         }
+        if (o_.command == Command::Kill && RefusesCriticalOwners(rows))
+            return kExitUsage;
         bool locksRemain = false;
         if (rows.empty()) {
             console_.Out(Line(L"No locks on " + Quoted(path_) + L"."));
@@ -177,30 +203,71 @@ private:
 
     void Unlock(const CLockRows& rows)
     {
+        CHandleCloser closer(services_);
         for (const CLockItem* row : rows) {
-            if (IsSelf(*row))
-                continue;
-            if (row->kind != LockKind::Handle)
-                console_.Out(Line(L"Not closable, " + std::wstring(NotClosableWhat(*row)) +
-                                  L" (kill ends its process): " + DescribeLock(*row)));
-            else if (UnlockHandle(*row))
-                console_.Out(Line(L"Closed: " + DescribeLock(*row)));
-            else
-                console_.Out(Line(L"Could not close: " + DescribeLock(*row)));
+            if (!IsSelf(*row))
+                console_.Out(Line(UnlockReport(closer.Close(*row), *row) + DescribeLock(*row)));
         }
+    }
+
+    static std::wstring UnlockReport(UnlockResult result, const CLockItem& row)
+    {
+        switch (result) {
+        case UnlockResult::Closed: return L"Closed: ";
+        case UnlockResult::NotAHandle:
+            return L"Not closable, " + std::wstring(NotClosableWhat(row)) + L" (kill ends its process): ";
+        case UnlockResult::OtherProcess: return kOtherProcess;
+        case UnlockResult::Changed: return L"Left alone, the handle no longer names that file: ";
+        case UnlockResult::Survived: return L"Not closed, the handle stays open (protected from closing): ";
+        case UnlockResult::NotOpened: break;
+        }
+        return L"Could not close: ";
+    }
+
+    // One row of each process.
+    static CLockRows Owners(const CLockRows& rows)
+    {
+        std::set<DWORD> seen;
+        CLockRows owners;
+        for (const CLockItem* row : rows) {
+            if (seen.insert(row->pid).second)
+                owners.push_back(row);
+        }
+        return owners;
+    }
+
+    // Says why each critical owner is not ended; true when there is one and --force is not
+    // given: then nothing at all is done.
+    bool RefusesCriticalOwners(const CLockRows& rows) const
+    {
+        bool refused = false;
+        for (const CLockItem* row : Owners(rows)) {
+            if (!o_.force && IsCriticalOwner(services_, *row)) {
+                console_.Err(Line(CriticalProcessWarning(*row) + L" --force ends it anyway."));
+                refused = true;
+            }
+        }
+        return refused;
     }
 
     void Kill(const CLockRows& rows)
     {
-        std::set<DWORD> done;
-        for (const CLockItem* row : rows) {
-            if (!done.insert(row->pid).second || IsSelf(*row))
-                continue;
-            if (TerminateOwner(row->pid))
-                console_.Out(Line(L"Ended: " + DescribeProcess(*row)));
-            else
-                console_.Out(Line(L"Could not end: " + DescribeProcess(*row)));
+        const auto ask = [this](const std::wstring&) { return o_.force; };
+        for (const CLockItem* row : Owners(rows)) {
+            if (!IsSelf(*row))
+                console_.Out(Line(EndReport(TerminateOwner(services_, *row, ask)) + DescribeProcess(*row)));
         }
+    }
+
+    static const wchar_t* EndReport(EndResult result)
+    {
+        switch (result) {
+        case EndResult::Ended: return L"Ended: ";
+        case EndResult::OtherProcess: return kOtherProcess;
+        case EndResult::Declined: return L"Left alone, a critical process: ";
+        case EndResult::NotOpened: break;
+        }
+        return L"Could not end: ";
     }
 
     // Rescans (until none is left or --wait runs out) and reports what is left; true when
@@ -241,29 +308,16 @@ private:
         request.newName = o_.newName;
         request.destination = destination_;
         CScriptPrompts prompts(console_, path_, o_.atBoot);
-        const bool carriedOut = CarryOutAfterAction(request, prompts);
-        switch (o_.afterAction) {
-        case AfterAction::Delete: return !PathExists(path_);
-        case AfterAction::RenameTo: {
-            const std::wstring renamed = RenamedPath(path_, o_.newName);
-            return carriedOut && Arrived(renamed, L"Renamed", L"rename");
-        }
-        case AfterAction::MoveTo: return Arrived(MovedPath(path_, destination_), L"Moved", L"move");
-        case AfterAction::DoNothing: break;
-        }
+        const CActionOutcome outcome = CarryOutAfterAction(request, prompts);
+        if (outcome.result == ActionResult::Failed)
+            console_.Err(Line(outcome.text));
+        if (outcome.result != ActionResult::Done)
+            return false;  // the path stays where it was; the prompts said so for a delete
+        if (o_.afterAction == AfterAction::RenameTo)
+            console_.Out(Line(L"Renamed " + Quoted(path_) + L" to " + Quoted(RenamedPath(path_, o_.newName)) + L"."));
+        else if (o_.afterAction == AfterAction::MoveTo)
+            console_.Out(Line(L"Moved " + Quoted(path_) + L" to " + Quoted(MovedPath(path_, destination_)) + L"."));
         return true;
-    }
-
-    // Whether the path now lives at target only, said either way.
-    bool Arrived(const std::wstring& target, const wchar_t* done, const wchar_t* verb)
-    {
-        const bool sameName = _wcsicmp(target.c_str(), path_.c_str()) == 0;  // a change of case only
-        if (PathExists(target) && (sameName || !PathExists(path_))) {
-            console_.Out(Line(std::wstring(done) + L" " + Quoted(path_) + L" to " + Quoted(target) + L"."));
-            return true;
-        }
-        console_.Err(Line(L"Unable to " + std::wstring(verb) + L" " + Quoted(path_) + L" to " + Quoted(target) + L"."));
-        return false;
     }
 
     const CCliOptions& o_;
@@ -303,26 +357,10 @@ int RunCli(const std::vector<std::wstring>& arguments, IConsole& console, const 
         return kExitClear;
     }
 
-    std::wstring path, destination, problem;
-    if (!options.all) {
-        path = NormalizedPath(options.path, problem);
-        if (problem.empty())
-            problem = CheckPath(path);
-        if (!problem.empty()) {
-            console.Err(Line(problem));
-            return kExitUsage;
-        }
-    }
-    if (options.afterAction == AfterAction::MoveTo) {
-        destination = NormalizedPath(options.destination, problem);
-        if (!problem.empty()) {
-            console.Err(Line(problem));
-            return kExitUsage;
-        }
-        if (!::PathIsDirectoryW(destination.c_str())) {
-            console.Err(Line(L"--move-to needs an existing folder; " + Quoted(destination) + L" is none."));
-            return kExitUsage;
-        }
+    std::wstring path, destination;
+    if (const std::wstring problem = CheckPaths(options, path, destination); !problem.empty()) {
+        console.Err(Line(problem));
+        return kExitUsage;
     }
 
     CSystemServices services;

@@ -150,7 +150,7 @@ void ReportIfMatching(CHandleScanParams& params, const CHandleEntry& entry, std:
     name = CanonicalName(params.target, name);
     if (MatchesTarget(params.target, name))
         params.locks->Append(
-            {DWORD(entry.pid), DropLongPathPrefix(LongForm(name)), entry.handleValue, LockKind::Handle});
+            {DWORD(entry.pid), DropLongPathPrefix(LongForm(name)), entry.handleValue, LockKind::Handle, entry.object});
 }
 
 void ScanHandles(CHandleScanParams& params)

@@ -23,6 +23,7 @@ struct CFileLock {
     std::wstring path;  // drive form, long names, no long-path prefix
     uint64_t value = 0;
     LockKind kind = LockKind::Handle;
+    uint64_t object = 0;  // a handle's kernel object address; 0 where the table hides it
 };
 
 // What the list shows about one owner process; made once per process and scan.
@@ -32,6 +33,7 @@ struct CProcessInfo {
     std::wstring owner;
     std::wstring imagePath;
     DWORD pid = 0;
+    uint64_t created = 0;  // the process's creation time; 0 when it could not be read
 };
 
 // One row of the lock list, owned by its list-view item.
@@ -45,6 +47,11 @@ struct CLockItem {
     std::wstring owner;
     int iconIndex = 0;
     LockKind kind = LockKind::Handle;
+    // What tells this lock from a later one under the same numbers: the handle's kernel
+    // object (0: unknown) and the owner's creation time (0: unknown), a process id being
+    // handed out again once its process has gone.
+    uint64_t object = 0;
+    uint64_t processCreated = 0;
 };
 
 template <class T>

@@ -1,33 +1,206 @@
 #include "LockRemoval.h"
 
-#include "LockRecords.h"
+#include <algorithm>
+
+#include "ProcessInfo.h"
 #include "ScopedHandle.h"
+#include "Text.h"
 
 namespace tarnwick {
 
-bool UnlockHandle(const CLockItem& row)
+namespace {
+
+constexpr ULONG kProcessBreakOnTermination = 29;
+constexpr DWORD kSystemPid = 4;
+constexpr UINT kEndedExitCode = 1;  // a parent reading 0 would take the end for a success
+constexpr DWORD kImageNameCapacity = 32768;
+
+// The processes Windows cannot run without, wherever they are started from the system folder.
+constexpr const wchar_t* kCoreProcesses[] = {L"csrss.exe",   L"smss.exe",    L"wininit.exe", L"winlogon.exe",
+                                             L"services.exe", L"lsass.exe"};
+
+// The row's process with the rights asked for, or nothing when it cannot be opened or is not
+// the process the scan saw: a process id is handed out again once its process has gone. The
+// handle keeps the process, and so its id, from going while it is held.
+UniqueHandle OpenRowProcess(const CLockItem& row, DWORD access, bool& otherProcess)
 {
-    if (row.kind != LockKind::Handle)
-        return false;
-    // Opened afresh for every handle: nothing is cached between rows.
-    UniqueHandle owner(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, row.pid));
-    if (!owner)
-        return false;
-    UniqueHandle copy;
-    return ::DuplicateHandle(owner.get(), reinterpret_cast<HANDLE>(ULONG_PTR(row.value)), ::GetCurrentProcess(),
-                             copy.put(), 0, FALSE, DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS) != FALSE;
+    otherProcess = false;
+    UniqueHandle process(::OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, row.pid));
+    if (!process)  // version 5 systems know only the full query right
+        process.reset(::OpenProcess(access | PROCESS_QUERY_INFORMATION, FALSE, row.pid));
+    if (process && (row.processCreated == 0 || ProcessCreationTime(process.get()) != row.processCreated)) {
+        otherProcess = true;
+        process.reset();
+    }
+    return process;
 }
 
-bool TerminateOwner(DWORD pid)
+// A copy of the owner's handle; the owner's stays open.
+UniqueHandle CopyOf(HANDLE owner, const CLockItem& row)
 {
-    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, pid));
-    if (!process)
+    UniqueHandle copy;
+    if (!::DuplicateHandle(owner, reinterpret_cast<HANDLE>(ULONG_PTR(row.value)), ::GetCurrentProcess(), copy.put(), 0,
+                           FALSE, DUPLICATE_SAME_ACCESS))
+        copy.release();
+    return copy;
+}
+
+std::wstring ImagePathOf(HANDLE process)
+{
+    std::wstring path(kImageNameCapacity, L'\0');
+    DWORD length = kImageNameCapacity;
+    if (!::QueryFullProcessImageNameW(process, 0, path.data(), &length))
+        return {};
+    path.resize(length);
+    return path;
+}
+
+std::wstring SystemFolder()
+{
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
+bool IsCoreProcessImage(const std::wstring& imagePath)
+{
+    const std::size_t slash = imagePath.find_last_of(L'\\');
+    if (slash == std::wstring::npos || !EqualsNoCase(imagePath.substr(0, slash), SystemFolder()))
         return false;
-    // The handle carries no query right, so the query fails and the exit code stays 0.
-    DWORD exitCode = 0;
-    const BOOL queried = ::GetExitCodeProcess(process.get(), &exitCode);
-    const BOOL terminated = ::TerminateProcess(process.get(), exitCode);
-    return queried || terminated;
+    const std::wstring name = imagePath.substr(slash + 1);
+    return std::any_of(std::begin(kCoreProcesses), std::end(kCoreProcesses),
+                       [&](const wchar_t* core) { return EqualsNoCase(name, core); });
+}
+
+bool BreaksOnTermination(const CSystemServices& services, HANDLE process)
+{
+    ULONG critical = 0;
+    return services.NtQueryInformationProcess &&
+           services.NtQueryInformationProcess(process, kProcessBreakOnTermination, &critical, sizeof critical,
+                                              nullptr) >= 0 &&
+           critical != 0;
+}
+
+bool IsCritical(const CSystemServices& services, HANDLE process, DWORD pid)
+{
+    return pid == kSystemPid || BreaksOnTermination(services, process) || IsCoreProcessImage(ImagePathOf(process));
+}
+
+// Keeps a process from running while this lives. Not ourselves, and not a process the
+// system cannot do without: it may serve what this thread needs meanwhile (thread creation).
+class CHeldStill {
+public:
+    CHeldStill(const CSystemServices& services, HANDLE owner, DWORD pid) : resume_(services.NtResumeProcess)
+    {
+        if (!services.NtSuspendProcess || !resume_ || pid == ::GetCurrentProcessId() ||
+            IsCritical(services, owner, pid))
+            return;
+        process_.reset(::OpenProcess(PROCESS_SUSPEND_RESUME, FALSE, pid));
+        if (process_ && services.NtSuspendProcess(process_.get()) < 0)
+            process_.reset();
+    }
+    ~CHeldStill()
+    {
+        if (process_)
+            resume_(process_.get());
+    }
+    CHeldStill(const CHeldStill&) = delete;
+    CHeldStill& operator=(const CHeldStill&) = delete;
+
+private:
+    NtProcessControlFn resume_;
+    UniqueHandle process_;
+};
+
+}  // namespace
+
+CHandleCloser::CHandleCloser(const CSystemServices& services)
+    : services_(services),
+      deviceMap_(BuildCurrentDeviceMap()),
+      drives_(CurrentDriveAliases()),
+      worker_(services, deviceMap_, stats_)
+{
+}
+
+UnlockResult CHandleCloser::Close(const CLockItem& row)
+{
+    if (row.kind != LockKind::Handle)
+        return UnlockResult::NotAHandle;
+    bool otherProcess = false;
+    const UniqueHandle owner = OpenRowProcess(row, PROCESS_DUP_HANDLE, otherProcess);
+    if (!owner)
+        return otherProcess ? UnlockResult::OtherProcess : UnlockResult::NotOpened;
+    if (!IsRowObject(row))
+        return UnlockResult::Changed;
+    if (!CloseIfStillNamed(owner.get(), row))
+        return UnlockResult::Changed;
+    // The system may accept the close of a handle protected from closing, or refuse it: the
+    // handle tells which way it went.
+    const UniqueHandle after = CopyOf(owner.get(), row);
+    return after && NamesRowFile(after.get(), row) ? UnlockResult::Survived : UnlockResult::Closed;
+}
+
+// True when the handle still named the row's file and its close was asked for. A running owner could
+// close the value and open another file under it between the name check and the close, so
+// it is held still for that time; where it cannot be (a critical process), the close
+// follows the check with no other call in between.
+bool CHandleCloser::CloseIfStillNamed(HANDLE owner, const CLockItem& row)
+{
+    const CHeldStill still(services_, owner, row.pid);
+    const UniqueHandle copy = CopyOf(owner, row);
+    if (!copy || !NamesRowFile(copy.get(), row))
+        return false;
+    UniqueHandle closed;
+    ::DuplicateHandle(owner, reinterpret_cast<HANDLE>(ULONG_PTR(row.value)), ::GetCurrentProcess(), closed.put(), 0,
+                      FALSE, DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS);
+    return true;
+}
+
+// Named through the scan's own worker and written as the scan writes a row's path.
+bool CHandleCloser::NamesRowFile(HANDLE copy, const CLockItem& row)
+{
+    std::wstring name;
+    if (!worker_.NameOf(copy, name))
+        return false;
+    return EqualsNoCase(DropLongPathPrefix(LongForm(drives_.Resolve(name))), row.lockPath);
+}
+
+// The table is read once per command: reading it for every row would make a command on a
+// thousand rows take many seconds. Changes after it are for the name check to find.
+bool CHandleCloser::IsRowObject(const CLockItem& row)
+{
+    if (row.object == 0)
+        return true;  // the system hides objects, so there is nothing to compare
+    if (!table_)
+        table_ = CHandleTableSnapshot::Take(services_.NtQuerySystemInformation);
+    return std::any_of(table_->begin(), table_->end(), [&](const CHandleEntry& entry) {
+        return entry.pid == row.pid && entry.handleValue == row.value && entry.object == row.object;
+    });
+}
+
+EndResult TerminateOwner(const CSystemServices& services, const CLockItem& row, const CriticalProcessQuestion& ask)
+{
+    bool otherProcess = false;
+    const UniqueHandle process = OpenRowProcess(row, PROCESS_TERMINATE, otherProcess);
+    if (!process)
+        return otherProcess ? EndResult::OtherProcess : EndResult::NotOpened;
+    if (IsCritical(services, process.get(), row.pid) &&
+        !ask(CriticalProcessWarning(row) + L"\n\nDo you want to end it anyway?"))
+        return EndResult::Declined;
+    return ::TerminateProcess(process.get(), kEndedExitCode) ? EndResult::Ended : EndResult::NotOpened;
+}
+
+bool IsCriticalOwner(const CSystemServices& services, const CLockItem& row)
+{
+    bool otherProcess = false;
+    const UniqueHandle process = OpenRowProcess(row, 0, otherProcess);
+    return process && IsCritical(services, process.get(), row.pid);
+}
+
+std::wstring CriticalProcessWarning(const CLockItem& row)
+{
+    return L"\"" + row.processName + L"\" (PID " + std::to_wstring(row.pid) +
+           L") is a critical part of Windows: ending it stops Windows at once.";
 }
 
 }  // namespace tarnwick

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "PathForms.h"
+#include "ProtectedFolders.h"
+#include "TargetPath.h"
 #include "Text.h"
 
 namespace tarnwick {
@@ -29,7 +31,7 @@ std::wstring LastElement(const std::wstring& path)
 }
 
 // Sends the path to the Recycle Bin where its drive has one, through the shell.
-void ShellDelete(const std::wstring& path, bool shellMayAsk)
+void ShellDelete(const std::wstring& path, IActionPrompts& prompts)
 {
     std::vector<wchar_t> list(path.begin(), path.end());
     list.insert(list.end(), {L'\0', L'\0'});  // a list of one path, ended by an empty one
@@ -37,46 +39,69 @@ void ShellDelete(const std::wstring& path, bool shellMayAsk)
     operation.wFunc = FO_DELETE;
     operation.pFrom = list.data();
     operation.fFlags = FOF_ALLOWUNDO;
-    if (!shellMayAsk)
+    if (!prompts.ShellMayAsk())
         operation.fFlags |= FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    prompts.ShellDeleteRunning(true);
     ::SHFileOperationW(&operation);
+    prompts.ShellDeleteRunning(false);
 }
 
-void DeleteProcedure(const CAfterActionRequest& request, IActionPrompts& prompts)
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+// What failed, with the system's reason for it.
+CActionOutcome Failure(const std::wstring& what, DWORD error)
+{
+    return {ActionResult::Failed, what + L":\n" + SystemMessage(error)};
+}
+
+// The short name may belong to another file by the next boot: the long one is registered.
+CActionOutcome ScheduleDeletionAtBoot(const std::wstring& path)
+{
+    const std::wstring longPath = NormalizeTargetPath(path).path;
+    if (::MoveFileExW(WithLongPathPrefix(longPath.empty() ? path : longPath).c_str(), nullptr,
+                      MOVEFILE_DELAY_UNTIL_REBOOT))
+        return {ActionResult::Scheduled, {}};
+    const DWORD error = ::GetLastError();
+    return Failure(L"Unable to schedule " + Quoted(path) + L" for deletion at the next boot", error);
+}
+
+CActionOutcome DeleteProcedure(const CAfterActionRequest& request, IActionPrompts& prompts)
 {
     if (!PathExists(request.path)) {
         prompts.Tell(L"It looks like the specified path does not exist");
-        return;
+        return {};
     }
-    const std::wstring target = ActionPath(request.path);
-    ShellDelete(target, prompts.ShellMayAsk());
+    ShellDelete(ActionPath(request.path), prompts);
     if (!PathExists(request.path)) {
         prompts.Tell(L"Path was successfully deleted");
-        return;
+        return {};
     }
     if (prompts.ConfirmDeleteAtBoot(
             L"Unable to delete path, would you like to schedule it for permanent deletion on the next boot?"))
-        ::MoveFileExW(target.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return ScheduleDeletionAtBoot(request.path);
+    return {ActionResult::Kept, {}};
 }
 
-bool RenameProcedure(const CAfterActionRequest& request, IActionPrompts& prompts)
+CActionOutcome Moved(const std::wstring& from, const std::wstring& to, const std::wstring& what)
+{
+    if (::MoveFileW(from.c_str(), to.c_str()))
+        return {};
+    const DWORD error = ::GetLastError();
+    return Failure(what, error);
+}
+
+CActionOutcome RenameProcedure(const CAfterActionRequest& request)
 {
     const std::wstring renamed = RenamedPath(request.path, request.newName);
-    if (::PathIsDirectoryW(request.path.c_str())) {
-        ::MoveFileW(request.path.c_str(), renamed.c_str());
-        return true;
-    }
-    const std::wstring from = ActionPath(request.path);
-    if (::MoveFileW(from.c_str(), renamed.c_str()))
-        return true;
-    prompts.ReportError(L"Unable to rename \"" + request.path + L"\" to \"" + renamed + L"\":\n" +
-                        SystemMessage(::GetLastError()));
-    return false;
+    // A file is renamed through its short form, a folder as shown.
+    const std::wstring from = ::PathIsDirectoryW(request.path.c_str()) ? request.path : ActionPath(request.path);
+    return Moved(from, renamed, L"Unable to rename " + Quoted(request.path) + L" to " + Quoted(renamed));
 }
 
-void MoveProcedure(const CAfterActionRequest& request)
+CActionOutcome MoveProcedure(const CAfterActionRequest& request)
 {
-    ::MoveFileW(request.path.c_str(), MovedPath(request.path, request.destination).c_str());
+    const std::wstring moved = MovedPath(request.path, request.destination);
+    return Moved(request.path, moved, L"Unable to move " + Quoted(request.path) + L" to " + Quoted(moved));
 }
 
 }  // namespace
@@ -107,18 +132,22 @@ std::wstring MovedPath(const std::wstring& path, const std::wstring& destination
     return JoinedWith(destination, LastElement(path));
 }
 
-bool CarryOutAfterAction(const CAfterActionRequest& request, IActionPrompts& prompts)
+std::wstring RefusedAfterAction(const CAfterActionRequest& request)
 {
+    return request.action == AfterAction::DoNothing ? std::wstring() : ProtectedFolderProblem(request.path);
+}
+
+CActionOutcome CarryOutAfterAction(const CAfterActionRequest& request, IActionPrompts& prompts)
+{
+    if (const std::wstring refused = RefusedAfterAction(request); !refused.empty())
+        return {ActionResult::Failed, refused};
     switch (request.action) {
-    case AfterAction::Delete: DeleteProcedure(request, prompts); return true;
-    case AfterAction::RenameTo: return RenameProcedure(request, prompts);
-    case AfterAction::MoveTo:
-        if (!request.destination.empty())
-            MoveProcedure(request);
-        return true;
-    case AfterAction::DoNothing: return true;
+    case AfterAction::Delete: return DeleteProcedure(request, prompts);
+    case AfterAction::RenameTo: return RenameProcedure(request);
+    case AfterAction::MoveTo: return request.destination.empty() ? CActionOutcome{} : MoveProcedure(request);
+    case AfterAction::DoNothing: break;
     }
-    return true;
+    return {};
 }
 
 }  // namespace tarnwick

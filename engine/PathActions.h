@@ -22,14 +22,31 @@ public:
     virtual void Tell(const std::wstring& text) = 0;
     // The path stays after a delete: schedule its deletion at the next boot?
     virtual bool ConfirmDeleteAtBoot(const std::wstring& question) = 0;
-    virtual void ReportError(const std::wstring& text) = 0;
     // Whether the shell may show its own confirmation and progress for the delete.
     virtual bool ShellMayAsk() const { return true; }
+    // Called with true before the shell's delete and with false after it: its windows have
+    // no owner, so a front end's own window would otherwise go on taking commands.
+    virtual void ShellDeleteRunning(bool) {}
 };
 
-// Carries out the after-action. False when it ended the command early: a file rename
-// that failed (the error has been reported).
-bool CarryOutAfterAction(const CAfterActionRequest& request, IActionPrompts& prompts);
+enum class ActionResult {
+    Done,       // done as asked, or nothing was asked
+    Scheduled,  // the path stays; its deletion at the next boot is registered
+    Kept,       // the path stays; its deletion at the next boot was not wanted
+    Failed,     // refused, or the system failed the call: text says what and why
+};
+
+struct CActionOutcome {
+    ActionResult result = ActionResult::Done;
+    std::wstring text;  // for Failed: the message for the user, with the system's reason
+};
+
+// Carries out the after-action, unless the path is a folder that is never acted on.
+CActionOutcome CarryOutAfterAction(const CAfterActionRequest& request, IActionPrompts& prompts);
+
+// Why the after-action may not be carried out on the path; empty when it may, and always
+// for "Do Nothing".
+std::wstring RefusedAfterAction(const CAfterActionRequest& request);
 
 bool PathExists(const std::wstring& path);
 // The form the file system calls act on: the short form, or the path as shown when the

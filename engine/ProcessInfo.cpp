@@ -123,6 +123,7 @@ std::unique_ptr<CProcessInfo> CProcessDirectory::Describe(DWORD pid)
     if (!process)
         return info;
     owners_.FindOwner(process.get(), info->owner);
+    info->created = ProcessCreationTime(process.get());
     process.reset();
     if (deviceName.empty())
         return info;
@@ -131,6 +132,14 @@ std::unique_ptr<CProcessInfo> CProcessDirectory::Describe(DWORD pid)
     if (iconIndexFor_)
         info->iconIndex = iconIndexFor_(info->imagePath);
     return info;
+}
+
+uint64_t ProcessCreationTime(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return (uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
 std::wstring UnreadableProcessName(DWORD pid) { return pid == kSystemPid ? L"System" : L"Unknown Process"; }
@@ -147,6 +156,8 @@ std::unique_ptr<CLockItem> MakeLockItem(const CFileLock& lock, const CProcessInf
     item->owner = process.owner;
     item->iconIndex = process.iconIndex;
     item->kind = lock.kind;
+    item->object = lock.object;
+    item->processCreated = process.created;
     return item;
 }
 

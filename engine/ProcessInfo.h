@@ -53,6 +53,10 @@ private:
     COwnerFinder owners_;
 };
 
+// When the process was created (the system's file time), which tells it from a later
+// process that receives the same id; 0 when it cannot be read.
+uint64_t ProcessCreationTime(HANDLE process);
+
 // Name shown for a process whose image name cannot be read.
 std::wstring UnreadableProcessName(DWORD pid);
 

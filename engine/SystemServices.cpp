@@ -30,6 +30,8 @@ std::wstring BindNtdll(CSystemServices& services, const CPlatformLoader& loader)
     services.NtQueryVirtualMemory = LookUp<NtQueryVirtualMemoryFn>(loader, ntdll, "NtQueryVirtualMemory");
     services.NtQueryInformationProcess =
         LookUp<NtQueryInformationProcessFn>(loader, ntdll, "NtQueryInformationProcess");
+    services.NtSuspendProcess = LookUp<NtProcessControlFn>(loader, ntdll, "NtSuspendProcess");
+    services.NtResumeProcess = LookUp<NtProcessControlFn>(loader, ntdll, "NtResumeProcess");
     return {};
 }
 

@@ -17,6 +17,7 @@ using NtQueryVirtualMemoryFn = LONG(NTAPI*)(HANDLE process, PVOID address, ULONG
                                             SIZE_T length, PSIZE_T returned);
 using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length,
                                                  PULONG returned);
+using NtProcessControlFn = LONG(NTAPI*)(HANDLE process);
 
 struct CSystemServices {
     NtQuerySystemInformationFn NtQuerySystemInformation = nullptr;
@@ -26,7 +27,10 @@ struct CSystemServices {
     GetFinalPathNameByHandleWFn GetFinalPathNameByHandleW = nullptr;        // final-path mode only
     GetFileInformationByHandleExFn GetFileInformationByHandleEx = nullptr;  // final-path mode only
     NtQueryVirtualMemoryFn NtQueryVirtualMemory = nullptr;                  // names of mapped views
-    NtQueryInformationProcessFn NtQueryInformationProcess = nullptr;        // where a loader list lies
+    // Where a process's loader list lies, and which processes are critical.
+    NtQueryInformationProcessFn NtQueryInformationProcess = nullptr;
+    NtProcessControlFn NtSuspendProcess = nullptr;  // with NtResumeProcess: an owner held still
+    NtProcessControlFn NtResumeProcess = nullptr;
     // Names of file handles come from NtQueryObject in device form (version 5 systems).
     bool objectNameMode = false;
     ULONG fileTypeNumber = 0;

@@ -18,7 +18,8 @@ namespace {
 
 constexpr UINT kBrowseFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;                  // 0x41
 constexpr UINT kBrowseFilesAndFolders = kBrowseFolders | BIF_BROWSEINCLUDEFILES;  // 0x4041
-constexpr UINT kUnlockAllQuestion = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
+// "Unlock All" in show-all mode and ending a critical process.
+constexpr UINT kDangerousQuestion = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
 constexpr int kShrinkWidth = 480;
 constexpr int kShrinkHeight = 150;
 
@@ -71,7 +72,8 @@ public:
     {
         return Show(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
     }
-    void ReportError(const std::wstring& text) override { Show(text, MB_OK | MB_ICONEXCLAMATION); }
+    void ShellDeleteRunning(bool running) override { ::EnableWindow(owner_, !running); }
+    void ReportFailure(const std::wstring& text) { Show(text, MB_OK | MB_ICONEXCLAMATION); }
 
 private:
     int Show(const std::wstring& text, UINT flags) { return AppMessageBox(owner_, WithPathsForMessage(text, paths_), flags); }
@@ -243,7 +245,7 @@ void CTarnwickDlg::UnlockRows(bool all)
         const int count = m_listLocks.RowCount();
         if (count > 0 && m_bShowAllLocks &&
             AppMessageBox(hwnd(), L"Are you sure you want to remove all locks?  This will likely crash your system!",
-                          kUnlockAllQuestion) != IDYES)
+                          kDangerousQuestion) != IDYES)
             return;
         for (int i = 0; i < count; ++i)
             rows.push_back(i);
@@ -256,9 +258,10 @@ void CTarnwickDlg::UnlockRows(bool all)
     }
     // No row is removed while the attempts run, so the indices stay valid.
     CUnlockedRows unlocked;
+    CHandleCloser closer(m_services);
     for (int row : rows) {
         CLockItem* item = m_listLocks.RowAt(row);
-        if (item && UnlockHandle(*item))
+        if (item && closer.Close(*item) == UnlockResult::Closed)
             unlocked.push_back(item);
     }
     CompleteAction(unlocked);
@@ -271,10 +274,13 @@ void CTarnwickDlg::OnTerminate()
     const std::vector<int> rows = m_listLocks.SelectedRows();
     if (rows.empty())
         AppMessageBox(hwnd(), L"To use \"Terminate\", please select a process to terminate.");
+    const auto ask = [this](const std::wstring& question) {
+        return AppMessageBox(hwnd(), question, kDangerousQuestion) == IDYES;
+    };
     CUnlockedRows ended;
     for (int row : rows) {
         CLockItem* item = m_listLocks.RowAt(row);
-        if (item && TerminateOwner(item->pid))
+        if (item && TerminateOwner(m_services, *item, ask) == EndResult::Ended)
             ended.push_back(item);
     }
     CompleteAction(ended);
@@ -289,6 +295,10 @@ bool CTarnwickDlg::ValidateAfterAction()
     }
     if (m_radioMoveTo.GetCheck() == BST_CHECKED && m_strMoveTo.empty()) {
         AppMessageBox(hwnd(), L"Unable to move unless a new path is specified!");
+        return false;
+    }
+    if (const std::wstring refused = RefusedAfterAction(ChosenRequest()); !refused.empty()) {
+        AppMessageBox(hwnd(), WithPathsForMessage(refused, {m_strPath}), MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
     return true;
@@ -307,6 +317,11 @@ AfterAction CTarnwickDlg::ChosenAfterAction() const
     return AfterAction::DoNothing;
 }
 
+CAfterActionRequest CTarnwickDlg::ChosenRequest() const
+{
+    return {ChosenAfterAction(), m_strPath, m_strRenameTo, m_strMoveTo};
+}
+
 void CTarnwickDlg::CompleteAction(const CUnlockedRows& rows)
 {
     for (const CLockItem* item : rows) {
@@ -314,9 +329,13 @@ void CTarnwickDlg::CompleteAction(const CUnlockedRows& rows)
         if (row != -1)
             m_listLocks.DeleteRow(row);
     }
-    CDialogPrompts prompts(hwnd(), {m_strPath, RenamedPath(m_strPath, m_strRenameTo)});
-    if (!CarryOutAfterAction({ChosenAfterAction(), m_strPath, m_strRenameTo, m_strMoveTo}, prompts))
-        return;  // a failed file rename ends the command; the dialog stays
+    CDialogPrompts prompts(hwnd(), {m_strPath, RenamedPath(m_strPath, m_strRenameTo),
+                                    MovedPath(m_strPath, m_strMoveTo)});
+    const CActionOutcome outcome = CarryOutAfterAction(ChosenRequest(), prompts);
+    if (outcome.result == ActionResult::Failed) {
+        prompts.ReportFailure(outcome.text);
+        return;  // the dialog stays, so that the user sees where the path still is
+    }
     if (m_listLocks.RowCount() == 0)
         EndDialog(IDOK);
 }

@@ -65,6 +65,7 @@ protected:
 
 private:
     AfterAction ChosenAfterAction() const;
+    CAfterActionRequest ChosenRequest() const;
     void AppendSystemMenuEntries();
     void AnchorControls();
     bool HandleCommand(WORD id, WORD code);

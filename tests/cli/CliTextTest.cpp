@@ -177,3 +177,26 @@ TEST(CliRun, ScanThatCannotRunIsAFailureWithItsReasonNeverNoLocks)
     }
     EXPECT_TRUE(::PathFileExistsW(dir.path().c_str())) << "nothing is done to the path";
 }
+
+TEST(CliRun, KillRefusesACriticalProcessWithoutForceAndEndsItWithForce)
+{
+    TempDir dir(L"tarnwick-cli-critical");
+    const std::wstring held = dir.Sub(L"a.txt");
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", held});
+    ReportCriticalProcess(holder.pid());
+    CPlatformLoader loader;
+    loader.getProc = ProcReportingCritical;
+
+    CapturedConsole refused;
+    EXPECT_EQ(RunCli({L"kill", held}, refused, loader), kExitUsage);
+    EXPECT_EQ(refused.err, L"\"holder.exe\" (PID " + std::to_wstring(holder.pid()) +
+                               L") is a critical part of Windows: ending it stops Windows at once. --force ends it "
+                               L"anyway.\r\n");
+    EXPECT_EQ(refused.out, L"");
+    EXPECT_EQ(::WaitForSingleObject(holder.process(), 300), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    CapturedConsole forced;
+    EXPECT_EQ(RunCli({L"kill", held, L"--force", L"--wait", L"30"}, forced, loader), kExitClear)
+        << WideToUtf8(forced.out + forced.err);
+    EXPECT_EQ(::WaitForSingleObject(holder.process(), 5000), WAIT_OBJECT_0);
+}

@@ -11,6 +11,7 @@
 #include "HandleScan.h"
 #include "HandleTable.h"
 #include "LockRemoval.h"
+#include "ProcessInfo.h"
 #include "TestSupport.h"
 
 using namespace tarnwick;
@@ -322,7 +323,9 @@ TEST_F(HandleScan, HandleValuesAboveSixteenBitsAreFoundAndClosedExactly)
     CLockItem row;
     row.pid = holder.pid();
     row.value = holder.HandleOf(high);
-    ASSERT_TRUE(UnlockHandle(row));
+    row.lockPath = high;
+    row.processCreated = ProcessCreationTime(holder.process());
+    ASSERT_EQ(CHandleCloser(services).Close(row), UnlockResult::Closed);
     EXPECT_FALSE(holder.StillHolds(holder.HandleOf(high)));
     EXPECT_TRUE(holder.StillHolds(holder.HandleOf(other))) << "only the chosen handle is closed";
 }

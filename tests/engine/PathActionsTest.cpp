@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "LockRemoval.h"
+#include <utility>
+
 #include "PathActions.h"
 #include "PathForms.h"
+#include "ProtectedFolders.h"
 #include "TestSupport.h"
+#include "Text.h"
 
 using namespace tarnwick;
 using namespace tarnwick::test;
@@ -19,11 +22,10 @@ public:
         asked.push_back(question);
         return scheduleAtBoot;
     }
-    void ReportError(const std::wstring& text) override { errors.push_back(text); }
     bool ShellMayAsk() const override { return false; }
 
     bool scheduleAtBoot = false;
-    std::vector<std::wstring> told, asked, errors;
+    std::vector<std::wstring> told, asked;
 };
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -44,8 +46,15 @@ TEST(PathActionNames, RenameAndMoveTargets)
 
 class PathActionsOnDisk : public ::testing::Test {
 protected:
+    ActionResult Run(const CAfterActionRequest& request)
+    {
+        outcome = CarryOutAfterAction(request, prompts);
+        return outcome.result;
+    }
+
     TempDir dir{L"tarnwick-actions"};
     RecordingPrompts prompts;
+    CActionOutcome outcome;
 };
 
 TEST_F(PathActionsOnDisk, RenamesFilesAndFoldersAndMovesThem)
@@ -55,19 +64,19 @@ TEST_F(PathActionsOnDisk, RenamesFilesAndFoldersAndMovesThem)
     CreateFolders(folder);
     WriteFile(folder + L"\\inside.txt");
 
-    EXPECT_TRUE(CarryOutAfterAction({AfterAction::RenameTo, file, L"b.txt", L""}, prompts));
+    EXPECT_EQ(Run({AfterAction::RenameTo, file, L"b.txt", L""}), ActionResult::Done);
     EXPECT_TRUE(Exists(dir.Sub(L"b.txt")));
     EXPECT_FALSE(Exists(file));
-    EXPECT_TRUE(CarryOutAfterAction({AfterAction::RenameTo, folder, L"New Folder", L""}, prompts));
+    EXPECT_EQ(Run({AfterAction::RenameTo, folder, L"New Folder", L""}), ActionResult::Done);
     EXPECT_TRUE(Exists(dir.Sub(L"New Folder\\inside.txt")));
 
     const std::wstring archive = dir.Sub(L"archive");
     CreateFolders(archive);
-    EXPECT_TRUE(CarryOutAfterAction({AfterAction::MoveTo, dir.Sub(L"b.txt"), L"", archive}, prompts));
+    EXPECT_EQ(Run({AfterAction::MoveTo, dir.Sub(L"b.txt"), L"", archive}), ActionResult::Done);
     EXPECT_TRUE(Exists(archive + L"\\b.txt"));
-    EXPECT_TRUE(CarryOutAfterAction({AfterAction::MoveTo, dir.Sub(L"New Folder"), L"", archive + L"\\"}, prompts));
+    EXPECT_EQ(Run({AfterAction::MoveTo, dir.Sub(L"New Folder"), L"", archive + L"\\"}), ActionResult::Done);
     EXPECT_TRUE(Exists(archive + L"\\New Folder\\inside.txt"));
-    EXPECT_TRUE(prompts.told.empty() && prompts.errors.empty());
+    EXPECT_TRUE(prompts.told.empty());
 }
 
 TEST_F(PathActionsOnDisk, FolderDirectlyBelowADriveRootIsRenamedInPlace)
@@ -75,29 +84,84 @@ TEST_F(PathActionsOnDisk, FolderDirectlyBelowADriveRootIsRenamedInPlace)
     const std::wstring folder = L"C:\\tarnwick-root-" + std::to_wstring(::GetCurrentProcessId());
     const std::wstring renamed = folder + L"-renamed";
     CreateFolders(folder);
-    EXPECT_TRUE(CarryOutAfterAction({AfterAction::RenameTo, folder, renamed.substr(3), L""}, prompts));
+    EXPECT_EQ(Run({AfterAction::RenameTo, folder, renamed.substr(3), L""}), ActionResult::Done);
     EXPECT_TRUE(Exists(renamed));
     EXPECT_FALSE(Exists(folder));
     RemoveTree(renamed);
     RemoveTree(folder);
 }
 
-TEST_F(PathActionsOnDisk, FailedFileRenameIsReportedAndEndsTheCommand)
+TEST_F(PathActionsOnDisk, FailedRenamesAndMovesSayWhatFailedAndTheSystemsReason)
 {
-    const std::wstring file = dir.Sub(L"a.txt");
+    const std::wstring file = dir.Sub(L"a.txt"), folder = dir.Sub(L"folder"), archive = dir.Sub(L"archive");
     WriteFile(file);
     WriteFile(dir.Sub(L"taken.txt"));
-    EXPECT_FALSE(CarryOutAfterAction({AfterAction::RenameTo, file, L"taken.txt", L""}, prompts));
-    ASSERT_EQ(prompts.errors.size(), 1u);
-    EXPECT_NE(prompts.errors[0].find(file), std::wstring::npos) << "names the file";
-    EXPECT_GT(prompts.errors[0].size(), file.size() + 30) << "and the reason";
+    CreateFolders(folder);
+    CreateFolders(archive + L"\\folder");
+    const std::wstring exists = SystemMessage(ERROR_ALREADY_EXISTS);
+    const struct {
+        CAfterActionRequest request;
+        std::wstring text;
+    } cases[] = {
+        {{AfterAction::RenameTo, file, L"taken.txt", L""},
+         L"Unable to rename \"" + file + L"\" to \"" + dir.Sub(L"taken.txt") + L"\":\n" + exists},
+        {{AfterAction::RenameTo, folder, L"taken.txt", L""},
+         L"Unable to rename \"" + folder + L"\" to \"" + dir.Sub(L"taken.txt") + L"\":\n" + exists},
+        {{AfterAction::MoveTo, folder, L"", archive},
+         L"Unable to move \"" + folder + L"\" to \"" + archive + L"\\folder\":\n" + exists},
+        {{AfterAction::MoveTo, file, L"", dir.Sub(L"no such folder")},
+         L"Unable to move \"" + file + L"\" to \"" + dir.Sub(L"no such folder\\a.txt") + L"\":\n" +
+             SystemMessage(ERROR_PATH_NOT_FOUND)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.request), ActionResult::Failed);
+        EXPECT_EQ(outcome.text, c.text);
+    }
     EXPECT_TRUE(Exists(file));
+    EXPECT_TRUE(Exists(folder));
+}
 
-    // A folder rename that fails is silent, as is a failed move.
-    CreateFolders(dir.Sub(L"folder"));
-    EXPECT_TRUE(CarryOutAfterAction({AfterAction::RenameTo, dir.Sub(L"folder"), L"taken.txt", L""}, prompts));
-    EXPECT_TRUE(CarryOutAfterAction({AfterAction::MoveTo, file, L"", dir.Sub(L"no such folder")}, prompts));
-    EXPECT_EQ(prompts.errors.size(), 1u);
+TEST(ProtectedFolders, RootsAndTheSystemsOwnFoldersAreRefusedHoweverWritten)
+{
+    wchar_t windows[MAX_PATH] = {}, system[MAX_PATH] = {}, programsShort[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring programs = L"C:\\Program Files";
+    ASSERT_TRUE(::GetShortPathNameW(programs.c_str(), programsShort, MAX_PATH));
+    wchar_t profile[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    ASSERT_TRUE(::GetEnvironmentVariableW(L"USERPROFILE", profile, size));
+    const std::wstring users = ParentFolder(profile);
+    SubstDrive letter(windows);
+    ASSERT_TRUE(letter.defined());
+    const std::pair<std::wstring, const wchar_t*> refused[] = {
+        {L"C:\\", L"a drive root"},
+        {L"c:/", L"a drive root"},
+        {windows, L"the Windows folder"},
+        {std::wstring(windows) + L"\\", L"the Windows folder"},
+        {letter.letter() + L"\\", L"the Windows folder"},
+        {system, L"a system folder"},
+        {programsShort, L"a program folder"},
+        {L"C:\\Program Files (x86)", L"a program folder"},
+        {L"C:\\ProgramData", L"the program-data folder"},
+        {users, L"the users' folder"},
+        {profile, L"a user's profile folder"},
+        {users + L"\\Public", L"a user's profile folder"},
+    };
+    for (const auto& [path, what] : refused) {
+        EXPECT_EQ(ProtectedFolderProblem(path),
+                  L"\"" + path + L"\" is " + what + L"; Tarnwick does not delete, rename or move it.")
+            << WideToUtf8(path);
+        EXPECT_EQ(RefusedAfterAction({AfterAction::MoveTo, path, L"", L"D:\\x"}), ProtectedFolderProblem(path));
+    }
+    EXPECT_EQ(RefusedAfterAction({AfterAction::DoNothing, L"C:\\", L"", L""}), L"") << "listing and unlocking go on";
+
+    TempDir dir{L"tarnwick-protected"};
+    SubstDrive own(dir.path());
+    ASSERT_TRUE(own.defined());
+    for (const std::wstring& allowed : {dir.path(), own.letter() + L"\\", std::wstring(windows) + L"\\Temp",
+                                        std::wstring(profile) + L"\\AppData", programs + L"\\Tarnwick"})
+        EXPECT_EQ(ProtectedFolderProblem(allowed), L"") << WideToUtf8(allowed);
 }
 
 TEST_F(PathActionsOnDisk, DeleteReportsSuccessOrAMissingPath)
@@ -105,9 +169,9 @@ TEST_F(PathActionsOnDisk, DeleteReportsSuccessOrAMissingPath)
     const std::wstring folder = dir.Sub(L"victim");
     CreateFolders(folder + L"\\sub");
     WriteFile(folder + L"\\sub\\f.txt");
-    EXPECT_TRUE(CarryOutAfterAction({AfterAction::Delete, folder, L"", L""}, prompts));
+    EXPECT_EQ(Run({AfterAction::Delete, folder, L"", L""}), ActionResult::Done);
     EXPECT_FALSE(Exists(folder));
-    EXPECT_TRUE(CarryOutAfterAction({AfterAction::Delete, folder, L"", L""}, prompts));
+    EXPECT_EQ(Run({AfterAction::Delete, folder, L"", L""}), ActionResult::Done);
     EXPECT_EQ(prompts.told, (std::vector<std::wstring>{L"Path was successfully deleted",
                                                        L"It looks like the specified path does not exist"}));
     EXPECT_TRUE(prompts.asked.empty());
@@ -128,23 +192,4 @@ TEST_F(PathActionsOnDisk, PathWithoutShortFormIsActedOnAsShown)
     WriteFile(shortish);
     EXPECT_EQ(ActionPath(shortish), ShortForm(shortish, true));
     RemoveTree(WithLongPathPrefix(dir.path()));
-}
-
-TEST(LockRemoval, OnlyHandleRowsAreClosedWhateverTheirValue)
-{
-    UniqueHandle event = MakeAutoResetEvent();
-    CLockItem row;
-    row.pid = ::GetCurrentProcessId();
-    row.value = reinterpret_cast<ULONG_PTR>(event.get());
-    DWORD flags = 0;
-    for (const LockKind kind : {LockKind::Module, LockKind::Mapping}) {
-        row.kind = kind;
-        EXPECT_FALSE(UnlockHandle(row)) << "a value that happens to be a handle is still no handle lock";
-        EXPECT_TRUE(::GetHandleInformation(event.get(), &flags));
-    }
-    row.kind = LockKind::Handle;
-    EXPECT_TRUE(UnlockHandle(row)) << "a real handle is closed";
-    EXPECT_FALSE(::GetHandleInformation(event.release(), &flags)) << "and is gone";
-    row.pid = 0xFFFFFFF0u;
-    EXPECT_FALSE(UnlockHandle(row)) << "no such process";
 }

@@ -27,4 +27,31 @@ inline CPlatformLoader LoaderWithUnreadableHandleTable()
     return loader;
 }
 
+// Wine keeps no break-on-termination flag (the mark of a process the system cannot do
+// without): this query reports it set for the one process named by ReportCriticalProcess,
+// and otherwise asks the system.
+inline DWORD g_criticalPid = 0;
+inline void ReportCriticalProcess(DWORD pid) { g_criticalPid = pid; }
+
+inline LONG NTAPI QueryProcessReportingCritical(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length,
+                                                PULONG returned)
+{
+    constexpr ULONG kBreakOnTermination = 29;
+    if (infoClass == kBreakOnTermination && length == sizeof(ULONG) && ::GetProcessId(process) == g_criticalPid) {
+        *static_cast<ULONG*>(buffer) = 1;
+        return 0;
+    }
+    static const auto real = reinterpret_cast<NtQueryInformationProcessFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    return real(process, infoClass, buffer, length, returned);
+}
+
+// GetProcAddress, handing out the query above for NtQueryInformationProcess.
+inline FARPROC WINAPI ProcReportingCritical(HMODULE module, LPCSTR name)
+{
+    if (std::strcmp(name, "NtQueryInformationProcess") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(QueryProcessReportingCritical));
+    return ::GetProcAddress(module, name);
+}
+
 }  // namespace tarnwick::test

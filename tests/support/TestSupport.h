@@ -140,6 +140,7 @@ struct HardLocks {
 };
 HardLocks MakeHardLocks(const TempDir& dir);
 
+
 // The first visible top-level window of any process that satisfies test, polled for.
 HWND WaitForVisibleWindow(DWORD timeoutMs, const std::function<bool(HWND)>& test);
 // Visible dialog windows (message boxes included) of a process.

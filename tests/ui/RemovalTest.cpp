@@ -9,6 +9,7 @@
 #include "DialogSession.h"
 #include "PathActions.h"
 #include "PathForms.h"
+#include "EngineSeams.h"
 #include "TestSupport.h"
 
 using namespace tarnwick;
@@ -115,6 +116,16 @@ void RestorePendingBootOperations(const std::wstring& previous)
                      DWORD(value.size() * sizeof(wchar_t)));
 }
 
+// The row's record, which the dialog's list owns; the person runs in the dialog's process.
+CLockItem* RowRecord(HWND window, int row)
+{
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    ::SendMessageW(::GetDlgItem(window, IDC_LOCK_LIST), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    return reinterpret_cast<CLockItem*>(item.lParam);
+}
+
 class Removal : public ::testing::Test {
 protected:
     void SetUp() override
@@ -141,6 +152,7 @@ TEST_F(Removal, UnlockAllThenDeleteClosesTheHandleDeletesTheFolderAndEnds)
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         Click(window, IDC_DELETE);
         ClickLater(window, IDC_UNLOCK_ALL);
+        EXPECT_TRUE(Eventually([&] { return !::IsWindowEnabled(window); })) << "no command while the shell asks";
         AnswerShellConfirmation(IDYES);
         told = Answer(IDOK);
     });
@@ -234,9 +246,9 @@ TEST_F(Removal, TerminateEndsTheSelectedProcessAndKeepsTheOtherRows)
     EXPECT_EQ(::WaitForSingleObject(zulu.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "zulu lives on";
 }
 
-TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsIt)
+TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsTheLongName)
 {
-    const std::wstring victim = target + L"\\victim.txt";
+    const std::wstring victim = target + L"\\victim with a long name.txt";
     WriteFile(victim);
     const std::wstring before = PendingBootOperations();
     CTarnwickDlg dialog(victim);
@@ -253,8 +265,10 @@ TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsIt)
     EXPECT_EQ(defaultButton, IDNO);
     EXPECT_TRUE(Exists(victim));
     const std::wstring after = PendingBootOperations();
-    EXPECT_NE(after.find(ActionPath(victim)), std::wstring::npos) << WideToUtf8(after);
-    EXPECT_EQ(before.find(ActionPath(victim)), std::wstring::npos);
+    ASSERT_NE(ActionPath(victim), victim) << "the file has a short name of its own";
+    EXPECT_NE(after.find(L"\\??\\" + victim + L"|"), std::wstring::npos) << WideToUtf8(after);
+    EXPECT_EQ(after.find(ActionPath(victim)), std::wstring::npos) << "the short name may be another file's by then";
+    EXPECT_EQ(before.find(victim), std::wstring::npos);
     RestorePendingBootOperations(before);
 }
 
@@ -326,4 +340,128 @@ TEST_F(Removal, ModuleAndMappingRowsStayAfterUnlockAllAndGoWithTerminate)
     });
     EXPECT_EQ(result, IDOK) << "ending the owner removed the module and mapping rows";
     EXPECT_EQ(::WaitForSingleObject(resident.process(), 5000), WAIT_OBJECT_0);
+}
+
+TEST_F(Removal, RowWhoseHandleNowNamesAnotherFileStaysAndThatFileStaysOpen)
+{
+    const std::wstring held = target + L"\\a.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", held});
+    const unsigned long long value = alpha.HandleOf(held);
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        ASSERT_EQ(Rows(window), 1);
+        alpha.Send("swap " + WideToUtf8(target + L"\\b.txt"));
+        ASSERT_EQ(std::strtoull(alpha.ReadLine().c_str() + 8, nullptr, 0), value) << "the same value, another file";
+        Click(window, IDC_UNLOCK_ALL);
+        EXPECT_EQ(Rows(window), 1) << "Unlock All";
+        SelectRowsOf(window, L"alpha.exe");
+        Click(window, IDC_UNLOCK);
+        EXPECT_EQ(Rows(window), 1) << "Unlock";
+        EXPECT_TRUE(::IsWindow(window));
+    });
+    EXPECT_TRUE(alpha.StillHolds(value)) << "b.txt was not closed behind its owner's back";
+}
+
+TEST_F(Removal, HandleProtectedFromClosingKeepsItsRowAndTheWindowTakesInputAgainAfterTheShell)
+{
+    const std::wstring held = target + L"\\p.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"protect", held});
+    CTarnwickDlg dialog(target);
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        Click(window, IDC_DELETE);
+        ClickLater(window, IDC_UNLOCK_ALL);
+        AnswerShellConfirmation(IDNO);
+        Answer(IDNO);  // no deletion at the next boot
+        Settle(window);
+        EXPECT_EQ(Rows(window), 1);
+        EXPECT_TRUE(::IsWindowEnabled(window));
+    });
+    EXPECT_EQ(result, IDCANCEL) << "the row stayed, so the command did not end the dialog";
+    EXPECT_TRUE(alpha.StillHolds(alpha.HandleOf(held)));
+}
+
+TEST_F(Removal, TerminateLeavesAProcessThatIsNoLongerTheRowsAlone)
+{
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        ASSERT_EQ(Rows(window), 1);
+        // As if alpha had ended and a later process had been given its id.
+        RowRecord(window, 0)->processCreated += 1;
+        SelectRowsOf(window, L"alpha.exe");
+        Click(window, IDC_TERMINATE);
+        EXPECT_EQ(Rows(window), 1);
+    });
+    EXPECT_EQ(::WaitForSingleObject(alpha.process(), 500), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+TEST_F(Removal, CriticalProcessIsEndedOnlyWhenTheQuestionIsAnsweredYes)
+{
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
+    ReportCriticalProcess(alpha.pid());
+    CPlatformLoader loader;
+    loader.getProc = ProcReportingCritical;
+    CTarnwickDlg dialog(target, loader);
+    std::wstring asked;
+    int defaultButton = 0;
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        SelectRowsOf(window, L"alpha.exe");
+        ClickLater(window, IDC_TERMINATE);
+        asked = Answer(IDNO, &defaultButton);
+        Settle(window);
+        EXPECT_EQ(Rows(window), 1);
+        EXPECT_EQ(::WaitForSingleObject(alpha.process(), 300), static_cast<DWORD>(WAIT_TIMEOUT)) << "No spares it";
+        ClickLater(window, IDC_TERMINATE);
+        Answer(IDYES);
+    });
+    EXPECT_EQ(asked, L"\"alpha.exe\" (PID " + std::to_wstring(alpha.pid()) +
+                         L") is a critical part of Windows: ending it stops Windows at once.\n\n"
+                         L"Do you want to end it anyway?");
+    EXPECT_EQ(defaultButton, IDNO);
+    EXPECT_EQ(result, IDOK) << "Yes ended it and its row left";
+    EXPECT_EQ(::WaitForSingleObject(alpha.process(), 5000), WAIT_OBJECT_0);
+}
+
+TEST_F(Removal, FailedFolderMoveShowsTheReasonAndTheWindowStays)
+{
+    const std::wstring folder = target + L"\\moving", destination = dir.Sub(L"destination");
+    CreateFolders(folder);
+    CreateFolders(destination + L"\\moving");
+    CTarnwickDlg dialog(folder);
+    std::wstring told;
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        ::SetDlgItemTextW(window, IDC_MOVE_TO, destination.c_str());
+        Click(window, IDC_MOVE);
+        ClickLater(window, IDC_UNLOCK_ALL);
+        told = Answer(IDOK);
+        Settle(window);
+        EXPECT_TRUE(::IsWindowVisible(window));
+    });
+    EXPECT_EQ(told, L"Unable to move \"" + folder + L"\" to \"" + destination + L"\\moving\":\n" +
+                        SystemMessage(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(result, IDCANCEL) << "the dialog stayed until the person closed it";
+    EXPECT_TRUE(Exists(folder));
+}
+
+TEST_F(Removal, DriveRootAndWindowsFolderAreRefusedBeforeAnyLockIsTouched)
+{
+    // "Unlock" with rows and none selected touches nothing even when the refusal failed.
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::pair<std::wstring, int> cases[] = {{L"C:\\", IDC_DELETE}, {windows, IDC_DELETE}, {windows, IDC_RENAME}};
+    for (const auto& [path, action] : cases) {
+        CTarnwickDlg dialog(path);
+        std::wstring told;
+        RunWithPerson(dialog, [&](HWND window) {
+            ASSERT_GT(Rows(window), 0);
+            if (action == IDC_RENAME)
+                ::SetDlgItemTextW(window, IDC_RENAME_TO, L"elsewhere");
+            Click(window, action);
+            ClickLater(window, IDC_UNLOCK);
+            told = Answer(IDOK);
+        });
+        EXPECT_EQ(told.substr(0, path.size() + 6), L"\"" + path + L"\" is ") << WideToUtf8(told);
+        EXPECT_NE(told.find(L"; Tarnwick does not delete, rename or move it."), std::wstring::npos);
+    }
+    EXPECT_TRUE(Exists(windows));
 }
