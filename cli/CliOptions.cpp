@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include <cwchar>
+#include <optional>
 
 namespace tarnwick::cli {
 
@@ -8,16 +9,11 @@ namespace {
 
 constexpr DWORD kLongestWaitSeconds = 86400;
 
-const wchar_t* CommandName(Command command)
-{
-    switch (command) {
-    case Command::List: return L"list";
-    case Command::Unlock: return L"unlock";
-    case Command::Kill: return L"kill";
-    case Command::Help: break;
-    }
-    return L"";
-}
+struct CCommandSpec {
+    const wchar_t* name;
+    Command command;
+};
+constexpr CCommandSpec kCommands[] = {{L"list", Command::List}, {L"unlock", Command::Unlock}, {L"kill", Command::Kill}};
 
 // A name within a folder: no separator or stream colon, and no dot or blank at the end,
 // which the system would drop.
@@ -28,19 +24,18 @@ bool IsPlainName(const std::wstring& name)
 
 bool IsHelp(const std::wstring& arg) { return arg == L"--help" || arg == L"-h" || arg == L"/?"; }
 
-bool ParsePid(const std::wstring& text, DWORD& pid)
+std::optional<DWORD> ParsePid(const std::wstring& text)
 {
     if (text.empty() || text.size() > 10 || text.find_first_not_of(L"0123456789") != std::wstring::npos)
-        return false;
+        return std::nullopt;
     const unsigned long long value = std::wcstoull(text.c_str(), nullptr, 10);
     if (value > MAXDWORD)
-        return false;
-    pid = DWORD(value);
-    return true;
+        return std::nullopt;
+    return DWORD(value);
 }
 
-// Whole or decimal seconds ("2", "0.5"); no sign, no exponent.
-bool ParseSeconds(const std::wstring& text, DWORD& ms)
+// Whole or decimal seconds ("2", "0.5") in milliseconds; no sign, no exponent.
+std::optional<DWORD> ParseSeconds(const std::wstring& text)
 {
     const std::size_t point = text.find(L'.');
     const std::wstring whole = text.substr(0, point);
@@ -48,154 +43,175 @@ bool ParseSeconds(const std::wstring& text, DWORD& ms)
     if ((whole.empty() && fraction.empty()) || whole.size() > 5 ||
         whole.find_first_not_of(L"0123456789") != std::wstring::npos ||
         fraction.find_first_not_of(L"0123456789") != std::wstring::npos)
-        return false;
+        return std::nullopt;
     if (point != std::wstring::npos && fraction.empty())
-        return false;
+        return std::nullopt;
     const double seconds = std::wcstod(text.c_str(), nullptr);
     if (seconds > kLongestWaitSeconds)
-        return false;
-    ms = DWORD(seconds * 1000 + 0.5);
-    return true;
+        return std::nullopt;
+    return DWORD(seconds * 1000 + 0.5);
+}
+
+// What the options have set so far, beyond the options themselves.
+struct CParseState {
+    CCliOptions& options;
+    int afterActions = 0;  // how many different after-actions were named
+};
+
+void Choose(CParseState& state, AfterAction action)
+{
+    if (state.options.afterAction != action)
+        ++state.afterActions;
+    state.options.afterAction = action;
+}
+
+// Each takes one option (and its value) into the options; the message when the value is
+// unusable, empty otherwise.
+std::wstring TakeAll(CParseState& s, const std::wstring&) { s.options.all = true; return {}; }
+std::wstring TakeJson(CParseState& s, const std::wstring&) { s.options.json = true; return {}; }
+std::wstring TakeForce(CParseState& s, const std::wstring&) { s.options.force = true; return {}; }
+std::wstring TakeAtBoot(CParseState& s, const std::wstring&) { s.options.atBoot = true; return {}; }
+std::wstring TakeDelete(CParseState& s, const std::wstring&) { Choose(s, AfterAction::Delete); return {}; }
+
+std::wstring TakePid(CParseState& s, const std::wstring& value)
+{
+    if (s.options.pid)
+        return L"--pid is given twice.";
+    s.options.pid = ParsePid(value);
+    return s.options.pid ? L"" : L"--pid needs a process id (a whole number), not \"" + value + L"\".";
+}
+
+std::wstring TakeWait(CParseState& s, const std::wstring& value)
+{
+    if (s.options.waitMs)
+        return L"--wait is given twice.";
+    s.options.waitMs = ParseSeconds(value);
+    if (s.options.waitMs)
+        return {};
+    return L"--wait needs a number of seconds from 0 to " + std::to_wstring(kLongestWaitSeconds) + L", not \"" +
+           value + L"\".";
+}
+
+std::wstring TakeNewName(CParseState& s, const std::wstring& value)
+{
+    if (value.empty())
+        return L"--rename-to needs the new name.";
+    if (!IsPlainName(value))
+        return L"--rename-to needs a name within PATH's folder (no \\, / or :, and no dot or blank at its end), "
+               L"not \"" + value + L"\".";
+    s.options.newName = value;
+    Choose(s, AfterAction::RenameTo);
+    return {};
+}
+
+std::wstring TakeDestination(CParseState& s, const std::wstring& value)
+{
+    if (value.empty())
+        return L"--move-to needs the folder to move into.";
+    s.options.destination = value;
+    Choose(s, AfterAction::MoveTo);
+    return {};
+}
+
+// One option: its name, whether a value follows it, whether it belongs to list (or else to
+// unlock and kill), and what it sets.
+struct COptionSpec {
+    const wchar_t* name;
+    bool takesValue;
+    bool listOnly;
+    std::wstring (*take)(CParseState& state, const std::wstring& value);
+};
+
+constexpr COptionSpec kOptions[] = {
+    {L"--all", false, true, TakeAll},          {L"--json", false, true, TakeJson},
+    {L"--pid", true, false, TakePid},          {L"--force", false, false, TakeForce},
+    {L"--delete", false, false, TakeDelete},   {L"--at-boot", false, false, TakeAtBoot},
+    {L"--rename-to", true, false, TakeNewName}, {L"--move-to", true, false, TakeDestination},
+    {L"--wait", true, false, TakeWait},
+};
+
+const COptionSpec* FindOption(const std::wstring& name)
+{
+    for (const COptionSpec& option : kOptions) {
+        if (name == option.name)
+            return &option;
+    }
+    return nullptr;
 }
 
 class CParser {
 public:
-    explicit CParser(CCliOptions& options) : o_(options) {}
+    explicit CParser(CCliOptions& options) : state_{options} {}
 
-    void Flag(const std::wstring& name)
+    // An empty string when the option was taken; the message otherwise.
+    std::wstring Option(const COptionSpec& option, const std::wstring& value)
     {
-        if (name == L"--delete") {
-            Action(AfterAction::Delete, name);
-            return;
-        }
-        if (name == L"--all")
-            o_.all = true;
-        else if (name == L"--json")
-            o_.json = true;
-        else if (name == L"--at-boot")
-            o_.atBoot = true;
-        else if (name == L"--force")
-            o_.force = true;
-        Note(name);
-    }
-
-    bool IsFlag(const std::wstring& name) const
-    {
-        return name == L"--all" || name == L"--json" || name == L"--delete" || name == L"--at-boot" ||
-               name == L"--force";
-    }
-
-    bool TakesValue(const std::wstring& name) const
-    {
-        return name == L"--pid" || name == L"--rename-to" || name == L"--move-to" || name == L"--wait";
-    }
-
-    // An empty string when the value was taken; the message otherwise.
-    std::wstring Valued(const std::wstring& name, const std::wstring& value)
-    {
-        if (name == L"--pid") {
-            if (o_.hasPid)
-                return L"--pid is given twice.";
-            if (!ParsePid(value, o_.pid))
-                return L"--pid needs a process id (a whole number), not \"" + value + L"\".";
-            o_.hasPid = true;
-        } else if (name == L"--wait") {
-            if (o_.hasWait)
-                return L"--wait is given twice.";
-            if (!ParseSeconds(value, o_.waitMs))
-                return L"--wait needs a number of seconds from 0 to " + std::to_wstring(kLongestWaitSeconds) +
-                       L", not \"" + value + L"\".";
-            o_.hasWait = true;
-        } else if (name == L"--rename-to") {
-            if (value.empty())
-                return L"--rename-to needs the new name.";
-            if (!IsPlainName(value))
-                return L"--rename-to needs a name within PATH's folder (no \\, / or :, and no dot or blank at "
-                       L"its end), not \"" +
-                       value + L"\".";
-            o_.newName = value;
-            Action(AfterAction::RenameTo, name);
-            return L"";
-        } else if (name == L"--move-to") {
-            if (value.empty())
-                return L"--move-to needs the folder to move into.";
-            o_.destination = value;
-            Action(AfterAction::MoveTo, name);
-            return L"";
-        }
-        Note(name);
-        return L"";
+        std::wstring& first = option.listOnly ? firstListOption_ : firstRemovalOption_;
+        if (first.empty())
+            first = option.name;
+        return option.take(state_, value);
     }
 
     std::wstring Positional(const std::wstring& arg)
     {
+        CCliOptions& o = state_.options;
         if (!commandSeen_) {
             commandSeen_ = true;
-            if (arg == L"list")
-                o_.command = Command::List;
-            else if (arg == L"unlock")
-                o_.command = Command::Unlock;
-            else if (arg == L"kill")
-                o_.command = Command::Kill;
-            else
-                return L"Unknown command \"" + arg + L"\"; the commands are list, unlock and kill.";
-            return L"";
+            for (const CCommandSpec& command : kCommands) {
+                if (arg == command.name) {
+                    o.command = command.command;
+                    return L"";
+                }
+            }
+            return L"Unknown command \"" + arg + L"\"; the commands are list, unlock and kill.";
         }
         if (pathSeen_)
             return L"Unexpected argument \"" + arg + L"\": give one PATH only.";
         pathSeen_ = true;
-        o_.path = arg;
+        o.path = arg;
         return L"";
     }
 
     // The combinations that make no sense, checked once every argument is read.
     std::wstring Finish() const
     {
+        const CCliOptions& o = state_.options;
         if (!commandSeen_)
             return L"No command given.";
-        const std::wstring command = CommandName(o_.command);
-        if (o_.command == Command::List) {
+        if (o.command == Command::List) {
             if (!firstRemovalOption_.empty())
                 return firstRemovalOption_ + L" works with unlock and kill only.";
-            if (o_.all && pathSeen_)
+            if (o.all && pathSeen_)
                 return L"list --all shows every lock in the system and takes no PATH.";
         } else if (!firstListOption_.empty()) {
             return firstListOption_ + L" works with list only.";
         }
-        const bool needsPath = !(o_.command == Command::List && o_.all);
+        const bool needsPath = !(o.command == Command::List && o.all);
         if (needsPath && !pathSeen_)
-            return command + (o_.command == Command::List ? L" needs a PATH (or --all)." : L" needs a PATH.");
-        if (pathSeen_ && o_.path.empty())
+            return CommandName(o.command) + (o.command == Command::List ? L" needs a PATH (or --all)." : L" needs a PATH.");
+        if (pathSeen_ && o.path.empty())
             return L"The PATH is empty.";
-        if (actions_ > 1)
+        if (state_.afterActions > 1)
             return L"Choose one of --delete, --rename-to and --move-to.";
-        if (o_.atBoot && o_.afterAction != AfterAction::Delete)
+        if (o.atBoot && o.afterAction != AfterAction::Delete)
             return L"--at-boot works with --delete only.";
         return L"";
     }
 
 private:
-    void Action(AfterAction action, const std::wstring& name)
+    static std::wstring CommandName(Command command)
     {
-        if (o_.afterAction != action)
-            ++actions_;
-        o_.afterAction = action;
-        Note(name);
+        for (const CCommandSpec& spec : kCommands) {
+            if (spec.command == command)
+                return spec.name;
+        }
+        return L"";
     }
 
-    // Remembers the first option that belongs to one side only, for the message.
-    void Note(const std::wstring& name)
-    {
-        const bool listOnly = name == L"--all" || name == L"--json";
-        std::wstring& first = listOnly ? firstListOption_ : firstRemovalOption_;
-        if (first.empty())
-            first = name;
-    }
-
-    CCliOptions& o_;
+    CParseState state_;
     bool commandSeen_ = false;
     bool pathSeen_ = false;
-    int actions_ = 0;
+    // The first option that belongs to one side only, for the message.
     std::wstring firstListOption_;
     std::wstring firstRemovalOption_;
 };
@@ -223,21 +239,17 @@ CParsedCommandLine ParseCliOptions(const std::vector<std::wstring>& arguments)
         }
         const std::size_t equals = arg.find(L'=');
         const std::wstring name = arg.substr(0, equals);
-        if (parser.IsFlag(name)) {
-            if (equals == std::wstring::npos)
-                parser.Flag(name);
-            else
-                result.error = name + L" takes no value.";
-        } else if (parser.TakesValue(name)) {
-            if (equals != std::wstring::npos)
-                result.error = parser.Valued(name, arg.substr(equals + 1));
-            else if (i + 1 < arguments.size())
-                result.error = parser.Valued(name, arguments[++i]);
-            else
-                result.error = name + L" needs a value.";
-        } else {
+        const COptionSpec* option = FindOption(name);
+        if (!option)
             result.error = L"Unknown option \"" + arg + L"\".";
-        }
+        else if (!option->takesValue)
+            result.error = equals == std::wstring::npos ? parser.Option(*option, L"") : name + L" takes no value.";
+        else if (equals != std::wstring::npos)
+            result.error = parser.Option(*option, arg.substr(equals + 1));
+        else if (i + 1 < arguments.size())
+            result.error = parser.Option(*option, arguments[++i]);
+        else
+            result.error = name + L" needs a value.";
     }
     if (result.error.empty())
         result.error = parser.Finish();

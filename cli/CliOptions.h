@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,15 +27,13 @@ struct CCliOptions {
     std::wstring path;  // as written; empty for list --all
     bool all = false;
     bool json = false;
-    bool hasPid = false;
-    DWORD pid = 0;
+    std::optional<DWORD> pid;
     AfterAction afterAction = AfterAction::DoNothing;
     std::wstring newName;      // --rename-to: a name within PATH's folder
     std::wstring destination;  // --move-to, as written
     bool atBoot = false;
     bool force = false;  // kill: end critical processes too
-    bool hasWait = false;
-    DWORD waitMs = 0;
+    std::optional<DWORD> waitMs;  // --wait, in milliseconds
 };
 
 struct CParsedCommandLine {

@@ -167,8 +167,8 @@ public:
         if (ReportScanTrouble(first, console_, false))
             return kExitPlatform;
         const CLockRows rows = first.Rows(Pid());
-        if (o_.hasPid && rows.empty()) {
-            console_.Err(Line(L"Process " + std::to_wstring(o_.pid) + L" holds no lock on " + Quoted(path_) + L"."));
+        if (o_.pid && rows.empty()) {
+            console_.Err(Line(L"Process " + std::to_wstring(*o_.pid) + L" holds no lock on " + Quoted(path_) + L"."));
             return kExitUsage;
         }
         if (o_.command == Command::Kill && RefusesCriticalOwners(rows))
@@ -191,7 +191,7 @@ public:
     }
 
 private:
-    const DWORD* Pid() const { return o_.hasPid ? &o_.pid : nullptr; }
+    const DWORD* Pid() const { return o_.pid ? &*o_.pid : nullptr; }
 
     bool IsSelf(const CLockItem& row) const
     {
@@ -274,14 +274,14 @@ private:
     // locks remain, nothing when the rescan could not run.
     std::optional<bool> ReportRemaining()
     {
-        const ULONGLONG deadline = ::GetTickCount64() + o_.waitMs;
+        const ULONGLONG deadline = ::GetTickCount64() + o_.waitMs.value_or(0);
         for (;;) {
             const CLockScan scan(services_, path_, false);
             if (ReportScanTrouble(scan, console_, false))
                 return std::nullopt;
             const CLockRows rows = scan.Rows(Pid());
             const ULONGLONG now = ::GetTickCount64();
-            if (!rows.empty() && o_.hasWait && now < deadline) {
+            if (!rows.empty() && o_.waitMs && now < deadline) {
                 ::Sleep(DWORD(std::min<ULONGLONG>(kPollIntervalMs, deadline - now)));
                 continue;
             }

@@ -22,9 +22,7 @@ TEST(CliOptions, OptionsMayComeInEitherFormAndOnEitherSideOfThePath)
     ASSERT_EQ(a.error, L"");
     EXPECT_EQ(a.options.command, Command::Kill);
     EXPECT_EQ(a.options.path, L"C:\\Data");
-    EXPECT_TRUE(a.options.hasPid);
     EXPECT_EQ(a.options.pid, 42u);
-    EXPECT_TRUE(a.options.hasWait);
     EXPECT_EQ(a.options.waitMs, 250u);
     EXPECT_EQ(a.options.afterAction, AfterAction::RenameTo);
     EXPECT_EQ(a.options.newName, L"new name.txt");
@@ -34,7 +32,7 @@ TEST(CliOptions, OptionsMayComeInEitherFormAndOnEitherSideOfThePath)
     EXPECT_EQ(b.options.path, L"--odd name") << "after -- everything is the path";
     EXPECT_EQ(b.options.afterAction, AfterAction::Delete);
     EXPECT_TRUE(b.options.atBoot);
-    EXPECT_FALSE(b.options.hasWait);
+    EXPECT_FALSE(b.options.waitMs);
 
     const CParsedCommandLine c = ParseCliOptions({L"list", L"--all", L"--json"});
     ASSERT_EQ(c.error, L"");
