@@ -1,5 +1,8 @@
 #include "SystemServices.h"
 
+#include <cstring>
+#include <type_traits>
+
 #include "HandleTable.h"
 #include "ScopedHandle.h"
 
@@ -10,44 +13,58 @@ namespace {
 constexpr DWORD kPlatformNt = 2;
 constexpr DWORD kVersionInfoSize = 276;
 
-template <class Fn>
-Fn LookUp(const CPlatformLoader& loader, HMODULE module, const char* name)
+// When an entry point must be there for the program to run at all.
+enum class Need { Always, InObjectNameMode, InFinalPathMode, Never };
+
+// Stores an entry point in its slot of the table, typed as the slot is.
+template <auto Slot>
+void Store(CSystemServices& services, FARPROC proc)
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(loader.getProc(module, name)));
+    using Fn = std::remove_reference_t<decltype(services.*Slot)>;
+    services.*Slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
 }
 
-std::wstring BindNtdll(CSystemServices& services, const CPlatformLoader& loader)
+struct CEntryPoint {
+    const wchar_t* module;
+    const char* name;
+    Need need;
+    void (*store)(CSystemServices& services, FARPROC proc);
+};
+
+// Bound in this order; the first one missing that the naming mode needs ends the program.
+// In object-name mode kernel32 is not consulted at all.
+constexpr CEntryPoint kEntryPoints[] = {
+    {L"ntdll.dll", "NtQuerySystemInformation", Need::Always, Store<&CSystemServices::NtQuerySystemInformation>},
+    {L"ntdll.dll", "NtQueryObject", Need::InObjectNameMode, Store<&CSystemServices::NtQueryObject>},
+    {L"ntdll.dll", "NtQueryVirtualMemory", Need::Never, Store<&CSystemServices::NtQueryVirtualMemory>},
+    {L"ntdll.dll", "NtQueryInformationProcess", Need::Never, Store<&CSystemServices::NtQueryInformationProcess>},
+    {L"ntdll.dll", "NtSuspendProcess", Need::Never, Store<&CSystemServices::NtSuspendProcess>},
+    {L"ntdll.dll", "NtResumeProcess", Need::Never, Store<&CSystemServices::NtResumeProcess>},
+    {L"kernel32.dll", "GetFinalPathNameByHandleW", Need::InFinalPathMode,
+     Store<&CSystemServices::GetFinalPathNameByHandleW>},
+    {L"kernel32.dll", "GetFileInformationByHandleEx", Need::InFinalPathMode,
+     Store<&CSystemServices::GetFileInformationByHandleEx>},
+};
+
+bool Needed(Need need, bool objectNameMode)
 {
-    const HMODULE ntdll = loader.getModule(L"ntdll.dll");
-    if (!ntdll)
-        return L"Fatal error - unable to load functions from ntdll.dll";
-    services.NtQuerySystemInformation = LookUp<NtQuerySystemInformationFn>(loader, ntdll, "NtQuerySystemInformation");
-    if (!services.NtQuerySystemInformation)
-        return L"Fatal error - unable to load NtQuerySystemInformation from ntdll.dll";
-    services.NtQueryObject = LookUp<NtQueryObjectFn>(loader, ntdll, "NtQueryObject");
-    if (services.objectNameMode && !services.NtQueryObject)
-        return L"Fatal error - unable to load NtQueryObject from ntdll.dll";
-    services.NtQueryVirtualMemory = LookUp<NtQueryVirtualMemoryFn>(loader, ntdll, "NtQueryVirtualMemory");
-    services.NtQueryInformationProcess =
-        LookUp<NtQueryInformationProcessFn>(loader, ntdll, "NtQueryInformationProcess");
-    services.NtSuspendProcess = LookUp<NtProcessControlFn>(loader, ntdll, "NtSuspendProcess");
-    services.NtResumeProcess = LookUp<NtProcessControlFn>(loader, ntdll, "NtResumeProcess");
-    return {};
+    return need == Need::Always || need == (objectNameMode ? Need::InObjectNameMode : Need::InFinalPathMode);
 }
 
-std::wstring BindKernel32(CSystemServices& services, const CPlatformLoader& loader)
+std::wstring BindEntryPoints(CSystemServices& services, const CPlatformLoader& loader)
 {
-    const HMODULE kernel32 = loader.getModule(L"kernel32.dll");
-    if (!kernel32)
-        return L"Fatal error - unable to load functions from kernel32.dll";
-    services.GetFinalPathNameByHandleW =
-        LookUp<GetFinalPathNameByHandleWFn>(loader, kernel32, "GetFinalPathNameByHandleW");
-    if (!services.GetFinalPathNameByHandleW)
-        return L"Fatal error - unable to load GetFinalPathNameByHandleW from kernel32.dll";
-    services.GetFileInformationByHandleEx =
-        LookUp<GetFileInformationByHandleExFn>(loader, kernel32, "GetFileInformationByHandleEx");
-    if (!services.GetFileInformationByHandleEx)
-        return L"Fatal error - unable to load GetFileInformationByHandleEx from kernel32.dll";
+    for (const CEntryPoint& entry : kEntryPoints) {
+        if (entry.need == Need::InFinalPathMode && services.objectNameMode)
+            continue;
+        const HMODULE module = loader.getModule(entry.module);
+        if (!module)
+            return std::wstring(L"Fatal error - unable to load functions from ") + entry.module;
+        const FARPROC proc = loader.getProc(module, entry.name);
+        entry.store(services, proc);
+        if (!proc && Needed(entry.need, services.objectNameMode))
+            return L"Fatal error - unable to load " + std::wstring(entry.name, entry.name + strlen(entry.name)) +
+                   L" from " + entry.module;
+    }
     return {};
 }
 
@@ -77,10 +94,7 @@ std::wstring BindSystemServices(CSystemServices& services, const CPlatformLoader
     services.objectNameMode = profile.objectNameMode;
     services.fileTypeNumber = profile.fileTypeNumber;
 
-    std::wstring fatal = BindNtdll(services, loader);
-    if (fatal.empty() && !services.objectNameMode)
-        fatal = BindKernel32(services, loader);
-    if (!fatal.empty())
+    if (std::wstring fatal = BindEntryPoints(services, loader); !fatal.empty())
         return fatal;
 
     // The number of file objects differs between releases (and is 17 under Wine);
