@@ -22,14 +22,6 @@ std::wstring JoinedWith(const std::wstring& folder, const std::wstring& name)
     return folder + L'\\' + name;
 }
 
-std::wstring LastElement(const std::wstring& path)
-{
-    std::wstring last = path;
-    ::PathStripPathW(last.data());
-    last.resize(wcslen(last.c_str()));
-    return last;
-}
-
 // Sends the path to the Recycle Bin where its drive has one, through the shell.
 void ShellDelete(const std::wstring& path, IActionPrompts& prompts)
 {

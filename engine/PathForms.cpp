@@ -195,6 +195,14 @@ CDriveAliases CurrentDriveAliases()
     return aliases;
 }
 
+std::wstring LastElement(const std::wstring& path)
+{
+    std::wstring last = path;
+    ::PathStripPathW(last.data());
+    last.resize(wcslen(last.c_str()));
+    return last;
+}
+
 std::wstring LongForm(const std::wstring& path)
 {
     const std::wstring prefixed = WithLongPathPrefix(path);

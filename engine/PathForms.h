@@ -64,6 +64,9 @@ private:
 // The aliases of the drives present now.
 CDriveAliases CurrentDriveAliases();
 
+// The path's last element (report.txt of C:\Data\report.txt), as the shell strips a path.
+std::wstring LastElement(const std::wstring& path);
+
 // The long form, always with the long-path prefix; the prefixed input when the system
 // cannot produce it.
 std::wstring LongForm(const std::wstring& path);

@@ -56,14 +56,6 @@ std::wstring ImageNameOf(HANDLE process)
     return name;
 }
 
-std::wstring FileNameOf(const std::wstring& path)
-{
-    std::wstring name = path;
-    ::PathStripPathW(name.data());
-    name.resize(wcslen(name.c_str()));
-    return name;
-}
-
 }  // namespace
 
 bool COwnerFinder::FindOwner(HANDLE process, std::wstring& owner)
@@ -128,7 +120,7 @@ std::unique_ptr<CProcessInfo> CProcessDirectory::Describe(DWORD pid)
     if (deviceName.empty())
         return info;
     DeviceFormToDriveForm(deviceMap_, deviceName, info->imagePath);
-    info->name = FileNameOf(deviceName);
+    info->name = LastElement(deviceName);
     if (iconIndexFor_)
         info->iconIndex = iconIndexFor_(info->imagePath);
     return info;

@@ -175,16 +175,30 @@ void CDialogEx::OnOK()
 
 void CDialogEx::OnCancel() { EndDialog(IDCANCEL); }
 
-bool CDialogEx::ProcessMessage(UINT message, WPARAM wParam, LPARAM, LRESULT&)
+bool CDialogEx::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
-    if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED)
+    if (message == WM_COMMAND)
+        return OnCommand(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam));
+    if (message != WM_NOTIFY)
         return false;
-    switch (LOWORD(wParam)) {
+    const std::optional<LRESULT> answer = OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+    if (answer)
+        result = *answer;
+    return answer.has_value();
+}
+
+bool CDialogEx::OnCommand(UINT code, int id, HWND)
+{
+    if (code != BN_CLICKED)
+        return false;
+    switch (id) {
     case IDOK: OnOK(); return true;
     case IDCANCEL: OnCancel(); return true;
     default: return false;
     }
 }
+
+std::optional<LRESULT> CDialogEx::OnNotify(const NMHDR&) { return std::nullopt; }
 
 INT_PTR CALLBACK CDialogEx::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

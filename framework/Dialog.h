@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 namespace tarnwick {
@@ -83,7 +84,13 @@ protected:
 
     // The message map: a derived class handles what it knows and passes the rest to its
     // base, so the derived class's handlers are searched first. True when handled.
+    // WM_COMMAND and WM_NOTIFY are unpacked here, into the two handlers below.
     virtual bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // A control's command (code: BN_CLICKED, EN_CHANGE...); true when handled. Here: OK
+    // and Cancel.
+    virtual bool OnCommand(UINT code, int id, HWND control);
+    // A control's notification; the dialog's answer, or nothing when it is not handled.
+    virtual std::optional<LRESULT> OnNotify(const NMHDR& header);
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -22,16 +22,12 @@ BOOL CAboutDlg::OnInitDialog()
 
 void CAboutDlg::DoDataExchange(CDataExchange& dx) { dx.Text(IDC_VERSION_TEXT, versionText); }
 
-bool CAboutDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+std::optional<LRESULT> CAboutDlg::OnNotify(const NMHDR& header)
 {
-    if (message == WM_NOTIFY) {
-        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-        if (header->idFrom == IDC_MAKER_LINK && (header->code == NM_CLICK || header->code == NM_RETURN)) {
-            open_(MakerSite());
-            return true;
-        }
-    }
-    return CDialogEx::ProcessMessage(message, wParam, lParam, result);
+    if (header.idFrom != IDC_MAKER_LINK || (header.code != NM_CLICK && header.code != NM_RETURN))
+        return CDialogEx::OnNotify(header);
+    open_(MakerSite());
+    return 0;
 }
 
 }  // namespace tarnwick

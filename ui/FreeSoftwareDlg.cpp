@@ -59,13 +59,12 @@ BOOL CFreeSoftwareDlg::OnInitDialog()
 void CFreeSoftwareDlg::DoDataExchange(CDataExchange& dx) { dx.Check(IDC_DO_NOT_SHOW_AGAIN, doNotShowAgain); }
 
 // Every click is taken at once, so that closing with Esc or the close box keeps the choice.
-bool CFreeSoftwareDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+bool CFreeSoftwareDlg::OnCommand(UINT code, int id, HWND control)
 {
-    if (message == WM_COMMAND && LOWORD(wParam) == IDC_DO_NOT_SHOW_AGAIN && HIWORD(wParam) == BN_CLICKED) {
-        UpdateData(true);
-        return true;
-    }
-    return CDialogEx::ProcessMessage(message, wParam, lParam, result);
+    if (id != IDC_DO_NOT_SHOW_AGAIN || code != BN_CLICKED)
+        return CDialogEx::OnCommand(code, id, control);
+    UpdateData(true);
+    return true;
 }
 
 void ShowFreeSoftwareNotice()

@@ -209,20 +209,19 @@ LRESULT CLockListView::OnHeaderItemClick(NMHEADERW* header)
     return 0;
 }
 
-bool CLockListView::HandleNotify(const NMHDR* header, LRESULT& result)
+std::optional<LRESULT> CLockListView::HandleNotify(const NMHDR& header)
 {
-    auto* any = const_cast<NMHDR*>(header);
-    if (header->hwndFrom == hwnd_ && header->code == LVN_GETDISPINFOW)
-        result = OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(any));
-    else if (header->hwndFrom == hwnd_ && header->code == LVN_DELETEITEM)
-        result = OnDeleteItem(*reinterpret_cast<const NMLISTVIEW*>(header));
-    else if (header->hwndFrom == hwnd_ && header->code == LVN_GETINFOTIPW)
-        result = OnGetInfoTip(reinterpret_cast<NMLVGETINFOTIPW*>(any));
-    else if (header->code == HDN_ITEMCLICKW && header->hwndFrom == ListView_GetHeader(hwnd_))
-        result = OnHeaderItemClick(reinterpret_cast<NMHEADERW*>(any));
-    else
-        return false;
-    return true;
+    // The notifications that ask for texts carry the buffers the answer goes into.
+    auto* any = const_cast<NMHDR*>(&header);
+    if (header.hwndFrom == hwnd_ && header.code == LVN_GETDISPINFOW)
+        return OnGetDispInfo(reinterpret_cast<NMLVDISPINFOW*>(any));
+    if (header.hwndFrom == hwnd_ && header.code == LVN_DELETEITEM)
+        return OnDeleteItem(reinterpret_cast<const NMLISTVIEW&>(header));
+    if (header.hwndFrom == hwnd_ && header.code == LVN_GETINFOTIPW)
+        return OnGetInfoTip(reinterpret_cast<NMLVGETINFOTIPW*>(any));
+    if (header.code == HDN_ITEMCLICKW && header.hwndFrom == ListView_GetHeader(hwnd_))
+        return OnHeaderItemClick(reinterpret_cast<NMHEADERW*>(any));
+    return std::nullopt;
 }
 
 }  // namespace tarnwick

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,7 @@ public:
     LRESULT OnHeaderItemClick(NMHEADERW* header);
     LRESULT OnDeleteItem(const NMLISTVIEW& row);
     // Routes the notifications above, which the view's parent hands on; false for any other.
-    bool HandleNotify(const NMHDR* header, LRESULT& result);
+    std::optional<LRESULT> HandleNotify(const NMHDR& header);
 
 private:
     // Shared with the control, which must not destroy it: icons of every scan stay valid.

@@ -352,14 +352,14 @@ void CTarnwickDlg::OnBrowseMoveTo()
     ::CheckRadioButton(hwnd(), IDC_DO_NOTHING, IDC_MOVE, IDC_MOVE);
 }
 
-bool CTarnwickDlg::HandleCommand(WORD id, WORD code)
+bool CTarnwickDlg::OnCommand(UINT code, int id, HWND control)
 {
     if (id == IDC_RENAME_TO && code == EN_CHANGE) {
         OnRenameToChange();
         return true;
     }
     if (code != BN_CLICKED)
-        return false;
+        return CResizingDialog::OnCommand(code, id, control);
     switch (id) {
     case IDC_BROWSE_PATH: OnBrowsePath(); return true;
     case IDC_BROWSE_MOVE_TO: OnBrowseMoveTo(); return true;
@@ -368,8 +368,15 @@ bool CTarnwickDlg::HandleCommand(WORD id, WORD code)
     case IDC_TERMINATE: OnTerminate(); return true;
     case IDC_SHOW_ALL:
     case IDC_REFRESH: OnRefresh(); return true;
-    default: return false;
+    default: return CResizingDialog::OnCommand(code, id, control);
     }
+}
+
+std::optional<LRESULT> CTarnwickDlg::OnNotify(const NMHDR& header)
+{
+    if (const std::optional<LRESULT> answer = m_listLocks.HandleNotify(header))
+        return answer;
+    return CResizingDialog::OnNotify(header);
 }
 
 bool CTarnwickDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
@@ -386,16 +393,8 @@ bool CTarnwickDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
     case WM_DESTROY:
         OnDestroy();
         return false;  // the default handling still runs
-    case WM_COMMAND:
-        if (HandleCommand(LOWORD(wParam), HIWORD(wParam)))
-            return true;
-        break;
     case WM_SYSCOMMAND:
         if (OnSysCommand(UINT(wParam)))
-            return true;
-        break;
-    case WM_NOTIFY:
-        if (m_listLocks.HandleNotify(reinterpret_cast<const NMHDR*>(lParam), result))
             return true;
         break;
     default:

@@ -33,6 +33,8 @@ protected:
     void DoDataExchange(CDataExchange& dx) override;
     BOOL OnInitDialog() override;
     bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    bool OnCommand(UINT code, int id, HWND control) override;
+    std::optional<LRESULT> OnNotify(const NMHDR& header) override;
     void OnGetMinMaxInfo(MINMAXINFO* info) override;
 
     void OnPaint();
@@ -68,7 +70,7 @@ private:
     CAfterActionRequest ChosenRequest() const;
     void AppendSystemMenuEntries();
     void AnchorControls();
-    bool HandleCommand(WORD id, WORD code);
+
 
     std::wstring commandLinePath_;
     CPlatformLoader loader_;

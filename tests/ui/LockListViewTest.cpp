@@ -63,9 +63,10 @@ private:
             ::SetWindowLongPtrW(window, GWLP_USERDATA,
                                 LONG_PTR(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
         auto* self = reinterpret_cast<HostWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-        LRESULT result = 0;
-        if (message == WM_NOTIFY && self && self->view.HandleNotify(reinterpret_cast<NMHDR*>(lParam), result))
-            return result;
+        if (message == WM_NOTIFY && self) {
+            if (const std::optional<LRESULT> answer = self->view.HandleNotify(*reinterpret_cast<NMHDR*>(lParam)))
+                return *answer;
+        }
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
 
