@@ -49,82 +49,40 @@ private:
     T value_ = Traits::Empty();
 };
 
-struct KernelHandleTraits {
+// What most owners need: null means nothing owned, and Release frees the rest.
+template <class T, auto Release>
+struct NullIsEmpty {
+    static T Empty() { return nullptr; }
+    static bool IsValid(T value) { return value != nullptr; }
+    static void Free(T value) { Release(value); }
+};
+
+// Handles that fail as INVALID_HANDLE_VALUE (files, find handles) or as null (the rest).
+template <auto Release>
+struct HandleTraits {
     static HANDLE Empty() { return nullptr; }
     static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void Free(HANDLE h) { ::CloseHandle(h); }
+    static void Free(HANDLE h) { Release(h); }
 };
 
-struct FindHandleTraits {
-    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void Free(HANDLE h) { ::FindClose(h); }
-};
-
-struct RegKeyTraits {
-    static HKEY Empty() { return nullptr; }
-    static bool IsValid(HKEY k) { return k != nullptr; }
-    static void Free(HKEY k) { ::RegCloseKey(k); }
-};
-
-struct GdiObjectTraits {
-    static HGDIOBJ Empty() { return nullptr; }
-    static bool IsValid(HGDIOBJ o) { return o != nullptr; }
-    static void Free(HGDIOBJ o) { ::DeleteObject(o); }
-};
-
-// Memory from VirtualAlloc, whose pages the system backs only when first touched.
-struct VirtualMemoryTraits {
-    static void* Empty() { return nullptr; }
-    static bool IsValid(void* p) { return p != nullptr; }
-    static void Free(void* p) { ::VirtualFree(p, 0, MEM_RELEASE); }
-};
-
-struct MemoryDcTraits {
-    static HDC Empty() { return nullptr; }
-    static bool IsValid(HDC dc) { return dc != nullptr; }
-    static void Free(HDC dc) { ::DeleteDC(dc); }
-};
-
-struct IconTraits {
-    static HICON Empty() { return nullptr; }
-    static bool IsValid(HICON icon) { return icon != nullptr; }
-    static void Free(HICON icon) { ::DestroyIcon(icon); }
-};
-
-struct ImageListTraits {
-    static HIMAGELIST Empty() { return nullptr; }
-    static bool IsValid(HIMAGELIST list) { return list != nullptr; }
-    static void Free(HIMAGELIST list) { ::ImageList_Destroy(list); }
-};
-
-struct LocalMemoryTraits {
-    static HLOCAL Empty() { return nullptr; }
-    static bool IsValid(HLOCAL memory) { return memory != nullptr; }
-    static void Free(HLOCAL memory) { ::LocalFree(memory); }
-};
-
-struct ItemIdListTraits {
-    static PIDLIST_ABSOLUTE Empty() { return nullptr; }
-    static bool IsValid(PIDLIST_ABSOLUTE list) { return list != nullptr; }
-    static void Free(PIDLIST_ABSOLUTE list) { ::CoTaskMemFree(list); }
-};
+inline void ReleaseVirtualMemory(void* memory) { ::VirtualFree(memory, 0, MEM_RELEASE); }
 
 // Files, processes, threads, events: everything CloseHandle frees.
-using UniqueHandle = ScopedResource<HANDLE, KernelHandleTraits>;
-using UniqueFindHandle = ScopedResource<HANDLE, FindHandleTraits>;
-using UniqueRegKey = ScopedResource<HKEY, RegKeyTraits>;
+using UniqueHandle = ScopedResource<HANDLE, HandleTraits<::CloseHandle>>;
+using UniqueFindHandle = ScopedResource<HANDLE, HandleTraits<::FindClose>>;
+using UniqueRegKey = ScopedResource<HKEY, NullIsEmpty<HKEY, ::RegCloseKey>>;
 // Fonts, bitmaps, brushes: everything DeleteObject frees.
-using UniqueGdiObject = ScopedResource<HGDIOBJ, GdiObjectTraits>;
-using UniqueVirtualMemory = ScopedResource<void*, VirtualMemoryTraits>;
+using UniqueGdiObject = ScopedResource<HGDIOBJ, NullIsEmpty<HGDIOBJ, ::DeleteObject>>;
+// Memory from VirtualAlloc, whose pages the system backs only when first touched.
+using UniqueVirtualMemory = ScopedResource<void*, NullIsEmpty<void*, ReleaseVirtualMemory>>;
 // A device context made by CreateCompatibleDC.
-using UniqueMemoryDc = ScopedResource<HDC, MemoryDcTraits>;
-using UniqueIcon = ScopedResource<HICON, IconTraits>;
-using UniqueImageList = ScopedResource<HIMAGELIST, ImageListTraits>;
+using UniqueMemoryDc = ScopedResource<HDC, NullIsEmpty<HDC, ::DeleteDC>>;
+using UniqueIcon = ScopedResource<HICON, NullIsEmpty<HICON, ::DestroyIcon>>;
+using UniqueImageList = ScopedResource<HIMAGELIST, NullIsEmpty<HIMAGELIST, ::ImageList_Destroy>>;
 // What the system allocated for us with LocalAlloc (formatted messages, SID strings).
-using UniqueLocalMemory = ScopedResource<HLOCAL, LocalMemoryTraits>;
+using UniqueLocalMemory = ScopedResource<HLOCAL, NullIsEmpty<HLOCAL, ::LocalFree>>;
 // An item the shell's folder browser chose.
-using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, ItemIdListTraits>;
+using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, NullIsEmpty<PIDLIST_ABSOLUTE, ::CoTaskMemFree>>;
 
 // A window's device context (the screen's for a null window), released with the window it
 // came from.
