@@ -81,6 +81,8 @@ using UniqueIcon = ScopedResource<HICON, NullIsEmpty<HICON, ::DestroyIcon>>;
 using UniqueImageList = ScopedResource<HIMAGELIST, NullIsEmpty<HIMAGELIST, ::ImageList_Destroy>>;
 // What the system allocated for us with LocalAlloc (formatted messages, SID strings).
 using UniqueLocalMemory = ScopedResource<HLOCAL, NullIsEmpty<HLOCAL, ::LocalFree>>;
+// Memory handed over with GlobalAlloc (clipboard and drag-and-drop data).
+using UniqueGlobalMemory = ScopedResource<HGLOBAL, NullIsEmpty<HGLOBAL, ::GlobalFree>>;
 // An item the shell's folder browser chose.
 using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, NullIsEmpty<PIDLIST_ABSOLUTE, ::CoTaskMemFree>>;
 

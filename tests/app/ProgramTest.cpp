@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "NoticeFlag.h"
 #include "TestSupport.h"
 
+using namespace tarnwick;
 using namespace tarnwick::test;
 
 namespace {
@@ -13,39 +13,9 @@ namespace {
 constexpr int kLockList = 1003;
 
 // Tarnwick.exe as a person starts it, with a command line of their choosing.
-class Program {
+class Program : public StartedProcess {
 public:
-    explicit Program(const std::wstring& arguments)
-    {
-        std::wstring commandLine = QuoteArgument(BinPath(L"Tarnwick.exe")) + L" " + arguments;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info = {};
-        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &info)) {
-            process_.reset(info.hProcess);
-            ::CloseHandle(info.hThread);
-            pid_ = info.dwProcessId;
-        }
-    }
-    ~Program()
-    {
-        if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT)
-            ::TerminateProcess(process_.get(), 99);
-    }
-    DWORD pid() const { return pid_; }
-    // Waits for the program to end; its exit code, or STILL_ACTIVE.
-    DWORD ExitCode(DWORD timeoutMs = 10000) const
-    {
-        DWORD code = STILL_ACTIVE;
-        if (::WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0)
-            ::GetExitCodeProcess(process_.get(), &code);
-        return code;
-    }
-
-private:
-    tarnwick::UniqueHandle process_;
-    DWORD pid_ = 0;
+    explicit Program(const std::wstring& arguments) : StartedProcess(BinPath(L"Tarnwick.exe"), arguments) {}
 };
 
 }  // namespace
@@ -57,7 +27,7 @@ TEST(Program, StartsOnTheCommandLinePathAndEndsWithItsWindow)
     CreateFolders(target);
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", target + L"\\held.txt"});
 
-    Program program(L"/switch " + QuoteArgument(target) + L" C:\\ignored");
+    Program program(L"/switch " + QuoteCommandLineArgument(target) + L" C:\\ignored");
     const HWND window = WaitForWindowWithControl(program.pid(), kLockList);
     ASSERT_NE(window, nullptr);
     wchar_t path[MAX_PATH] = {};
@@ -68,29 +38,19 @@ TEST(Program, StartsOnTheCommandLinePathAndEndsWithItsWindow)
     EXPECT_EQ(ListViewColumn(list, 1), std::vector<std::wstring>{std::to_wstring(holder.pid())});
     EXPECT_EQ(ListViewColumn(list, 3), std::vector<std::wstring>{target + L"\\held.txt"});
 
-    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);  // "Close": the program ends
+    PressDialogButton(window, IDCANCEL);  // "Close": the program ends
     EXPECT_EQ(program.ExitCode(), 0u);
 }
 
 TEST(Program, FailedBindingShowsItsMessageBeforeAnyWindowAndEndsWithStatusOne)
 {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    std::wstring commandLine = QuoteArgument(BinPath(L"fatalbind.exe")) + L" kernel32 dialog";
-    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &info));
-    tarnwick::UniqueHandle process(info.hProcess), thread(info.hThread);
-
-    const HWND box = WaitForMessageBoxOf(info.dwProcessId);
+    const StartedProcess program(BinPath(L"fatalbind.exe"), L"kernel32 dialog");
+    const HWND box = WaitForMessageBoxOf(program.pid());
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(MessageBoxText(box), L"Fatal error - unable to load functions from kernel32.dll");
-    EXPECT_EQ(WaitForWindowWithControl(info.dwProcessId, kLockList, 200), nullptr) << "the main window was shown";
+    EXPECT_EQ(WaitForWindowWithControl(program.pid(), kLockList, 200), nullptr) << "the main window was shown";
     PressDialogButton(box, IDOK);
-    ASSERT_EQ(::WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    ::GetExitCodeProcess(process.get(), &code);
-    EXPECT_EQ(code, 1u);
+    EXPECT_EQ(program.ExitCode(), 1u);
 }
 
 namespace {
@@ -165,7 +125,7 @@ TEST(Program, TheFreeSoftwareNoticeComesBeforeTheMainWindowAndItsFirstScan)
     TempDir dir(L"tarnwick-notice");
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", dir.Sub(L"held.txt")});
 
-    Program program(QuoteArgument(dir.path()));
+    Program program(QuoteCommandLineArgument(dir.path()));
     const HWND notice = WaitForWindowWithControl(program.pid(), kDoNotShowAgain);
     ASSERT_NE(notice, nullptr);
     const HWND main = MainWindowOf(program.pid());
@@ -173,11 +133,11 @@ TEST(Program, TheFreeSoftwareNoticeComesBeforeTheMainWindowAndItsFirstScan)
     EXPECT_FALSE(::IsWindowVisible(main));
     EXPECT_EQ(::SendMessageW(::GetDlgItem(main, kLockList), LVM_GETITEMCOUNT, 0, 0), 0) << "scanned before the notice";
 
-    ::SendMessageW(::GetDlgItem(notice, kDoNotShowAgain), BM_CLICK, 0, 0);
+    Click(notice, kDoNotShowAgain);
     PressDialogButton(notice, IDOK);
     ASSERT_EQ(WaitForWindowWithControl(program.pid(), kLockList), main);
     EXPECT_EQ(ListViewColumn(::GetDlgItem(main, kLockList), 3), std::vector<std::wstring>{dir.Sub(L"held.txt")});
     EXPECT_EQ(ReadNoticeFlag().data, NoticeFlagValue::Dword(1).data);
-    ::PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    PressDialogButton(main, IDCANCEL);
     EXPECT_EQ(program.ExitCode(), 0u);
 }

@@ -61,14 +61,6 @@ JsonValue ParsedJson(const CliResult& run)
     return json;
 }
 
-std::wstring CurrentUser()
-{
-    wchar_t name[256] = {};
-    DWORD size = 256;
-    ::GetUserNameW(name, &size);
-    return name;
-}
-
 bool Alive(const FixtureProcess& fixture) { return ::WaitForSingleObject(fixture.process(), 0) == WAIT_TIMEOUT; }
 
 std::wstring Hex(unsigned long long value)
@@ -78,52 +70,6 @@ std::wstring Hex(unsigned long long value)
     return text;
 }
 
-const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t kPendingOperations[] = L"PendingFileRenameOperations";
-
-// The names the system deletes or renames at the next boot, in pairs (an empty second
-// name: delete).
-std::vector<std::wstring> PendingBootOperations()
-{
-    UniqueRegKey key;
-    DWORD size = 0;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.put()) != ERROR_SUCCESS ||
-        ::RegQueryValueExW(key.get(), kPendingOperations, nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
-        return {};
-    std::wstring value(size / sizeof(wchar_t), L'\0');
-    ::RegQueryValueExW(key.get(), kPendingOperations, nullptr, nullptr, reinterpret_cast<BYTE*>(value.data()), &size);
-    std::vector<std::wstring> names;
-    for (std::size_t from = 0; from < value.size();) {
-        const std::size_t end = std::min(value.find(L'\0', from), value.size());
-        names.push_back(value.substr(from, end - from));
-        from = end + 1;
-    }
-    while (names.size() % 2)  // the list's closing empty string
-        names.pop_back();
-    return names;
-}
-
-// Takes one scheduled deletion back out, leaving every other entry as it was.
-void ForgetBootDeletion(const std::wstring& name)
-{
-    std::vector<std::wstring> names = PendingBootOperations();
-    std::wstring value;
-    for (std::size_t i = 0; i + 1 < names.size(); i += 2) {
-        if (names[i] != name || !names[i + 1].empty())
-            value += names[i] + L'\0' + names[i + 1] + L'\0';
-    }
-    UniqueRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
-        return;
-    if (value.empty()) {
-        ::RegDeleteValueW(key.get(), kPendingOperations);
-        return;
-    }
-    value += L'\0';
-    ::RegSetValueExW(key.get(), kPendingOperations, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()),
-                     DWORD(value.size() * sizeof(wchar_t)));
-}
-
 // Removes a folder made outside the temporary folder, with all it holds.
 struct FolderRemover {
     std::wstring path;
@@ -131,11 +77,9 @@ struct FolderRemover {
 };
 
 // A folder whose program and library are in use by a fixture started from inside it.
-class CliProgram : public ::testing::Test {
+class CliProgram : public ::testing::Test, protected ResidentFolder {
 protected:
-    TempDir dir{L"tarnwick-cli"};
-    const ResidentFolder resident = MakeResidentFolder(dir);
-    const std::wstring target = resident.target, program = resident.program, library = resident.library;
+    CliProgram() : ResidentFolder(L"tarnwick-cli") {}
 };
 
 }  // namespace
@@ -221,7 +165,7 @@ TEST_F(CliProgram, UnlockDeletesAFolderOnceItsHandlesAreClosedButNotPastAModule)
     }
     EXPECT_TRUE(Contains(unlocked.out, L"No lock remains on \"" + held + L"\"."));
     EXPECT_TRUE(Contains(unlocked.out, L"Path was successfully deleted"));
-    EXPECT_FALSE(::PathFileExistsW(held.c_str()));
+    EXPECT_FALSE(Exists(held));
     EXPECT_TRUE(Alive(outside)) << "unlock ends no process";
 
     // The program and its library stay in use however many handles are closed.
@@ -257,32 +201,26 @@ TEST_F(CliProgram, DeleteOfABusyPathIsScheduledForTheNextBootOnlyWithAtBoot)
     // The deletion is recorded under the long name: the short one may be another file's by then.
     std::wstring shortName(MAX_PATH, L'\0');
     shortName.resize(::GetShortPathNameW(held.c_str(), shortName.data(), MAX_PATH));
-    const std::set<std::wstring> names = {L"\\??\\" + held, L"\\??\\" + shortName};
-    const auto isScheduled = [&](const std::wstring& name) {
-        const std::vector<std::wstring> pending = PendingBootOperations();
-        return std::find(pending.begin(), pending.end(), L"\\??\\" + name) != pending.end();
-    };
-    ASSERT_FALSE(isScheduled(held));
+    const SavedBootOperations saved;
+    ASSERT_FALSE(IsScheduledForDeletion(held));
 
     const CliResult refused = RunCli({L"unlock", held, L"--pid", std::to_wstring(first.pid()), L"--delete"});
     EXPECT_EQ(refused.code, 1u) << "the path is still there";
     EXPECT_TRUE(Contains(refused.out, L"No lock remains")) << "the locks of --pid are all that count";
     EXPECT_EQ(refused.err,
               L"Unable to delete \"" + held + L"\"; --at-boot would schedule its deletion at the next boot.\r\n");
-    EXPECT_FALSE(isScheduled(held));
+    EXPECT_FALSE(IsScheduledForDeletion(held));
 
     const CliResult atBoot =
         RunCli({L"unlock", held, L"--pid", std::to_wstring(second.pid()), L"--delete", L"--at-boot"});
     EXPECT_EQ(atBoot.code, 1u);
     EXPECT_TRUE(
         Contains(atBoot.out, L"\"" + held + L"\" is still there; it is scheduled for deletion at the next boot."));
-    EXPECT_TRUE(isScheduled(held));
+    EXPECT_TRUE(IsScheduledForDeletion(held));
     if (shortName != held) {
-        EXPECT_FALSE(isScheduled(shortName));
+        EXPECT_FALSE(IsScheduledForDeletion(shortName));
     }
-    for (const std::wstring& name : names)
-        ForgetBootDeletion(name);
-    EXPECT_TRUE(::PathFileExistsW(held.c_str()));
+    EXPECT_TRUE(Exists(held));
     EXPECT_TRUE(Alive(stays));
 }
 
@@ -333,7 +271,7 @@ TEST_F(CliProgram, PathsWithBlanksAndNonAsciiCharactersArriveAndArePrintedIntact
     const CliResult moved = RunCli({L"unlock", folder, L"--rename-to", L"Grüße 日本 alt"});
     EXPECT_EQ(moved.code, 0u) << WideToUtf8(moved.out + moved.err);
     EXPECT_TRUE(Contains(moved.out, L"Renamed \"" + folder + L"\" to \"" + renamed + L"\"."));
-    EXPECT_TRUE(::PathFileExistsW((renamed + L"\\Datei ü €.txt").c_str()));
+    EXPECT_TRUE(Exists(renamed + L"\\Datei ü €.txt"));
 
     const CliResult missing = RunCli({L"kill", folder});
     EXPECT_EQ(missing.code, 2u);
@@ -477,7 +415,7 @@ TEST_F(CliProgram, NewNameThatIsNoPlainNameIsRefusedAndNothingChanges)
                            L"end), not \"" + std::wstring(name) + L"\".\r\nTry \"tarnwick-cli --help\".\r\n");
     }
     EXPECT_TRUE(holder.StillHolds(holder.HandleOf(file)));
-    EXPECT_TRUE(::PathFileExistsW(file.c_str()));
+    EXPECT_TRUE(Exists(file));
 }
 
 TEST_F(CliProgram, DriveRootAndWindowsFolderAreRefusedBeforeTheScanButCanBeListed)

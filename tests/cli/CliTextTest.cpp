@@ -159,7 +159,7 @@ TEST(CliRun, PlatformThatCannotBeBoundEndsWithItsMessageAndStatusThree)
     EXPECT_EQ(RunCli({L"unlock", dir.path(), L"--delete"}, console, loader), kExitPlatform);
     EXPECT_EQ(console.err, L"Fatal error - unable to load functions from ntdll.dll\r\n");
     EXPECT_EQ(console.out, L"");
-    EXPECT_TRUE(::PathFileExistsW(dir.path().c_str())) << "nothing is done to the path";
+    EXPECT_TRUE(Exists(dir.path())) << "nothing is done to the path";
 }
 
 TEST(CliRun, ScanThatCannotRunIsAFailureWithItsReasonNeverNoLocks)
@@ -173,7 +173,7 @@ TEST(CliRun, ScanThatCannotRunIsAFailureWithItsReasonNeverNoLocks)
         EXPECT_EQ(console.err, L"The scan failed: the system handle table could not be read (status 0xC0000022).\r\n");
         EXPECT_EQ(console.out, L"");
     }
-    EXPECT_TRUE(::PathFileExistsW(dir.path().c_str())) << "nothing is done to the path";
+    EXPECT_TRUE(Exists(dir.path())) << "nothing is done to the path";
 }
 
 TEST(CliRun, KillRefusesACriticalProcessWithoutForceAndEndsItWithForce)

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 
+#include "EngineSeams.h"
 #include "HandleScan.h"
 #include "HandleTable.h"
 #include "LockRemoval.h"
@@ -30,14 +31,6 @@ struct ScanResult {
     std::vector<CFileLock> locks;
     CHandleScanStats stats;
     double seconds = 0;
-
-    std::vector<CFileLock> Of(DWORD pid) const
-    {
-        std::vector<CFileLock> mine;
-        std::copy_if(locks.begin(), locks.end(), std::back_inserter(mine),
-                     [pid](const CFileLock& lock) { return lock.pid == pid; });
-        return mine;
-    }
 };
 
 // Runs the handle scan on its own thread, started and awaited through its events.
@@ -170,7 +163,7 @@ TEST_F(HandleScan, ShowAllReportsTheHeldFilesAmongOthers)
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a, L"open", sibling});
 
     const ScanResult result = RunHandleScan(L"", true, services);
-    EXPECT_EQ(HeldBeneath(dir.path(), result.Of(holder.pid())), (std::set<std::wstring>{a, sibling}));
+    EXPECT_EQ(HeldBeneath(dir.path(), LocksOf(result.locks, holder.pid())), (std::set<std::wstring>{a, sibling}));
     EXPECT_GT(result.locks.size(), 2u) << "other processes hold files too";
 }
 
@@ -291,7 +284,7 @@ TEST_F(HandleScan, ObjectNameModeConvertsDeviceNamesToDriveForm)
     const ScanResult result = RunHandleScan(target, false, seam);
     EXPECT_EQ(PathsOf(result.locks), (std::set<std::wstring>{a, b}));
     const ScanResult all = RunHandleScan(L"", true, seam);
-    EXPECT_EQ(HeldBeneath(dir.path(), all.Of(holder.pid())), (std::set<std::wstring>{a, b}))
+    EXPECT_EQ(HeldBeneath(dir.path(), LocksOf(all.locks, holder.pid())), (std::set<std::wstring>{a, b}))
         << "a name on a device without a drive letter is skipped";
 }
 

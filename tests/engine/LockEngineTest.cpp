@@ -15,32 +15,11 @@ using namespace tarnwick::test;
 
 namespace {
 
-std::wstring CurrentUser()
-{
-    wchar_t name[256] = {};
-    DWORD size = 256;
-    ::GetUserNameW(name, &size);
-    return name;
-}
+bool ProcessCanBeOpened(DWORD pid) { return bool(UniqueHandle(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid))); }
 
-std::vector<CFileLock> LocksOf(const CList<CFileLock>& locks, DWORD pid)
-{
-    std::vector<CFileLock> mine;
-    std::copy_if(locks.begin(), locks.end(), std::back_inserter(mine),
-                 [pid](const CFileLock& lock) { return lock.pid == pid; });
-    return mine;
-}
-
-bool ProcessCanBeOpened(DWORD pid)
-{
-    const HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-    if (process)
-        ::CloseHandle(process);
-    return process != nullptr;
-}
-
-class LockEngine : public ::testing::Test {
+class LockEngine : public ::testing::Test, protected ResidentFolder {
 protected:
+    LockEngine() : ResidentFolder(L"tarnwick-engine") {}
     void SetUp() override { ASSERT_EQ(BindSystemServices(services), L""); }
 
     CList<CFileLock> Scan(const std::wstring& path, bool showAll, CScanStats* stats = nullptr,
@@ -59,9 +38,6 @@ protected:
 
     CSystemServices services;
     CDeviceMap deviceMap = BuildCurrentDeviceMap();
-    TempDir dir{L"tarnwick-engine"};
-    const ResidentFolder resident = MakeResidentFolder(dir);
-    const std::wstring target = resident.target, program = resident.program, library = resident.library;
 };
 
 }  // namespace

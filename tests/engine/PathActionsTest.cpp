@@ -28,7 +28,6 @@ public:
     std::vector<std::wstring> told, asked;
 };
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 

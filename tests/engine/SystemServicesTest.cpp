@@ -166,28 +166,14 @@ TEST(Binding, FatalFailureShowsItsMessageThenEndsWithStatusOne)
          {std::pair{L"platform", L"Fatal error - unsupported platform detected"},
           std::pair{L"ntdll", L"Fatal error - unable to load functions from ntdll.dll"}}) {
         SCOPED_TRACE(WideToUtf8(step));
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info = {};
-        std::wstring commandLine = QuoteArgument(BinPath(L"fatalbind.exe")) + L" " + step;
-        ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                     &startup, &info));
-        UniqueHandle process(info.hProcess), thread(info.hThread);
-
-        const HWND box = WaitForDialogOf(info.dwProcessId);
+        const StartedProcess program(BinPath(L"fatalbind.exe"), step);
+        const HWND box = WaitForDialogOf(program.pid());
         ASSERT_NE(box, nullptr) << "no message box appeared";
-        wchar_t caption[64] = {};
-        ::GetWindowTextW(box, caption, 64);
-        EXPECT_STREQ(caption, L"Tarnwick");
+        EXPECT_EQ(WindowText(box), L"Tarnwick");
         EXPECT_EQ(MessageBoxText(box), message);
-        EXPECT_EQ(::WaitForSingleObject(process.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT))
-            << "ended before the box was answered";
+        EXPECT_EQ(program.ExitCode(300), STILL_ACTIVE) << "ended before the box was answered";
         PressDialogButton(box, IDOK);
-
-        ASSERT_EQ(::WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
-        DWORD code = 0;
-        ::GetExitCodeProcess(process.get(), &code);
-        EXPECT_EQ(code, 1u);
+        EXPECT_EQ(program.ExitCode(), 1u);
     }
 }
 

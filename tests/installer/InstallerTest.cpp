@@ -55,7 +55,6 @@ std::wstring ShellFolder(int csidl)
 std::wstring DefaultFolder() { return ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Tarnwick"; }
 std::wstring Shortcut() { return ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Tarnwick.lnk"; }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
@@ -82,18 +81,12 @@ DWORD RunToCompletion(const std::wstring& program, const std::wstring& arguments
     JOBOBJECT_ASSOCIATE_COMPLETION_PORT link = {job.get(), port.get()};
     ::SetInformationJobObject(job.get(), JobObjectAssociateCompletionPortInformation, &link, sizeof link);
 
-    std::wstring commandLine = QuoteArgument(program) + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
     // No console output: reg.exe reports every missing key.
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                          nullptr, &startup, &info))
+    const StartedProcess started(program, arguments, {L"", true, true});
+    if (!started.started())
         return DWORD(-1);
-    const UniqueHandle process(info.hProcess), thread(info.hThread);
-    ::AssignProcessToJobObject(job.get(), process.get());
-    ::ResumeThread(thread.get());
+    ::AssignProcessToJobObject(job.get(), started.process());
+    ::ResumeThread(started.thread());
 
     DWORD message = 0;
     ULONG_PTR key = 0;
@@ -101,16 +94,13 @@ DWORD RunToCompletion(const std::wstring& program, const std::wstring& arguments
     while (message != JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO &&
            ::GetQueuedCompletionStatus(port.get(), &message, &key, &detail, kTimeoutMs)) {
     }
-    DWORD code = STILL_ACTIVE;
-    if (::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(process.get(), &code);
-    return code;
+    return started.ExitCode(0);
 }
 
-DWORD Install(const std::wstring& switches = L"") { return RunToCompletion(Medium(L"x64\\setup.exe"), L" /S" + switches); }
+DWORD Install(const std::wstring& switches = L"") { return RunToCompletion(Medium(L"x64\\setup.exe"), L"/S" + switches); }
 
 // Its own exit code says nothing: it hands the work to a copy of itself.
-void Uninstall(const std::wstring& folder) { RunToCompletion(folder + L"\\uninstall.exe", L" /S"); }
+void Uninstall(const std::wstring& folder) { RunToCompletion(folder + L"\\uninstall.exe", L"/S"); }
 
 std::wstring InstallLocation() { return ReadString(HKEY_LOCAL_MACHINE, kInstallKey, L"InstallLocation").value_or(L""); }
 
@@ -129,7 +119,7 @@ std::string Export(const std::wstring& key, const std::wstring& view)
     const TempDir dir(L"tarnwick-export");
     const std::wstring file = dir.Sub(L"key.reg");
     RunToCompletion(ShellFolder(CSIDL_SYSTEM) + L"\\reg.exe",
-                    L" export " + QuoteArgument(key) + L" " + QuoteArgument(file) + L" /y " + view);
+                    L"export " + QuoteCommandLineArgument(key) + L" " + QuoteCommandLineArgument(file) + L" /y " + view);
     return FileBytes(file);
 }
 
@@ -334,7 +324,7 @@ void ExpectTheInstalledProgramOpensOn(const std::wstring& path, const std::wstri
     ::GetWindowThreadProcessId(window, &pid);
     const UniqueHandle program(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
     EXPECT_TRUE(SamePath(ImageOf(program.get()), folder + L"\\Tarnwick.exe")) << WideToUtf8(ImageOf(program.get()));
-    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    PressDialogButton(window, IDCANCEL);
     EXPECT_EQ(::WaitForSingleObject(program.get(), kTimeoutMs), WAIT_OBJECT_0);
 }
 
@@ -358,53 +348,25 @@ TEST_F(InstalledTarnwick, ContextMenuStartsTheInstalledProgramOnAFolderAndOnAFil
     EXPECT_EQ(::GetModuleHandleW((DefaultFolder() + L"\\TarnwickShellExt.dll").c_str()), nullptr);
 }
 
-namespace {
-
-const std::wstring kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
-std::optional<std::wstring> PendingRenames()
-{
-    wchar_t data[4096] = {};
-    DWORD bytes = sizeof data - 2 * sizeof(wchar_t);
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager.c_str(), L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
-                       nullptr, data, &bytes) != ERROR_SUCCESS)
-        return std::nullopt;
-    return std::wstring(data, bytes / sizeof(wchar_t));
-}
-
-void RestorePendingRenames(const std::optional<std::wstring>& saved)
-{
-    UniqueRegKey key;
-    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager.c_str(), 0, KEY_SET_VALUE, key.put());
-    if (!saved) {
-        ::RegDeleteValueW(key.get(), L"PendingFileRenameOperations");
-        return;
-    }
-    ::RegSetValueExW(key.get(), L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
-                     reinterpret_cast<const BYTE*>(saved->data()), DWORD(saved->size() * sizeof(wchar_t)));
-}
-
-}  // namespace
-
 TEST_F(InstalledTarnwick, UpgradeOverALoadedExtensionReplacesItAtTheNextBoot)
 {
     ASSERT_EQ(installed_, 0u);
     const std::wstring library = DefaultFolder() + L"\\TarnwickShellExt.dll", update = library + L".update";
-    const auto savedRenames = PendingRenames();
     DWORD upgraded = 0;
+    std::vector<BootOperation> renames;
     {
+        const SavedBootOperations saved;
         // Stands in for Explorer, which keeps the extension loaded after showing a menu.
         FixtureProcess explorer(BinPath(L"holder.exe"), {L"load", library});
         upgraded = Install();
+        renames = PendingBootOperations();
     }
-    const std::wstring renames = PendingRenames().value_or(L"");
-    // Windows does at the next boot what the installer asked for; so do we, and forget the request.
+    // Windows does at the next boot what the installer asked for; so do we.
     ::MoveFileExW(update.c_str(), library.c_str(), MOVEFILE_REPLACE_EXISTING);
-    RestorePendingRenames(savedRenames);
 
     EXPECT_EQ(upgraded, kRestartNeeded);
-    const std::wstring request = L"\\??\\" + update + L'\0' + L"!\\??\\" + library + L'\0';
-    EXPECT_NE(renames.find(request), std::wstring::npos) << WideToUtf8(renames);
+    const BootOperation request = {L"\\??\\" + update, L"!\\??\\" + library};
+    EXPECT_NE(std::find(renames.begin(), renames.end(), request), renames.end());
     EXPECT_TRUE(SamePath(ReadString(HKEY_CLASSES_ROOT, kServerKey).value_or(L""), library));
     EXPECT_EQ(InstallLocation(), DefaultFolder() + L"\\");
     EXPECT_EQ(UninstallEntries(), 1);
@@ -446,17 +408,13 @@ TEST(Installer, UninstallLeavesALoadedExtensionToTheNextBoot)
     const TempDir dir(L"tarnwick-held");
     const std::wstring folder = dir.Sub(L"Tarnwick"), library = folder + L"\\TarnwickShellExt.dll";
     ASSERT_EQ(Install(L" /D=" + folder), 0u);
-    const auto savedRenames = PendingRenames();
+    const SavedBootOperations saved;
     {
         FixtureProcess explorer(BinPath(L"holder.exe"), {L"load", library});
         Uninstall(folder);
     }
-    const std::wstring renames = PendingRenames().value_or(L"");
-    RestorePendingRenames(savedRenames);
-
-    // A deletion at the next boot names the path and then an empty target.
     for (const std::wstring& path : {library, folder + L"\\"})
-        EXPECT_NE(renames.find(L"\\??\\" + path + L'\0' + L'\0'), std::wstring::npos) << WideToUtf8(path);
+        EXPECT_TRUE(IsScheduledForDeletion(path)) << WideToUtf8(path);
     EXPECT_EQ(InstallLocation(), L"");
     EXPECT_EQ(UninstallEntries(), 0);
     EXPECT_FALSE(Exists(Shortcut()));
@@ -467,7 +425,7 @@ TEST(Installer, UninstallLeavesALoadedExtensionToTheNextBoot)
 TEST(Installer32, InstallsNothingAndSaysSoInOneMessage)
 {
     RemoveEarlierInstallation();
-    EXPECT_NE(RunToCompletion(Medium(L"x86\\setup.exe"), L" /S"), 0u);
+    EXPECT_NE(RunToCompletion(Medium(L"x86\\setup.exe"), L"/S"), 0u);
     ExpectNothingInstalledIn(DefaultFolder());
 
     PipedProcess installer = StartPiped(Medium(L"x86\\setup.exe"), {}, false, false);
@@ -487,25 +445,14 @@ TEST(Installer32, InstallsNothingAndSaysSoInOneMessage)
 TEST(Launcher, StartsThe64BitInstallerWhoseWindowShows)
 {
     RemoveEarlierInstallation();
-    std::wstring commandLine = QuoteArgument(Medium(L"setup.exe"));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 HostPath(TARNWICK_BUILD_ROOT + std::string("/medium")).c_str(), &startup, &info));
-    const UniqueHandle launcher(info.hProcess), thread(info.hThread);
+    const StartedProcess launcher(Medium(L"setup.exe"), L"", {HostPath(TARNWICK_BUILD_ROOT + std::string("/medium"))});
+    ASSERT_TRUE(launcher.started());
 
-    const HWND installer = WaitForVisibleWindow(kTimeoutMs, [](HWND window) {
-        wchar_t title[64] = {};
-        ::GetWindowTextW(window, title, 64);
-        return std::wstring(title).rfind(L"Tarnwick Setup", 0) == 0;
-    });
+    const HWND installer = WaitForVisibleWindow(
+        kTimeoutMs, [](HWND window) { return WindowText(window).rfind(L"Tarnwick Setup", 0) == 0; });
     ASSERT_NE(installer, nullptr) << "no installer window";
-    EXPECT_EQ(::WaitForSingleObject(launcher.get(), 0), WAIT_TIMEOUT) << "the launcher did not wait";
+    EXPECT_EQ(launcher.ExitCode(0), STILL_ACTIVE) << "the launcher did not wait";
     PressDialogButton(installer, IDCANCEL);
-    ASSERT_EQ(::WaitForSingleObject(launcher.get(), kTimeoutMs), WAIT_OBJECT_0);
-    DWORD code = 0;
-    ::GetExitCodeProcess(launcher.get(), &code);
-    EXPECT_EQ(code, 1u);
+    EXPECT_EQ(launcher.ExitCode(kTimeoutMs), 1u);
     ExpectNothingInstalledIn(DefaultFolder());
 }

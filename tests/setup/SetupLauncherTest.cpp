@@ -22,7 +22,6 @@ constexpr DWORD kTimeoutMs = 30000;
 
 std::wstring LauncherPath() { return X86BinPath(L"setup.exe"); }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool EndsWithNoCase(const std::wstring& text, const std::wstring& tail)
 {
@@ -91,57 +90,10 @@ std::vector<InstallerRun> ReadRuns(const std::wstring& log)
     return runs;
 }
 
-// One run of the launcher; ended by force should a failing test leave it behind.
-class Launcher {
-public:
-    explicit Launcher(const std::wstring& currentDir, const std::wstring& arguments = L"")
-    {
-        const std::wstring program = LauncherPath();
-        std::wstring commandLine = QuoteArgument(program) + arguments;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info = {};
-        if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              currentDir.c_str(), &startup, &info))
-            throw std::runtime_error("cannot start " + WideToUtf8(program));
-        ::CloseHandle(info.hThread);
-        process_.reset(info.hProcess);
-        pid_ = info.dwProcessId;
-    }
-    ~Launcher()
-    {
-        if (Wait(0) == STILL_ACTIVE)
-            ::TerminateProcess(process_.get(), 99);
-    }
-    Launcher(const Launcher&) = delete;
-    Launcher& operator=(const Launcher&) = delete;
-
-    DWORD pid() const { return pid_; }
-    // Its exit code, or STILL_ACTIVE when it has not ended in time.
-    DWORD Wait(DWORD timeoutMs = kTimeoutMs) const
-    {
-        DWORD code = STILL_ACTIVE;
-        if (::WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0)
-            ::GetExitCodeProcess(process_.get(), &code);
-        return code;
-    }
-
-private:
-    UniqueHandle process_;
-    DWORD pid_ = 0;
-};
-
 bool IsRunning(DWORD pid)
 {
     const UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
     return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
-}
-
-std::wstring WindowText(HWND window)
-{
-    wchar_t text[512] = {};
-    ::GetWindowTextW(window, text, 512);
-    return text;
 }
 
 bool HasVisibleItem(HWND dialog, int id)
@@ -152,7 +104,7 @@ bool HasVisibleItem(HWND dialog, int id)
 
 // The launcher's failure report: one plain OK box with no icon, the only window it shows,
 // answered as a user would.
-void ExpectOneFatalMessageThenExit(const Launcher& launcher)
+void ExpectOneFatalMessageThenExit(const StartedProcess& launcher)
 {
     const HWND box = WaitForDialogOf(launcher.pid(), kTimeoutMs);
     ASSERT_NE(box, nullptr) << "no message box";
@@ -169,10 +121,10 @@ void ExpectOneFatalMessageThenExit(const Launcher& launcher)
         return true;
     });
     EXPECT_EQ(windows, 1);
-    EXPECT_EQ(launcher.Wait(0), STILL_ACTIVE) << "ended while its message was up";
+    EXPECT_EQ(launcher.ExitCode(0), STILL_ACTIVE) << "ended while its message was up";
 
     PressDialogButton(box, IDOK);
-    EXPECT_EQ(launcher.Wait(), 1u);
+    EXPECT_EQ(launcher.ExitCode(kTimeoutMs), 1u);
 }
 
 }  // namespace
@@ -181,9 +133,9 @@ TEST(SetupLauncher, StartsThe64BitInstallerHiddenWithoutArgumentsAndWaitsForIt)
 {
     ASSERT_TRUE(Exists(LauncherPath())) << WideToUtf8(LauncherPath());
     InstallerFolder folder(true, true);
-    Launcher launcher(folder.path(), L" /quiet --target-dir=C:\\elsewhere");
+    const StartedProcess launcher(LauncherPath(), L"/quiet --target-dir=C:\\elsewhere", {folder.path()});
 
-    ASSERT_EQ(launcher.Wait(), 1u);
+    ASSERT_EQ(launcher.ExitCode(kTimeoutMs), 1u);
     const auto runs = ReadRuns(folder.log());
     ASSERT_EQ(runs.size(), 1u);
     const InstallerRun& run = runs[0];
@@ -200,7 +152,7 @@ TEST(SetupLauncher, StartsThe64BitInstallerHiddenWithoutArgumentsAndWaitsForIt)
 TEST(SetupLauncher, ReportsAMissing64BitInstallerWithoutFallingBackTo32Bit)
 {
     InstallerFolder folder(false, true);
-    Launcher launcher(folder.path());
+    const StartedProcess launcher(LauncherPath(), L"", {folder.path()});
     ExpectOneFatalMessageThenExit(launcher);
     EXPECT_FALSE(Exists(folder.log())) << "the 32-bit installer ran";
 }
@@ -209,7 +161,7 @@ TEST(SetupLauncher, ReportsAMissing64BitInstallerWithoutFallingBackTo32Bit)
 TEST(SetupLauncher, ReportsFailureWhenStartedOutsideTheInstallerFolder)
 {
     TempDir elsewhere(L"tarnwick-setup-cwd");
-    Launcher launcher(elsewhere.path());
+    const StartedProcess launcher(LauncherPath(), L"", {elsewhere.path()});
     ExpectOneFatalMessageThenExit(launcher);
 }
 

@@ -28,9 +28,8 @@ std::vector<std::wstring> Split(const std::wstring& commandLine)
 {
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(commandLine.c_str(), &argc);
-    std::vector<std::wstring> args(argv, argv + argc);
-    ::LocalFree(argv);
-    return args;
+    const UniqueLocalMemory owner(argv);
+    return std::vector<std::wstring>(argv, argv + argc);
 }
 
 TEST(ParameterTextTest, EveryPathThatFitsArrivesWhole)

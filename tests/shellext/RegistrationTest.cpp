@@ -35,20 +35,8 @@ DWORD RunRegsvr32(const std::wstring& switches)
     wchar_t system[MAX_PATH] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
     const std::wstring program = std::wstring(system) + L"\\regsvr32.exe";
-    std::wstring commandLine =
-        QuoteArgument(program) + L" " + switches + L" " + QuoteArgument(ShellExtLibrary::Get().path());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &info))
-        return DWORD(-1);
-    UniqueHandle process(info.hProcess);
-    ::CloseHandle(info.hThread);
-    DWORD code = STILL_ACTIVE;
-    if (::WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(process.get(), &code);
-    return code;
+    return StartedProcess(program, switches + L" " + QuoteCommandLineArgument(ShellExtLibrary::Get().path()))
+        .ExitCode(60000);
 }
 
 bool IsOurs(const std::wstring& path) { return _wcsicmp(path.c_str(), ShellExtLibrary::Get().path().c_str()) == 0; }

@@ -16,7 +16,6 @@ STDMETHODIMP_(ULONG) MediumTracker::Release()
 {
     if (--refs_ > 0)
         return refs_;
-    ::GlobalFree(memory_);
     --outstanding;
     delete this;
     return 0;

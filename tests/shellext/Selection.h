@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ScopedHandle.h"
+
 namespace tarnwick::test {
 
 // Counts the storage media it hands out that have not been released yet.
@@ -22,7 +24,7 @@ public:
 
 private:
     virtual ~MediumTracker() = default;
-    HGLOBAL memory_;
+    UniqueGlobalMemory memory_;
     ULONG refs_ = 1;
 };
 

@@ -46,42 +46,4 @@ std::wstring GuidText(REFGUID guid)
     return text;
 }
 
-bool KeyExists(HKEY root, const std::wstring& key)
-{
-    UniqueRegKey opened;
-    return ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
-}
-
-std::optional<std::wstring> ReadString(HKEY root, const std::wstring& key, const std::wstring& name)
-{
-    wchar_t data[1024] = {};
-    DWORD bytes = sizeof data - sizeof(wchar_t);
-    DWORD type = 0;
-    if (::RegGetValueW(root, key.c_str(), name.empty() ? nullptr : name.c_str(), RRF_RT_ANY, &type, data, &bytes) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return std::nullopt;
-    return std::wstring(data);
-}
-
-void WriteString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& data)
-{
-    UniqueRegKey opened;
-    if (::RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.put(), nullptr) !=
-            ERROR_SUCCESS ||
-        ::RegSetValueExW(opened.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(data.c_str()), DWORD((data.size() + 1) * sizeof(wchar_t))) !=
-            ERROR_SUCCESS)
-        throw std::runtime_error("cannot write a registry value");
-}
-
-void DeleteKeyTree(HKEY root, const std::wstring& key) { ::RegDeleteTreeW(root, key.c_str()); }
-
-void DeleteValue(HKEY root, const std::wstring& key, const std::wstring& name)
-{
-    UniqueRegKey opened;
-    if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, opened.put()) == ERROR_SUCCESS)
-        ::RegDeleteValueW(opened.get(), name.empty() ? nullptr : name.c_str());
-}
-
 }  // namespace tarnwick::test

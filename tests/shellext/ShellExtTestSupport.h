@@ -1,6 +1,6 @@
 #pragma once
 // What the shell extension's tests share: the library loaded into the test process, its
-// CLSID as registry text, and small registry readers.
+// CLSID as registry text.
 
 #include <windows.h>
 #include <objbase.h>
@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "TestRegistry.h"
 #include "com/ComHandles.h"
 
 namespace tarnwick::test {
@@ -37,13 +38,5 @@ private:
 
 // "{1119A6B6-...}": how the registry spells a GUID.
 std::wstring GuidText(REFGUID guid);
-
-bool KeyExists(HKEY root, const std::wstring& key);
-// A string value, or nothing when the key or value is missing; name empty: the default value.
-std::optional<std::wstring> ReadString(HKEY root, const std::wstring& key, const std::wstring& name = L"");
-void WriteString(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& data);
-void DeleteKeyTree(HKEY root, const std::wstring& key);
-void DeleteValue(HKEY root, const std::wstring& key, const std::wstring& name);
-
 
 }  // namespace tarnwick::test

@@ -1,13 +1,28 @@
 #pragma once
-// Pretend platforms for the engine's failure paths; header-only, for tests that link the engine.
+// Pretend platforms for the engine's failure paths, and picking out what a scan found;
+// header-only, for tests that link the engine.
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
+#include "LockRecords.h"
 #include "SystemServices.h"
 
 namespace tarnwick::test {
+
+// The locks of one process, in the order the scan found them.
+template <class Locks>
+std::vector<CFileLock> LocksOf(const Locks& locks, DWORD pid)
+{
+    std::vector<CFileLock> mine;
+    std::copy_if(locks.begin(), locks.end(), std::back_inserter(mine),
+                 [pid](const CFileLock& lock) { return lock.pid == pid; });
+    return mine;
+}
 
 // A handle table that cannot be read: every scan fails, as it would without the right to.
 inline LONG NTAPI UnreadableHandleTable(ULONG, PVOID, ULONG, PULONG) { return LONG(0xC0000022); }

@@ -11,20 +11,12 @@
 
 #include "AboutDlg.h"
 #include "FreeSoftwareDlg.h"
-#include "NoticeFlag.h"
 #include "TestSupport.h"
 
 using namespace tarnwick;
 using namespace tarnwick::test;
 
 namespace {
-
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[1024] = {};
-    ::GetWindowTextW(window, text, 1024);
-    return text;
-}
 
 std::wstring ClassOf(HWND window)
 {
@@ -39,7 +31,7 @@ void WaitUntilClosed(HWND window)
     for (int i = 0; i < 500 && ::IsWindow(window); ++i)
         ::Sleep(10);
     if (::IsWindow(window))
-        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        PressDialogButton(window, IDCANCEL);
 }
 
 // Shows the notice as the main window's start-up does, while a person acts on it from another
@@ -64,7 +56,6 @@ bool RunNotice(const std::function<void(HWND)>& person)
     return shown;
 }
 
-void Tick(HWND notice) { ::SendMessageW(::GetDlgItem(notice, IDC_DO_NOT_SHOW_AGAIN), BM_CLICK, 0, 0); }
 void CloseWithEscape(HWND notice)
 {
     ::PostMessageW(::GetDlgItem(notice, IDC_DO_NOT_SHOW_AGAIN), WM_KEYDOWN, VK_ESCAPE, 1);
@@ -94,11 +85,11 @@ TEST(AboutBox, ShowsTheVersionAndOpensTheMakersSiteFromItsLink)
         const HWND window = WaitForWindowWithControl(::GetCurrentProcessId(), IDC_MAKER_LINK);
         if (!window)
             return;
-        EXPECT_EQ(TextOf(window), L"About Tarnwick");
-        EXPECT_EQ(TextOf(::GetDlgItem(window, IDC_VERSION_TEXT)), L"Tarnwick, Version 1.3.4.0");
+        EXPECT_EQ(WindowText(window), L"About Tarnwick");
+        EXPECT_EQ(WindowText(::GetDlgItem(window, IDC_VERSION_TEXT)), L"Tarnwick, Version 1.3.4.0");
         const HWND link = ::GetDlgItem(window, IDC_MAKER_LINK);
         EXPECT_EQ(ClassOf(link), L"SysLink");
-        EXPECT_NE(TextOf(link).find(ShortAddress(MakerSite())), std::wstring::npos) << WideToUtf8(TextOf(link));
+        EXPECT_NE(WindowText(link).find(ShortAddress(MakerSite())), std::wstring::npos) << WideToUtf8(WindowText(link));
         SaveWindowPicture(window, L"about-box.bmp");
         ::SendMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
         ::SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
@@ -135,8 +126,8 @@ TEST(AboutBox, EnterPressesOkAndEscapeCloses)
 TEST_F(FreeSoftwareNotice, ShowsWhenTheFlagIsAbsentAndOkWithoutTheTickStoresNothing)
 {
     const bool shown = RunNotice([](HWND notice) {
-        EXPECT_EQ(TextOf(notice), L"Free Software");
-        EXPECT_EQ(TextOf(::GetDlgItem(notice, -1)), FreeSoftwareNoticeText());
+        EXPECT_EQ(WindowText(notice), L"Free Software");
+        EXPECT_EQ(WindowText(::GetDlgItem(notice, -1)), FreeSoftwareNoticeText());
         EXPECT_NE(FreeSoftwareNoticeText().find(MakerSite()), std::wstring::npos);
         EXPECT_EQ(::IsDlgButtonChecked(notice, IDC_DO_NOT_SHOW_AGAIN), UINT(BST_UNCHECKED));
         SaveWindowPicture(notice, L"free-software-notice.bmp");
@@ -150,7 +141,7 @@ TEST_F(FreeSoftwareNotice, TickingAndClosingWithEscapeStoresTheFlagAndTheNoticeS
 {
     ASSERT_TRUE(flag.Set(NoticeFlagValue::Dword(0)));
     EXPECT_TRUE(RunNotice([](HWND notice) {
-        Tick(notice);
+        Click(notice, IDC_DO_NOT_SHOW_AGAIN);
         CloseWithEscape(notice);
     }));
     const NoticeFlagValue stored = ReadNoticeFlag();
@@ -163,8 +154,8 @@ TEST_F(FreeSoftwareNotice, TickingAndClosingWithEscapeStoresTheFlagAndTheNoticeS
 TEST_F(FreeSoftwareNotice, TickingThenClearingStoresNothing)
 {
     EXPECT_TRUE(RunNotice([](HWND notice) {
-        Tick(notice);
-        Tick(notice);
+        Click(notice, IDC_DO_NOT_SHOW_AGAIN);
+        Click(notice, IDC_DO_NOT_SHOW_AGAIN);
         ::PostMessageW(notice, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
     }));
     EXPECT_FALSE(ReadNoticeFlag().present);

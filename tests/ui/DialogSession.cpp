@@ -19,7 +19,7 @@ void CancelStrayWindows(HWND mainWindow)
         int found = 0;
         ForEachVisibleWindowOf(::GetCurrentProcessId(), [&](HWND window) {
             if (window != mainWindow && ::IsWindowEnabled(window)) {
-                ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                PressDialogButton(window, IDCANCEL);
                 ++found;
             }
             return true;
@@ -54,18 +54,13 @@ INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& per
             return;
         person(window);
         CancelStrayWindows(window);
-        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        PressDialogButton(window, IDCANCEL);
     });
     const INT_PTR result = dialog.DoModal();
     helper.join();
     return result;
 }
 
-void Click(HWND window, int id) { ::SendMessageW(::GetDlgItem(window, id), BM_CLICK, 0, 0); }
-void ClickLater(HWND window, int id)
-{
-    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(window, id)));
-}
 bool Checked(HWND window, int id) { return ::IsDlgButtonChecked(window, id) == BST_CHECKED; }
 int Rows(HWND window) { return int(::SendMessageW(::GetDlgItem(window, IDC_LOCK_LIST), LVM_GETITEMCOUNT, 0, 0)); }
 std::wstring Text(HWND window, int id)

@@ -22,10 +22,6 @@ struct Session {
 // answered OK. The person's part ends with the dialog being closed, unless it ended itself.
 INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& person, Session* session = nullptr);
 
-// Clicks a button and waits until the dialog has handled the click.
-void Click(HWND window, int id);
-// Clicks a button without waiting, for commands that show a message or ask a question.
-void ClickLater(HWND window, int id);
 bool Checked(HWND window, int id);
 int Rows(HWND window);
 std::wstring Text(HWND window, int id);

@@ -272,9 +272,7 @@ TEST_F(ScanIntoView, ScanWithoutLocksSaysSoAndFitsTheHeaders)
     std::thread person([&] {
         if (const HWND box = WaitForDialogOf(::GetCurrentProcessId())) {
             shown = MessageBoxText(box);
-            wchar_t text[64] = {};
-            ::GetWindowTextW(box, text, 64);
-            caption = text;
+            caption = WindowText(box);
             PressDialogButton(box, IDOK);
         }
     });

@@ -139,7 +139,7 @@ TEST_F(MainDialog, RefreshOnAPathThatLostItsLocksSaysSoAndEmptiesTheList)
     RunWithPerson(dialog, [&](HWND window) {
         ASSERT_EQ(Rows(window), 1);
         alpha.reset();  // the owner ends; its lock is gone
-        ClickLater(window, IDC_REFRESH);
+        PressDialogButton(window, IDC_REFRESH);
         const HWND box = WaitForMessageBoxOf(::GetCurrentProcessId());
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(MessageBoxText(box), NoLocksMessage(target));
@@ -172,7 +172,7 @@ TEST_F(MainDialog, BrowsingOpensAtThePathAndRescansTheChoiceWithoutTouchingTheAc
     RunWithPerson(dialog, [&](HWND window) {
         ::SendMessageW(::GetDlgItem(window, IDC_RENAME_TO), WM_CHAR, L'n', 0);
         Click(window, IDC_DELETE);
-        ClickLater(window, IDC_BROWSE_PATH);
+        PressDialogButton(window, IDC_BROWSE_PATH);
         const HWND browser = WaitForFolderBrowserAt(target);
         ASSERT_NE(browser, nullptr) << "the browser did not open at the current path";
         AcceptFolderBrowser(window, browser);
@@ -521,39 +521,4 @@ TEST(ResizingLayout, RoomForTextMovesOnlyWhatLiesBelow)
     EXPECT_EQ(anchors[2].initial.top, 253);
     EXPECT_EQ(anchors[2].initial.bottom, 333);
     EXPECT_EQ(anchors[3].initial.top, 249);
-}
-
-TEST(WindowPlacement, CentredOnWhatItBelongsToAndKeptInsideTheWorkArea)
-{
-    const RECT work = {0, 0, 1280, 984};
-    auto placed = [&](RECT window, RECT around) { return CenteredWindowRect(window, around, work); };
-    const RECT centred = placed({0, 0, 400, 200}, work);
-    EXPECT_TRUE(centred.left == 440 && centred.top == 392 && centred.right == 840 && centred.bottom == 592);
-    const RECT onOwner = placed({0, 0, 400, 200}, {100, 100, 700, 500});
-    EXPECT_TRUE(onOwner.left == 200 && onOwner.top == 200);
-    const RECT nearEdge = placed({0, 0, 400, 200}, {1100, 900, 1300, 1000});
-    EXPECT_TRUE(nearEdge.right == 1280 && nearEdge.bottom == 984) << "pushed back inside";
-    const RECT tooLarge = placed({0, 0, 1400, 700}, work);
-    EXPECT_TRUE(tooLarge.left == 0 && tooLarge.right == 1280 && tooLarge.bottom - tooLarge.top == 700)
-        << "no wider than the work area";
-}
-
-TEST(MessagePaths, ALongPathLosesItsMiddleAndKeepsItsEnds)
-{
-    const std::wstring shortPath = L"C:\\Data\\report.txt";
-    EXPECT_EQ(PathForMessage(shortPath), shortPath);
-    std::wstring longPath = L"C:\\Projects";
-    while (longPath.size() < 300)
-        longPath += L"\\a folder with a long name";
-    longPath += L"\\final report.txt";
-    const std::wstring shown = PathForMessage(longPath);
-    EXPECT_LE(shown.size(), 80u);
-    EXPECT_GE(shown.size(), 70u);
-    EXPECT_EQ(shown.substr(0, 3), L"C:\\");
-    EXPECT_NE(shown.find(L"..."), std::wstring::npos);
-    EXPECT_EQ(shown.substr(shown.size() - 17), L"\\final report.txt");
-
-    const std::wstring text = L"Unable to rename \"" + longPath + L"\" to \"" + shortPath + L"\":\nAccess is denied.";
-    EXPECT_EQ(WithPathsForMessage(text, {longPath, shortPath}),
-              L"Unable to rename \"" + shown + L"\" to \"" + shortPath + L"\":\nAccess is denied.");
 }

@@ -19,14 +19,6 @@ namespace {
 
 const DWORD kSelf = ::GetCurrentProcessId();
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::wstring TitleOf(HWND window)
-{
-    wchar_t title[256] = {};
-    ::GetWindowTextW(window, title, 256);
-    return title;
-}
 
 // The button drawn as the default one, which Enter presses.
 int DefaultButtonOf(HWND box)
@@ -59,7 +51,7 @@ void AnswerShellConfirmation(int button)
 {
     for (int i = 0; i < 200; ++i, ::Sleep(50)) {
         const HWND box = WaitForDialogOf(kSelf, 0);
-        if (box && TitleOf(box) != L"Tarnwick" && !::GetDlgItem(box, IDC_LOCK_LIST)) {
+        if (box && WindowText(box) != L"Tarnwick" && !::GetDlgItem(box, IDC_LOCK_LIST)) {
             PressDialogButton(box, button);
             return;
         }
@@ -71,49 +63,9 @@ void WaitUntilGone(DWORD pid)
 {
     // Wine lets an ended process be opened for a moment after its last handle closed.
     for (int i = 0; i < 100; ++i, ::Sleep(50)) {
-        HANDLE again = ::OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-        if (!again)
+        if (!UniqueHandle(::OpenProcess(PROCESS_TERMINATE, FALSE, pid)))
             return;
-        ::CloseHandle(again);
     }
-}
-
-std::wstring PendingBootOperations()
-{
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
-                        &key) != ERROR_SUCCESS)
-        return {};
-    UniqueRegKey owner(key);
-    DWORD size = 0;
-    if (::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
-        return {};
-    std::wstring value(size / sizeof(wchar_t), L'\0');
-    ::RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(value.data()),
-                       &size);
-    for (wchar_t& c : value)
-        if (c == L'\0')
-            c = L'|';
-    return value;
-}
-
-void RestorePendingBootOperations(const std::wstring& previous)
-{
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
-                        &key) != ERROR_SUCCESS)
-        return;
-    UniqueRegKey owner(key);
-    if (previous.empty()) {
-        ::RegDeleteValueW(key, L"PendingFileRenameOperations");
-        return;
-    }
-    std::wstring value = previous;
-    for (wchar_t& c : value)
-        if (c == L'|')
-            c = L'\0';
-    ::RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()),
-                     DWORD(value.size() * sizeof(wchar_t)));
 }
 
 // The row's record, which the dialog's list owns; the person runs in the dialog's process.
@@ -151,7 +103,7 @@ TEST_F(Removal, UnlockAllThenDeleteClosesTheHandleDeletesTheFolderAndEnds)
     std::wstring told;
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         Click(window, IDC_DELETE);
-        ClickLater(window, IDC_UNLOCK_ALL);
+        PressDialogButton(window, IDC_UNLOCK_ALL);
         EXPECT_TRUE(Eventually([&] { return !::IsWindowEnabled(window); })) << "no command while the shell asks";
         AnswerShellConfirmation(IDYES);
         told = Answer(IDOK);
@@ -169,7 +121,7 @@ TEST_F(Removal, UnlockWithoutSelectionOnlySaysSo)
     CTarnwickDlg dialog(target);
     RunWithPerson(dialog, [&](HWND window) {
         Click(window, IDC_DELETE);
-        ClickLater(window, IDC_UNLOCK);
+        PressDialogButton(window, IDC_UNLOCK);
         EXPECT_EQ(Answer(IDOK),
                   L"To use \"Unlock\", please select a handle to unlock.\nAlternatively, use \"Unlock All\".");
         Settle(window);
@@ -187,7 +139,7 @@ TEST_F(Removal, WithAnEmptyListEveryCommandGoesStraightToTheAfterAction)
         Session session;
         std::wstring told;
         const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
-            ClickLater(window, command);
+            PressDialogButton(window, command);
             if (command == IDC_TERMINATE)
                 told = Answer(IDOK);
         }, &session);
@@ -209,7 +161,7 @@ TEST_F(Removal, UnlockAllInShowAllModeAsksAndNoTouchesNothing)
         const int rows = Rows(window);
         ASSERT_GT(rows, 1);
         Click(window, IDC_DELETE);
-        ClickLater(window, IDC_UNLOCK_ALL);
+        PressDialogButton(window, IDC_UNLOCK_ALL);
         int defaultButton = 0;
         EXPECT_EQ(Answer(IDNO, &defaultButton),
                   L"Are you sure you want to remove all locks?  This will likely crash your system!");
@@ -250,13 +202,14 @@ TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsTheLongName)
 {
     const std::wstring victim = target + L"\\victim with a long name.txt";
     WriteFile(victim);
-    const std::wstring before = PendingBootOperations();
+    const SavedBootOperations saved;
+    ASSERT_FALSE(IsScheduledForDeletion(victim));
     CTarnwickDlg dialog(victim);
     std::wstring asked;
     int defaultButton = 0;
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         Click(window, IDC_DELETE);
-        ClickLater(window, IDC_UNLOCK_ALL);
+        PressDialogButton(window, IDC_UNLOCK_ALL);
         AnswerShellConfirmation(IDNO);
         asked = Answer(IDYES, &defaultButton);
     });
@@ -264,12 +217,9 @@ TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsTheLongName)
     EXPECT_EQ(asked, L"Unable to delete path, would you like to schedule it for permanent deletion on the next boot?");
     EXPECT_EQ(defaultButton, IDNO);
     EXPECT_TRUE(Exists(victim));
-    const std::wstring after = PendingBootOperations();
     ASSERT_NE(ActionPath(victim), victim) << "the file has a short name of its own";
-    EXPECT_NE(after.find(L"\\??\\" + victim + L"|"), std::wstring::npos) << WideToUtf8(after);
-    EXPECT_EQ(after.find(ActionPath(victim)), std::wstring::npos) << "the short name may be another file's by then";
-    EXPECT_EQ(before.find(victim), std::wstring::npos);
-    RestorePendingBootOperations(before);
+    EXPECT_TRUE(IsScheduledForDeletion(victim));
+    EXPECT_FALSE(IsScheduledForDeletion(ActionPath(victim))) << "the short name may be another file's by then";
 }
 
 TEST_F(Removal, DestinationPickerOpensAtTheParentAndSelectsMoveTo)
@@ -278,7 +228,7 @@ TEST_F(Removal, DestinationPickerOpensAtTheParentAndSelectsMoveTo)
     WriteFile(file);
     CTarnwickDlg dialog(file);
     RunWithPerson(dialog, [&](HWND window) {
-        ClickLater(window, IDC_BROWSE_MOVE_TO);
+        PressDialogButton(window, IDC_BROWSE_MOVE_TO);
         const HWND browser = WaitForFolderBrowserAt(target);
         ASSERT_NE(browser, nullptr) << "the picker did not open at the path's folder";
         AcceptFolderBrowser(window, browser);
@@ -295,10 +245,10 @@ TEST_F(Removal, MissingNameOrDestinationIsSaidAndNothingIsTouched)
     CTarnwickDlg dialog(target);
     RunWithPerson(dialog, [&](HWND window) {
         Click(window, IDC_RENAME);
-        ClickLater(window, IDC_UNLOCK_ALL);
+        PressDialogButton(window, IDC_UNLOCK_ALL);
         EXPECT_EQ(Answer(IDOK), L"Unable to rename unless a new name is specified!");
         Click(window, IDC_MOVE);
-        ClickLater(window, IDC_TERMINATE);
+        PressDialogButton(window, IDC_TERMINATE);
         EXPECT_EQ(Answer(IDOK), L"Unable to move unless a new path is specified!");
         Settle(window);
         EXPECT_EQ(Rows(window), 1);
@@ -314,7 +264,7 @@ TEST_F(Removal, RenameThroughTheWindowAfterUnlocking)
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         ::SetDlgItemTextW(window, IDC_RENAME_TO, L"new name.txt");
         EXPECT_TRUE(Checked(window, IDC_RENAME));
-        ClickLater(window, IDC_UNLOCK_ALL);
+        PressDialogButton(window, IDC_UNLOCK_ALL);
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_TRUE(Exists(target + L"\\new name.txt"));
@@ -336,7 +286,7 @@ TEST_F(Removal, ModuleAndMappingRowsStayAfterUnlockAllAndGoWithTerminate)
         EXPECT_EQ(left, (std::vector<std::wstring>{mapped, program}));
         EXPECT_FALSE(resident.StillHolds(resident.HandleOf(target + L"\\data.txt")));
         SelectRowsOf(window, L"resident.exe");
-        ClickLater(window, IDC_TERMINATE);
+        PressDialogButton(window, IDC_TERMINATE);
     });
     EXPECT_EQ(result, IDOK) << "ending the owner removed the module and mapping rows";
     EXPECT_EQ(::WaitForSingleObject(resident.process(), 5000), WAIT_OBJECT_0);
@@ -369,7 +319,7 @@ TEST_F(Removal, HandleProtectedFromClosingKeepsItsRowAndTheWindowTakesInputAgain
     CTarnwickDlg dialog(target);
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         Click(window, IDC_DELETE);
-        ClickLater(window, IDC_UNLOCK_ALL);
+        PressDialogButton(window, IDC_UNLOCK_ALL);
         AnswerShellConfirmation(IDNO);
         Answer(IDNO);  // no deletion at the next boot
         Settle(window);
@@ -406,12 +356,12 @@ TEST_F(Removal, CriticalProcessIsEndedOnlyWhenTheQuestionIsAnsweredYes)
     int defaultButton = 0;
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         SelectRowsOf(window, L"alpha.exe");
-        ClickLater(window, IDC_TERMINATE);
+        PressDialogButton(window, IDC_TERMINATE);
         asked = Answer(IDNO, &defaultButton);
         Settle(window);
         EXPECT_EQ(Rows(window), 1);
         EXPECT_EQ(::WaitForSingleObject(alpha.process(), 300), static_cast<DWORD>(WAIT_TIMEOUT)) << "No spares it";
-        ClickLater(window, IDC_TERMINATE);
+        PressDialogButton(window, IDC_TERMINATE);
         Answer(IDYES);
     });
     EXPECT_EQ(asked, L"\"alpha.exe\" (PID " + std::to_wstring(alpha.pid()) +
@@ -432,7 +382,7 @@ TEST_F(Removal, FailedFolderMoveShowsTheReasonAndTheWindowStays)
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         ::SetDlgItemTextW(window, IDC_MOVE_TO, destination.c_str());
         Click(window, IDC_MOVE);
-        ClickLater(window, IDC_UNLOCK_ALL);
+        PressDialogButton(window, IDC_UNLOCK_ALL);
         told = Answer(IDOK);
         Settle(window);
         EXPECT_TRUE(::IsWindowVisible(window));
@@ -457,7 +407,7 @@ TEST_F(Removal, DriveRootAndWindowsFolderAreRefusedBeforeAnyLockIsTouched)
             if (action == IDC_RENAME)
                 ::SetDlgItemTextW(window, IDC_RENAME_TO, L"elsewhere");
             Click(window, action);
-            ClickLater(window, IDC_UNLOCK);
+            PressDialogButton(window, IDC_UNLOCK);
             told = Answer(IDOK);
         });
         EXPECT_EQ(told.substr(0, path.size() + 6), L"\"" + path + L"\" is ") << WideToUtf8(told);

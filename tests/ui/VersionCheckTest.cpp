@@ -231,7 +231,7 @@ TEST_F(VersionCheckAgainstServer, TheDownloadedCopyIsDeleted)
     DWORD size = DWORD(buffer.size());
     auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
     if (::GetUrlCacheEntryInfoW(manifest.c_str(), entry, &size) && entry->lpszLocalFileName) {
-        EXPECT_EQ(::GetFileAttributesW(entry->lpszLocalFileName), INVALID_FILE_ATTRIBUTES) << "the cached copy stays";
+        EXPECT_FALSE(Exists(entry->lpszLocalFileName)) << "the cached copy stays";
     }
 }
 

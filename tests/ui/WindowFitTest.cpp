@@ -14,7 +14,6 @@
 #include "AboutDlg.h"
 #include "DialogSession.h"
 #include "FreeSoftwareDlg.h"
-#include "NoticeFlag.h"
 #include "TarnwickDlg.h"
 #include "TestSupport.h"
 
@@ -35,20 +34,13 @@ UINT ExpectedDpi()
 
 std::wstring PictureName(const std::wstring& what) { return what + L"-" + std::to_wstring(ExpectedDpi()) + L".bmp"; }
 
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[1024] = {};
-    ::GetWindowTextW(window, text, 1024);
-    return text;
-}
-
 // How many pixels the control's text needs beyond its client area, measured with the
 // control's own font and width and wrapped as a static control wraps it; 0 or less: it fits.
 int TextOverflow(HWND control)
 {
     RECT client;
     ::GetClientRect(control, &client);
-    const std::wstring text = TextOf(control);
+    const std::wstring text = WindowText(control);
     const CWindowDc dc(control);
     const CSelection font(dc.get(), reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
     RECT extent = {0, 0, client.right, 0};
@@ -63,7 +55,7 @@ bool IsTextStatic(HWND control)
     wchar_t className[32] = {};
     ::GetClassNameW(control, className, 32);
     const LONG type = ::GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK;
-    return _wcsicmp(className, L"Static") == 0 && type != SS_ICON && type != SS_BITMAP && !TextOf(control).empty();
+    return _wcsicmp(className, L"Static") == 0 && type != SS_ICON && type != SS_BITMAP && !WindowText(control).empty();
 }
 
 void ExpectTextsFit(HWND dialog)
@@ -73,7 +65,7 @@ void ExpectTextsFit(HWND dialog)
         if (!IsTextStatic(child))
             continue;
         ++checked;
-        EXPECT_LE(TextOverflow(child), 0) << WideToUtf8(TextOf(child));
+        EXPECT_LE(TextOverflow(child), 0) << WideToUtf8(WindowText(child));
     }
     EXPECT_GT(checked, 0);
 }

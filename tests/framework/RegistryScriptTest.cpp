@@ -1,7 +1,7 @@
 // The registry-script walker on a scratch key of the current user.
 #include <gtest/gtest.h>
 
-#include "ShellExtTestSupport.h"
+#include "TestSupport.h"
 #include "com/RegistryScript.h"
 
 using namespace tarnwick;

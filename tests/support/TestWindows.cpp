@@ -1,0 +1,285 @@
+#include "TestWindows.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "ScopedHandle.h"
+#include "TestFiles.h"
+
+namespace tarnwick::test {
+
+namespace {
+
+constexpr int kMessageTextId = 0xFFFF;
+
+BOOL CALLBACK OfferWindow(HWND window, LPARAM param)
+{
+    return (*reinterpret_cast<const std::function<bool(HWND)>*>(param))(window) ? TRUE : FALSE;
+}
+
+bool IsDialog(HWND window)
+{
+    wchar_t className[64] = {};
+    ::GetClassNameW(window, className, 64);
+    return wcscmp(className, L"#32770") == 0;
+}
+
+HWND WaitForWindowOf(DWORD pid, DWORD timeoutMs, const std::function<bool(HWND)>& test)
+{
+    return WaitForVisibleWindow(timeoutMs, [&](HWND window) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        return owner == pid && test(window);
+    });
+}
+
+HWND WaitForDialog(DWORD pid, DWORD timeoutMs, bool messageBoxOnly)
+{
+    return WaitForWindowOf(pid, timeoutMs, [messageBoxOnly](HWND window) {
+        return IsDialog(window) && (!messageBoxOnly || ::GetDlgItem(window, kMessageTextId));
+    });
+}
+
+}  // namespace
+
+HWND WaitForVisibleWindow(DWORD timeoutMs, const std::function<bool(HWND)>& test)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    do {
+        HWND found = nullptr;
+        ForEachVisibleWindow([&](HWND window) {
+            if (test(window))
+                found = window;
+            return found == nullptr;
+        });
+        if (found)
+            return found;
+        ::Sleep(20);
+    } while (::GetTickCount64() < deadline);
+    return nullptr;
+}
+
+void ForEachVisibleWindow(const std::function<bool(HWND)>& visit)
+{
+    const std::function<bool(HWND)> offer = [&](HWND window) { return !::IsWindowVisible(window) || visit(window); };
+    ::EnumWindows(OfferWindow, reinterpret_cast<LPARAM>(&offer));
+}
+
+void ForEachVisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& visit)
+{
+    ForEachVisibleWindow([&](HWND window) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        return owner != pid || visit(window);
+    });
+}
+
+HWND WaitForDialogOf(DWORD pid, DWORD timeoutMs) { return WaitForDialog(pid, timeoutMs, false); }
+
+HWND WaitForMessageBoxOf(DWORD pid, DWORD timeoutMs) { return WaitForDialog(pid, timeoutMs, true); }
+
+std::wstring MessageBoxText(HWND box) { return WindowText(::GetDlgItem(box, kMessageTextId)); }
+
+std::wstring WindowText(HWND window)
+{
+    std::wstring text(std::size_t(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(::GetWindowTextW(window, text.data(), int(text.size())));
+    return text;
+}
+
+void Click(HWND dialog, int id) { ::SendMessageW(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+void PressDialogButton(HWND dialog, int id)
+{
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+}
+
+namespace {
+
+// Memory inside another process, for messages whose parameters point at a buffer.
+class RemoteBuffer {
+public:
+    RemoteBuffer(HANDLE process, std::size_t size)
+        : process_(process), address_(::VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE))
+    {
+    }
+    ~RemoteBuffer()
+    {
+        if (address_)
+            ::VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    }
+    BYTE* get() const { return static_cast<BYTE*>(address_); }
+
+private:
+    HANDLE process_;
+    void* address_;
+};
+
+}  // namespace
+
+HWND WaitForWindowWithControl(DWORD pid, int controlId, DWORD timeoutMs)
+{
+    return WaitForWindowOf(pid, timeoutMs, [controlId](HWND window) { return ::GetDlgItem(window, controlId) != nullptr; });
+}
+
+std::wstring ListViewCellText(HWND list, int row, int column)
+{
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(list, &pid);
+    constexpr int kChars = 1024;
+    if (pid == ::GetCurrentProcessId()) {
+        wchar_t text[kChars] = {};
+        ListView_GetItemText(list, row, column, text, kChars);
+        return text;
+    }
+    UniqueHandle process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+    RemoteBuffer remote(process.get(), sizeof(LVITEMW) + kChars * sizeof(wchar_t));
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = reinterpret_cast<LPWSTR>(remote.get() + sizeof(LVITEMW));
+    item.cchTextMax = kChars;
+    ::WriteProcessMemory(process.get(), remote.get(), &item, sizeof item, nullptr);
+    ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote.get()));
+    wchar_t text[kChars] = {};
+    ::ReadProcessMemory(process.get(), remote.get() + sizeof(LVITEMW), text, sizeof text - sizeof(wchar_t), nullptr);
+    return text;
+}
+
+std::vector<std::wstring> ListViewColumn(HWND list, int column)
+{
+    std::vector<std::wstring> texts;
+    const int rows = int(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < rows; ++i)
+        texts.push_back(ListViewCellText(list, i, column));
+    return texts;
+}
+
+namespace {
+
+BITMAPINFOHEADER PictureHeader(const WindowPicture& picture)
+{
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = picture.width;
+    info.biHeight = picture.height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    return info;
+}
+
+}  // namespace
+
+WindowPicture CaptureWindow(HWND window)
+{
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    WindowPicture picture;
+    picture.width = rect.right - rect.left;
+    picture.height = rect.bottom - rect.top;
+    const CWindowDc screen(nullptr);
+    const UniqueMemoryDc memory(::CreateCompatibleDC(screen.get()));
+    const UniqueGdiObject bitmap(::CreateCompatibleBitmap(screen.get(), picture.width, picture.height));
+    {
+        const CSelection selected(memory.get(), bitmap.get());
+        ::BitBlt(memory.get(), 0, 0, picture.width, picture.height, screen.get(), rect.left, rect.top, SRCCOPY);
+    }
+    BITMAPINFOHEADER info = PictureHeader(picture);
+    picture.pixels.resize(((picture.width * 3 + 3) / 4) * 4 * picture.height);
+    ::GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, picture.height, picture.pixels.data(),
+                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    return picture;
+}
+
+void RedrawWholeWindow(HWND window)
+{
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+int DifferingPixels(const WindowPicture& a, const WindowPicture& b)
+{
+    if (a.width != b.width || a.height != b.height)
+        return -1;
+    const std::size_t stride = ((a.width * 3 + 3) / 4) * 4;
+    int differing = 0;
+    for (int y = 0; y < a.height; ++y) {
+        for (int x = 0; x < a.width; ++x) {
+            const std::size_t at = y * stride + x * 3;
+            differing += !std::equal(&a.pixels[at], &a.pixels[at] + 3, &b.pixels[at]);
+        }
+    }
+    return differing;
+}
+
+void SavePicture(const WindowPicture& picture, const std::wstring& fileName)
+{
+    BITMAPINFOHEADER info = PictureHeader(picture);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + DWORD(picture.pixels.size());
+    UniqueHandle out(::CreateFileW(BinPath(fileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ::WriteFile(out.get(), &file, sizeof file, &written, nullptr);
+    ::WriteFile(out.get(), &info, sizeof info, &written, nullptr);
+    ::WriteFile(out.get(), picture.pixels.data(), DWORD(picture.pixels.size()), &written, nullptr);
+}
+
+void SaveWindowPicture(HWND window, const std::wstring& fileName)
+{
+    RedrawWholeWindow(window);
+    SavePicture(CaptureWindow(window), fileName);
+}
+
+namespace {
+
+void SendMouse(DWORD flags, POINT at)
+{
+    ::SetCursorPos(at.x, at.y);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(at.x, 65536, ::GetSystemMetrics(SM_CXSCREEN));
+    input.mi.dy = MulDiv(at.y, 65536, ::GetSystemMetrics(SM_CYSCREEN));
+    input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &input, sizeof input);
+    ::Sleep(30);
+}
+
+}  // namespace
+
+HWND FocusOf(HWND window)
+{
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui);
+    return gui.hwndFocus;
+}
+
+void PressKey(HWND window, UINT key)
+{
+    const HWND focused = FocusOf(window);
+    ::PostMessageW(focused, WM_KEYDOWN, key, 1);
+    ::PostMessageW(focused, WM_KEYUP, key, 0xC0000001);
+}
+
+bool Eventually(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (::GetTickCount64() >= deadline)
+            return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
+void DragMouse(POINT from, POINT to, int steps)
+{
+    SendMouse(MOUSEEVENTF_MOVE, from);
+    SendMouse(MOUSEEVENTF_LEFTDOWN, from);
+    for (int i = 1; i <= steps; ++i)
+        SendMouse(MOUSEEVENTF_MOVE, {from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps});
+    SendMouse(MOUSEEVENTF_LEFTUP, to);
+}
+
+}  // namespace tarnwick::test
