@@ -7,6 +7,10 @@ BUILD64=$BUILD_ROOT/x64
 BUILD32=$BUILD_ROOT/x86
 export WINEPREFIX=$BUILD_ROOT/wineprefix
 export WINEDEBUG=-all
+# The shell's delete moves things into the desktop's trash, and shortcuts become desktop menu
+# entries: both go under XDG_DATA_HOME, which is kept inside the prefix so that nothing a run
+# deletes or installs lands in the host's own folders.
+export XDG_DATA_HOME=$WINEPREFIX/drive_c/desktop-data
 # No Mono or Gecko download prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -71,6 +75,7 @@ ensure_prefix() {
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
     wineserver -w
   fi
+  mkdir -p "$XDG_DATA_HOME"
   # The first program under a new server also brings up the desktop; one that starts in
   # the middle of that can fail to start, so let a trivial one go first.
   wine cmd.exe /c exit 0 >/dev/null 2>&1 || true
