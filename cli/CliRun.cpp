@@ -118,8 +118,8 @@ public:
     const std::wstring& failure() const { return search_.failure; }
     const CScanStats& stats() const { return search_.stats; }
 
-    // The rows of one process, or all rows when pid is null; in display order.
-    CLockRows Rows(const DWORD* pid = nullptr) const
+    // The rows of one process, or all rows when no pid is given; in display order.
+    CLockRows Rows(std::optional<DWORD> pid = std::nullopt) const
     {
         CLockRows rows;
         for (const auto& item : search_.rows) {
@@ -166,7 +166,7 @@ public:
         const CLockScan first(services_, path_, false);
         if (ReportScanTrouble(first, console_, false))
             return kExitPlatform;
-        const CLockRows rows = first.Rows(Pid());
+        const CLockRows rows = first.Rows(o_.pid);
         if (o_.pid && rows.empty()) {
             console_.Err(Line(L"Process " + std::to_wstring(*o_.pid) + L" holds no lock on " + Quoted(path_) + L"."));
             return kExitUsage;
@@ -191,8 +191,6 @@ public:
     }
 
 private:
-    const DWORD* Pid() const { return o_.pid ? &*o_.pid : nullptr; }
-
     bool IsSelf(const CLockItem& row) const
     {
         if (row.pid != ::GetCurrentProcessId())
@@ -279,7 +277,7 @@ private:
             const CLockScan scan(services_, path_, false);
             if (ReportScanTrouble(scan, console_, false))
                 return std::nullopt;
-            const CLockRows rows = scan.Rows(Pid());
+            const CLockRows rows = scan.Rows(o_.pid);
             const ULONGLONG now = ::GetTickCount64();
             if (!rows.empty() && o_.waitMs && now < deadline) {
                 ::Sleep(DWORD(std::min<ULONGLONG>(kPollIntervalMs, deadline - now)));

@@ -35,12 +35,12 @@ UniqueHandle OpenRowProcess(const CLockItem& row, DWORD access, bool& otherProce
     return process;
 }
 
-// A copy of the owner's handle; the owner's stays open.
-UniqueHandle CopyOf(HANDLE owner, const CLockItem& row)
+// A copy of the owner's handle; the owner's stays open unless options say to close it.
+UniqueHandle CopyOf(HANDLE owner, const CLockItem& row, DWORD options = 0)
 {
     UniqueHandle copy;
     if (!::DuplicateHandle(owner, reinterpret_cast<HANDLE>(ULONG_PTR(row.value)), ::GetCurrentProcess(), copy.put(), 0,
-                           FALSE, DUPLICATE_SAME_ACCESS))
+                           FALSE, options | DUPLICATE_SAME_ACCESS))
         copy.release();
     return copy;
 }
@@ -150,9 +150,7 @@ bool CHandleCloser::CloseIfStillNamed(HANDLE owner, const CLockItem& row)
     const UniqueHandle copy = CopyOf(owner, row);
     if (!copy || !NamesRowFile(copy.get(), row))
         return false;
-    UniqueHandle closed;
-    ::DuplicateHandle(owner, reinterpret_cast<HANDLE>(ULONG_PTR(row.value)), ::GetCurrentProcess(), closed.put(), 0,
-                      FALSE, DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS);
+    CopyOf(owner, row, DUPLICATE_CLOSE_SOURCE);
     return true;
 }
 
