@@ -34,10 +34,9 @@ constexpr CKnownFolder kProtectedFolders[] = {
 // (the 64-bit program folder in a 32-bit process).
 std::wstring KnownFolder(const KNOWNFOLDERID& id)
 {
-    PWSTR path = nullptr;
-    const HRESULT result = ::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path);
-    const std::wstring folder = SUCCEEDED(result) && path ? path : L"";
-    ::CoTaskMemFree(path);
+    UniqueCoTaskString path;
+    const HRESULT result = ::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, path.put());
+    const std::wstring folder = SUCCEEDED(result) && path ? path.get() : L"";
     return folder.empty() ? folder : NormalizeTargetPath(folder).path;
 }
 

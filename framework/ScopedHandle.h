@@ -85,6 +85,8 @@ using UniqueLocalMemory = ScopedResource<HLOCAL, NullIsEmpty<HLOCAL, ::LocalFree
 using UniqueGlobalMemory = ScopedResource<HGLOBAL, NullIsEmpty<HGLOBAL, ::GlobalFree>>;
 // An item the shell's folder browser chose.
 using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, NullIsEmpty<PIDLIST_ABSOLUTE, ::CoTaskMemFree>>;
+// A string the shell allocated for us with CoTaskMemAlloc (known folders' paths).
+using UniqueCoTaskString = ScopedResource<PWSTR, NullIsEmpty<PWSTR, ::CoTaskMemFree>>;
 
 // A window's device context (the screen's for a null window), released with the window it
 // came from.
