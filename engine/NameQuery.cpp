@@ -194,7 +194,7 @@ void CNameQueryWorker::Complete(CNameBatch& batch)
 {
     if (handed_ != &batch)
         return;  // empty, or no worker could take it
-    for (std::size_t stuck; (stuck = Await(kNameQueryTimeoutMs)) < roundEnd_;) {
+    for (std::size_t stuck; (stuck = Await(services_.nameQueryLimits.firstTryMs)) < roundEnd_;) {
         KillWorker();
         Retry(batch, stuck);
         if (stuck + 1 == batch.size() || !Hand(batch, stuck + 1, batch.size()))
@@ -214,7 +214,7 @@ bool CNameQueryWorker::NameAt(const CNameBatch& batch, std::size_t i, std::wstri
 void CNameQueryWorker::Retry(CNameBatch& batch, std::size_t i)
 {
     ++stats_.retried;
-    if (!Hand(batch, i, i + 1) || Await(kNameQueryRetryTimeoutMs) == roundEnd_)
+    if (!Hand(batch, i, i + 1) || Await(services_.nameQueryLimits.retryMs) == roundEnd_)
         return;
     KillWorker();
     ++stats_.givenUp;

@@ -14,12 +14,6 @@
 
 namespace tarnwick {
 
-// A name query that has not answered in this time is taken as blocked...
-inline constexpr DWORD kNameQueryTimeoutMs = 10;
-// ...and asked once more, on a fresh worker, with this much time, before its handle is
-// given up: a busy machine can keep a query that does not block from answering in 10 ms.
-inline constexpr DWORD kNameQueryRetryTimeoutMs = 250;
-
 struct CNameQueryStats {
     ULONG namesQueried = 0;  // handles handed to a worker
     ULONG timeouts = 0;      // workers killed for not answering in time
@@ -74,7 +68,7 @@ public:
     // be started. The batch must not change until Complete has returned.
     bool Start(CNameBatch& batch);
     // Waits until every handle of the started batch has been named or given up. Each one
-    // gets the limit and the retry NameOf gives it; after a kill the rest of the batch goes
+    // gets the services' limits, as NameOf gives them; after a kill the rest of the batch goes
     // on from the next handle on a fresh worker.
     void Complete(CNameBatch& batch);
     // The name of the batch's handle i, as NameOf gives it; false when it has none.

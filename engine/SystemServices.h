@@ -19,6 +19,14 @@ using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE process, ULONG infoClass
                                                  PULONG returned);
 using NtProcessControlFn = LONG(NTAPI*)(HANDLE process);
 
+// A name query that has not answered in firstTryMs is taken as blocked and asked once more,
+// on a fresh worker, with retryMs, before its handle is given up: a busy machine can keep a
+// query that does not block from answering in 10 ms.
+struct CNameQueryLimits {
+    DWORD firstTryMs = 10;
+    DWORD retryMs = 250;
+};
+
 struct CSystemServices {
     NtQuerySystemInformationFn NtQuerySystemInformation = nullptr;
     // Required in object-name mode; otherwise it names the handles whose final path the
@@ -34,6 +42,7 @@ struct CSystemServices {
     // Names of file handles come from NtQueryObject in device form (version 5 systems).
     bool objectNameMode = false;
     ULONG fileTypeNumber = 0;
+    CNameQueryLimits nameQueryLimits;
 };
 
 // What binding asks of the platform. Tests replace single entries to make a step fail.
