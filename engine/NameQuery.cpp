@@ -194,9 +194,8 @@ void CNameQueryWorker::Complete(CNameBatch& batch)
 {
     if (handed_ != &batch)
         return;  // empty, or no worker could take it
-    for (std::size_t stuck; (stuck = Await(services_.nameQueryLimits.firstTryMs)) < roundEnd_;) {
-        KillWorker();
-        Retry(batch, stuck);
+    for (std::size_t stuck; (stuck = Await()) < roundEnd_;) {
+        GiveUp(batch, stuck);
         if (stuck + 1 == batch.size() || !Hand(batch, stuck + 1, batch.size()))
             break;
     }
@@ -210,12 +209,8 @@ bool CNameQueryWorker::NameAt(const CNameBatch& batch, std::size_t i, std::wstri
     return !name.empty() && ToComparableForm(name, slot.isObjectName);
 }
 
-// A handle whose query did not answer is asked alone, on a fresh worker, with more time.
-void CNameQueryWorker::Retry(CNameBatch& batch, std::size_t i)
+void CNameQueryWorker::GiveUp(CNameBatch& batch, std::size_t i)
 {
-    ++stats_.retried;
-    if (!Hand(batch, i, i + 1) || Await(services_.nameQueryLimits.retryMs) == roundEnd_)
-        return;
     KillWorker();
     ++stats_.givenUp;
     batch.slot(i).length = 0;  // it may have answered just as it was killed; it is given up all the same
@@ -239,16 +234,26 @@ bool CNameQueryWorker::Hand(CNameBatch& batch, std::size_t first, std::size_t en
     return true;
 }
 
-// The index of the round's handle that has been stuck for limitMs, or the round's end once
-// the worker has named them all. Each wake-up looks at the handle being named now, so a
-// long batch of quick handles is never taken for a stuck one.
-std::size_t CNameQueryWorker::Await(DWORD limitMs)
+// The index of the round's handle that has not answered in both limits, or the round's end
+// once the worker has named them all. Each wake-up looks at the handle being named now, so a
+// long batch of quick handles is never taken for a stuck one. A handle past the first limit
+// gets the retry's time on the same worker rather than a fresh one: killing a thread that
+// is still working inside the system can leave a lock of the process held, and every later
+// query, or the whole program, waits on it for ever.
+std::size_t CNameQueryWorker::Await()
 {
     const HANDLE answer = query_->answerEvent.get();
-    const LONGLONG limit = TicksFor(limitMs);
+    const LONGLONG firstTry = TicksFor(services_.nameQueryLimits.firstTryMs);
+    const LONGLONG lastTry = firstTry + TicksFor(services_.nameQueryLimits.retryMs);
+    std::size_t late = roundEnd_;  // the handle last counted as retried
     for (;;) {
         const std::size_t current = query_->current.load();
         const LONGLONG waited = Now() - query_->startedAt.load();
+        if (waited >= firstTry && current != late) {
+            ++stats_.retried;
+            late = current;
+        }
+        const LONGLONG limit = waited >= firstTry ? lastTry : firstTry;
         const DWORD wait = waited >= limit ? 0 : MillisecondsFor(limit - waited);
         if (::WaitForSingleObject(answer, wait) == WAIT_OBJECT_0) {
             stats_.namesQueried += ULONG(roundEnd_ - roundFirst_);

@@ -17,8 +17,8 @@ namespace tarnwick {
 struct CNameQueryStats {
     ULONG namesQueried = 0;  // handles handed to a worker
     ULONG timeouts = 0;      // workers killed for not answering in time
-    ULONG retried = 0;       // handles asked a second time
-    ULONG givenUp = 0;       // handles whose name did not come on either try
+    ULONG retried = 0;       // handles given the retry's time
+    ULONG givenUp = 0;       // handles whose name did not come in it
     ULONG workersStarted = 0;
 };
 
@@ -61,7 +61,7 @@ public:
 
     // True when name now holds the handle's name in the form a scan target is compared in:
     // with the long-path prefix, or in object-name mode without it. False when the name did
-    // not come on either try, cannot be had, or no worker could be started (failure() says why).
+    // not come in time, cannot be had, or no worker could be started (failure() says why).
     bool NameOf(HANDLE handle, std::wstring& name);
 
     // Hands the whole batch to the worker and returns at once; false when no worker could
@@ -78,8 +78,8 @@ public:
 
 private:
     bool Hand(CNameBatch& batch, std::size_t first, std::size_t end);
-    std::size_t Await(DWORD limitMs);
-    void Retry(CNameBatch& batch, std::size_t i);
+    std::size_t Await();
+    void GiveUp(CNameBatch& batch, std::size_t i);
     bool ToComparableForm(std::wstring& name, bool isObjectName) const;
     bool EnsureWorker();
     void KillWorker();

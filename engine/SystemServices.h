@@ -19,9 +19,9 @@ using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE process, ULONG infoClass
                                                  PULONG returned);
 using NtProcessControlFn = LONG(NTAPI*)(HANDLE process);
 
-// A name query that has not answered in firstTryMs is taken as blocked and asked once more,
-// on a fresh worker, with retryMs, before its handle is given up: a busy machine can keep a
-// query that does not block from answering in 10 ms.
+// A name query that has not answered in firstTryMs is counted as late and given retryMs more
+// before its worker is killed and its handle given up: a busy machine can keep a query that
+// does not block from answering in 10 ms.
 struct CNameQueryLimits {
     DWORD firstTryMs = 10;
     DWORD retryMs = 250;
