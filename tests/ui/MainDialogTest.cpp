@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "Dialog.h"
 #include "FindLocks.h"
@@ -308,13 +309,27 @@ POINT CentreOf(HWND window)
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-// What the window shows once every pending paint is done, and how much of it a forced full
-// redraw changes; the pictures are saved for a person to compare.
+// What the window shows once every pending paint is done and it has stopped changing (on a
+// loaded machine the drag may still be arriving), as two looks in a row agree.
+WindowPicture SettledPicture(HWND window)
+{
+    WindowPicture last;
+    for (int look = 0; look < 20; ++look) {
+        ::Sleep(200);
+        ::RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        WindowPicture now = CaptureWindow(window);
+        if (DifferingPixels(now, last) == 0)
+            break;
+        last = std::move(now);
+    }
+    return last;
+}
+
+// How much of what the window shows a forced full redraw changes; the pictures are saved
+// for a person to compare.
 int PixelsAFullRedrawChanges(HWND window, const std::wstring& name)
 {
-    ::Sleep(200);
-    ::RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-    const WindowPicture shown = CaptureWindow(window);
+    const WindowPicture shown = SettledPicture(window);
     RedrawWholeWindow(window);
     const WindowPicture redrawn = CaptureWindow(window);
     SavePicture(shown, name + L".bmp");
