@@ -46,7 +46,7 @@ struct FloorResult {
 
 // The least a scan must do: one snapshot, then each file handle duplicated and named
 // on this thread.
-FloorResult FloorScan(const CSystemServices& services, const CScanTarget& target)
+FloorResult FloorScan(const CSystemServices& services, const CTarget& target)
 {
     FloorResult result;
     CMap<DWORD, UniqueHandle> processes;
@@ -65,35 +65,33 @@ FloorResult FloorScan(const CSystemServices& services, const CScanTarget& target
                                            ::GetCurrentProcess(), copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
             continue;
         const DWORD n = services.GetFinalPathNameByHandleW(copy.get(), name, 32768, 8);
-        if (n > 0 && n < 32768 && MatchesTarget(target, CanonicalName(target, std::wstring(name, n))))
+        if (n > 0 && n < 32768 &&
+            MatchesTarget(target.forms, ComparableName(target.drives.aliases, std::wstring(name, n))))
             ++result.locks;
     }
     return result;
 }
 
-double TimeModuleScan(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& devices)
+double TimeModuleScan(const CSystemServices& services, const CTarget& target)
 {
     CLockList list;
     CModuleScanParams params;
-    params.target = target;
+    params.target = &target;
     params.objectNameMode = services.objectNameMode;
     params.NtQueryVirtualMemory = services.NtQueryVirtualMemory;
     params.NtQueryInformationProcess = services.NtQueryInformationProcess;
-    params.NtQueryInformationProcess = services.NtQueryInformationProcess;
-    params.deviceMap = &devices;
     params.locks = &list;
     return Seconds([&] { ScanModules(params); });
 }
 
 // The handle scan on this thread, without the module scan beside it.
-double TimeHandleScan(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& devices)
+double TimeHandleScan(const CSystemServices& services, const CTarget& target)
 {
     CLockList list;
     CHandleScanParams params;
-    params.target = target;
+    params.target = &target;
     params.services = services;
     params.locks = &list;
-    params.deviceMap = &devices;
     return Seconds([&] { ScanHandles(params); });
 }
 
@@ -110,12 +108,12 @@ struct Rounds {
 };
 
 // Engine, floor, handle scan and module scan take turns, so that all three meet the same machine.
-Rounds Measure(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& devices, int rounds)
+Rounds Measure(const CSystemServices& services, const CTarget& target, int rounds)
 {
     Rounds r;
     for (int i = 0; i < rounds; ++i) {
         CLockScanResult scan;
-        r.engine.push_back(Seconds([&] { scan = RunLockScans(services, target, devices); }));
+        r.engine.push_back(Seconds([&] { scan = RunLockScans(services, target); }));
         r.engineLocks = std::count_if(scan.locks.begin(), scan.locks.end(),
                                       [](const CFileLock& lock) { return lock.kind == LockKind::Handle; });
         r.fileHandles = scan.stats.handles.fileHandles;
@@ -124,8 +122,8 @@ Rounds Measure(const CSystemServices& services, const CScanTarget& target, const
         FloorResult floor;
         r.floor.push_back(Seconds([&] { floor = FloorScan(services, target); }));
         r.floorLocks = floor.locks;
-        r.handles.push_back(TimeHandleScan(services, target, devices));
-        r.modules.push_back(TimeModuleScan(services, target, devices));
+        r.handles.push_back(TimeHandleScan(services, target));
+        r.modules.push_back(TimeModuleScan(services, target));
     }
     return r;
 }
@@ -182,11 +180,9 @@ int Compare(const CSystemServices& services, int held, int elsewhere, int rounds
     const HeldFiles files(dir, held, elsewhere);
     std::printf("%d files held under the target by %d processes, %d elsewhere; medians of %d rounds\n", held,
                 kTargetHolders, elsewhere, rounds);
-    const CDeviceMap devices = BuildCurrentDeviceMap();
     PrintHeader();
-    PrintRow("folder", Measure(services, BuildScanTarget(files.target(), services.objectNameMode, false), devices,
-                               rounds));
-    PrintRow("show-all", Measure(services, BuildScanTarget(L"", services.objectNameMode, true), devices, rounds));
+    PrintRow("folder", Measure(services, MakeTarget(files.target(), false, services), rounds));
+    PrintRow("show-all", Measure(services, MakeTarget(L"", true, services), rounds));
     PrintLegend();
     return 0;
 }
@@ -195,13 +191,11 @@ int Growth(const CSystemServices& services, int maxHeld, int elsewhere, int roun
 {
     std::printf("folder scans, %d files held elsewhere, medians of %d rounds\n", elsewhere, rounds);
     PrintHeader();
-    const CDeviceMap devices = BuildCurrentDeviceMap();
     for (int held = 2000; held <= maxHeld; held *= 2) {
         TempDir dir(L"tarnwick-bench");
         const HeldFiles files(dir, held, elsewhere);
         const std::string label = std::to_string(held);
-        PrintRow(label.c_str(), Measure(services, BuildScanTarget(files.target(), services.objectNameMode, false),
-                                        devices, rounds));
+        PrintRow(label.c_str(), Measure(services, MakeTarget(files.target(), false, services), rounds));
     }
     PrintLegend();
     return 0;

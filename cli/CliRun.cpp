@@ -6,14 +6,11 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <set>
 
 #include "CliOptions.h"
-#include "LockRemoval.h"
 #include "LockSearch.h"
 #include "Output.h"
-#include "PathActions.h"
-#include "TargetPath.h"
+#include "RemovalSequence.h"
 #include "Text.h"
 
 namespace tarnwick::cli {
@@ -22,6 +19,7 @@ namespace {
 
 constexpr DWORD kPollIntervalMs = 100;
 constexpr wchar_t kOtherProcess[] = L"Left alone, its process ID now belongs to another process: ";
+constexpr wchar_t kSelf[] = L"Left alone, it is tarnwick-cli itself: ";
 
 std::wstring WithNewlines(const std::wstring& text)
 {
@@ -38,14 +36,6 @@ std::wstring Line(const std::wstring& text) { return WithNewlines(text) + kNewli
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
-// The path as every front end scans it; a refusal (a device name) goes to problem.
-std::wstring NormalizedPath(const std::wstring& written, std::wstring& problem)
-{
-    CTargetPath target = NormalizeTargetPath(written);
-    problem = target.problem;
-    return target.path;
-}
-
 // Empty when the path exists and its attributes can be read; the message otherwise.
 std::wstring CheckPath(const std::wstring& path)
 {
@@ -57,63 +47,23 @@ std::wstring CheckPath(const std::wstring& path)
     return Quoted(path) + L" cannot be read: " + SystemMessage(error);
 }
 
-// Normalizes PATH and the move destination; the message when they cannot be acted on,
-// found before any lock is touched.
-std::wstring CheckPaths(const CCliOptions& options, std::wstring& path, std::wstring& destination)
+// Why PATH cannot be listed or acted on as asked, found before any lock is touched; empty
+// when it can.
+std::wstring TargetProblem(const CCliOptions& options, const CTarget& target)
 {
-    std::wstring problem;
     if (options.all)
-        return problem;
-    path = NormalizedPath(options.path, problem);
-    if (problem.empty())
-        problem = CheckPath(path);
-    if (problem.empty())
-        problem = RefusedAfterAction({options.afterAction, path, options.newName, options.destination});
-    if (!problem.empty() || options.afterAction != AfterAction::MoveTo)
-        return problem;
-    destination = NormalizedPath(options.destination, problem);
-    if (!problem.empty())
-        return problem;
-    if (!::PathIsDirectoryW(destination.c_str()))
-        return L"--move-to needs an existing folder; " + Quoted(destination) + L" is none.";
-    if (EqualsNoCase(MovedPath(path, destination), path))
-        return Quoted(path) + L" is already in " + Quoted(destination) + L"; --move-to needs another folder.";
-    return problem;
+        return {};
+    if (!target.problem.empty())
+        return target.problem;
+    if (std::wstring missing = CheckPath(target.path); !missing.empty())
+        return missing;
+    return AfterActionProblem(target, {options.afterAction, options.newName, options.destination});
 }
-
-// Tells the script's reader what the after-action did; never asks.
-class CScriptPrompts : public IActionPrompts {
-public:
-    CScriptPrompts(IConsole& console, std::wstring path, bool atBoot)
-        : console_(console), path_(std::move(path)), atBoot_(atBoot)
-    {
-    }
-
-    void Tell(const std::wstring& text) override { console_.Out(Line(text)); }
-    bool ConfirmDeleteAtBoot(const std::wstring&) override
-    {
-        if (atBoot_)
-            console_.Out(Line(Quoted(path_) + L" is still there; it is scheduled for deletion at the next boot."));
-        else
-            console_.Err(Line(L"Unable to delete " + Quoted(path_) +
-                              L"; --at-boot would schedule its deletion at the next boot."));
-        return atBoot_;
-    }
-    bool ShellMayAsk() const override { return false; }
-
-private:
-    IConsole& console_;
-    const std::wstring path_;
-    const bool atBoot_;
-};
 
 // The locks of one scan, described as the main window's rows are.
 class CLockScan {
 public:
-    CLockScan(const CSystemServices& services, const std::wstring& path, bool all)
-        : search_(SearchLocks(services, path, all))
-    {
-    }
+    CLockScan(const CSystemServices& services, const CTarget& target) : search_(SearchLocks(services, target)) {}
 
     const std::wstring& failure() const { return search_.failure; }
     const CScanStats& stats() const { return search_.stats; }
@@ -122,9 +72,9 @@ public:
     CLockRows Rows(std::optional<DWORD> pid = std::nullopt) const
     {
         CLockRows rows;
-        for (const auto& item : search_.rows) {
-            if (!pid || item->pid == *pid)
-                rows.push_back(item.get());
+        for (const CLockItem& item : search_.rows) {
+            if (!pid || item.pid == *pid)
+                rows.push_back(&item);
         }
         SortForDisplay(rows);
         return rows;
@@ -152,129 +102,115 @@ bool ReportScanTrouble(const CLockScan& scan, IConsole& console, bool json)
     return false;
 }
 
-class CRemovalCommand {
+std::wstring UnlockReport(UnlockResult result, const CLockItem& row)
+{
+    switch (result) {
+    case UnlockResult::Closed: return L"Closed: ";
+    case UnlockResult::NotAHandle:
+        return L"Not closable, " + std::wstring(NotClosableWhat(row)) + L" (kill ends its process): ";
+    case UnlockResult::OtherProcess: return kOtherProcess;
+    case UnlockResult::Changed: return L"Left alone, the handle no longer names that file: ";
+    case UnlockResult::Survived: return L"Not closed, the handle stays open (protected from closing): ";
+    case UnlockResult::Self: return kSelf;
+    case UnlockResult::NotOpened: break;
+    }
+    return L"Could not close: ";
+}
+
+const wchar_t* EndReport(EndResult result)
+{
+    switch (result) {
+    case EndResult::Ended: return L"Ended: ";
+    case EndResult::OtherProcess: return kOtherProcess;
+    case EndResult::Declined: return L"Left alone, a critical process: ";
+    case EndResult::Self: return kSelf;
+    case EndResult::NotOpened: break;
+    }
+    return L"Could not end: ";
+}
+
+// unlock and kill: the engine's removal, answered from the options and told on the console.
+// Never asks: a critical process is ended only with --force, a path that stays is
+// scheduled for deletion at the next boot only with --at-boot.
+class CRemovalCommand : public IRemovalPrompts {
 public:
-    CRemovalCommand(const CCliOptions& options, const CSystemServices& services, IConsole& console,
-                    std::wstring path, std::wstring destination)
-        : o_(options), services_(services), console_(console), path_(std::move(path)),
-          destination_(std::move(destination))
+    CRemovalCommand(const CCliOptions& options, const CSystemServices& services, const CTarget& target,
+                    IConsole& console)
+        : o_(options), services_(services), target_(target), console_(console)
     {
     }
 
     int Run()
     {
-        const CLockScan first(services_, path_, false);
+        const CLockScan first(services_, target_);
         if (ReportScanTrouble(first, console_, false))
             return kExitPlatform;
         const CLockRows rows = first.Rows(o_.pid);
         if (o_.pid && rows.empty()) {
-            console_.Err(Line(L"Process " + std::to_wstring(*o_.pid) + L" holds no lock on " + Quoted(path_) + L"."));
+            console_.Err(Line(L"Process " + std::to_wstring(*o_.pid) + L" holds no lock on " + Quoted(target_.path) +
+                              L"."));
             return kExitUsage;
         }
-        if (o_.command == Command::Kill && RefusesCriticalOwners(rows))
+        if (rows.empty())
+            console_.Out(Line(L"No locks on " + Quoted(target_.path) + L"."));
+        CRemovalRequest request;
+        request.command = o_.command == Command::Kill ? RemovalCommand::Terminate : RemovalCommand::UnlockAll;
+        request.rows.assign(rows.begin(), rows.end());
+        request.rowsListed = actedOn_ = !rows.empty();
+        request.afterAction = {o_.afterAction, o_.newName, o_.destination};
+        const CRemovalOutcome outcome = RunRemoval(services_, target_, request, *this);
+        if (outcome.stopped == RemovalStop::Declined)
             return kExitUsage;
-        bool locksRemain = false;
-        if (rows.empty()) {
-            console_.Out(Line(L"No locks on " + Quoted(path_) + L"."));
-        } else {
-            if (o_.command == Command::Unlock)
-                Unlock(rows);
-            else
-                Kill(rows);
-            const std::optional<bool> remain = ReportRemaining();
-            if (!remain)
-                return kExitPlatform;
-            locksRemain = *remain;
-        }
-        const bool actionDone = CarryOutAction();
-        return locksRemain || !actionDone ? kExitLocksRemain : kExitClear;
+        if (outcome.stopped == RemovalStop::Interrupted)
+            return kExitPlatform;
+        return locksRemain_ || !ActionDone(outcome.action) ? kExitLocksRemain : kExitClear;
+    }
+
+    void Tell(const std::wstring& text) override { console_.Out(Line(text)); }
+    bool ConfirmDeleteAtBoot(const std::wstring&) override
+    {
+        if (o_.atBoot)
+            console_.Out(Line(Quoted(target_.path) + L" is still there; it is scheduled for deletion at the next boot."));
+        else
+            console_.Err(Line(L"Unable to delete " + Quoted(target_.path) +
+                              L"; --at-boot would schedule its deletion at the next boot."));
+        return o_.atBoot;
+    }
+    bool ShellMayAsk() const override { return false; }
+    bool ConfirmUnlockAll(const std::wstring&) override { return true; }
+    Consent ConfirmEndCritical(const CLockItem& owner, const std::wstring&) override
+    {
+        if (o_.force)
+            return Consent::Yes;
+        console_.Err(Line(CriticalProcessWarning(owner) + L" --force ends it anyway."));
+        return Consent::Stop;
+    }
+    void Report(const CRowOutcome& outcome) override
+    {
+        const CLockItem& row = *outcome.row;
+        if (o_.command == Command::Kill)
+            console_.Out(Line(EndReport(outcome.ended) + DescribeProcess(row)));
+        else
+            console_.Out(Line(UnlockReport(outcome.unlocked, row) + DescribeLock(row)));
+    }
+    // With locks to remove, rescans until none is left or --wait runs out, and says what is left.
+    bool LocksRemoved(const std::vector<const CLockItem*>&) override
+    {
+        if (!actedOn_)
+            return true;
+        const std::optional<bool> remain = ReportRemaining();
+        locksRemain_ = remain.value_or(true);
+        return remain.has_value();
     }
 
 private:
-    bool IsSelf(const CLockItem& row) const
-    {
-        if (row.pid != ::GetCurrentProcessId())
-            return false;
-        console_.Out(Line(L"Left alone, it is tarnwick-cli itself: " + DescribeLock(row)));
-        return true;
-    }
-
-    void Unlock(const CLockRows& rows)
-    {
-        CHandleCloser closer(services_);
-        for (const CLockItem* row : rows) {
-            if (!IsSelf(*row))
-                console_.Out(Line(UnlockReport(closer.Close(*row), *row) + DescribeLock(*row)));
-        }
-    }
-
-    static std::wstring UnlockReport(UnlockResult result, const CLockItem& row)
-    {
-        switch (result) {
-        case UnlockResult::Closed: return L"Closed: ";
-        case UnlockResult::NotAHandle:
-            return L"Not closable, " + std::wstring(NotClosableWhat(row)) + L" (kill ends its process): ";
-        case UnlockResult::OtherProcess: return kOtherProcess;
-        case UnlockResult::Changed: return L"Left alone, the handle no longer names that file: ";
-        case UnlockResult::Survived: return L"Not closed, the handle stays open (protected from closing): ";
-        case UnlockResult::NotOpened: break;
-        }
-        return L"Could not close: ";
-    }
-
-    // One row of each process.
-    static CLockRows Owners(const CLockRows& rows)
-    {
-        std::set<DWORD> seen;
-        CLockRows owners;
-        for (const CLockItem* row : rows) {
-            if (seen.insert(row->pid).second)
-                owners.push_back(row);
-        }
-        return owners;
-    }
-
-    // Says why each critical owner is not ended; true when there is one and --force is not
-    // given: then nothing at all is done.
-    bool RefusesCriticalOwners(const CLockRows& rows) const
-    {
-        bool refused = false;
-        for (const CLockItem* row : Owners(rows)) {
-            if (!o_.force && IsCriticalOwner(services_, *row)) {
-                console_.Err(Line(CriticalProcessWarning(*row) + L" --force ends it anyway."));
-                refused = true;
-            }
-        }
-        return refused;
-    }
-
-    void Kill(const CLockRows& rows)
-    {
-        const auto ask = [this](const std::wstring&) { return o_.force; };
-        for (const CLockItem* row : Owners(rows)) {
-            if (!IsSelf(*row))
-                console_.Out(Line(EndReport(TerminateOwner(services_, *row, ask)) + DescribeProcess(*row)));
-        }
-    }
-
-    static const wchar_t* EndReport(EndResult result)
-    {
-        switch (result) {
-        case EndResult::Ended: return L"Ended: ";
-        case EndResult::OtherProcess: return kOtherProcess;
-        case EndResult::Declined: return L"Left alone, a critical process: ";
-        case EndResult::NotOpened: break;
-        }
-        return L"Could not end: ";
-    }
-
     // Rescans (until none is left or --wait runs out) and reports what is left; true when
     // locks remain, nothing when the rescan could not run.
     std::optional<bool> ReportRemaining()
     {
         const ULONGLONG deadline = ::GetTickCount64() + o_.waitMs.value_or(0);
         for (;;) {
-            const CLockScan scan(services_, path_, false);
+            const CLockScan scan(services_, target_);
             if (ReportScanTrouble(scan, console_, false))
                 return std::nullopt;
             const CLockRows rows = scan.Rows(o_.pid);
@@ -284,50 +220,44 @@ private:
                 continue;
             }
             if (rows.empty()) {
-                console_.Out(Line(L"No lock remains on " + Quoted(path_) + L"."));
+                console_.Out(Line(L"No lock remains on " + Quoted(target_.path) + L"."));
                 return false;
             }
             console_.Out(Line(std::to_wstring(rows.size()) + (rows.size() == 1 ? L" lock remains" : L" locks remain") +
-                              L" on " + Quoted(path_) + L":"));
+                              L" on " + Quoted(target_.path) + L":"));
             for (const CLockItem* row : rows)
                 console_.Out(Line(L"  " + DescribeLock(*row)));
             return true;
         }
     }
 
-    // Runs the chosen after-action; false when it did not get its result.
-    bool CarryOutAction()
+    // Says what the after-action did; false when it did not get its result.
+    bool ActionDone(const CActionOutcome& outcome) const
     {
-        if (o_.afterAction == AfterAction::DoNothing)
-            return true;
-        CAfterActionRequest request;
-        request.action = o_.afterAction;
-        request.path = path_;
-        request.newName = o_.newName;
-        request.destination = destination_;
-        CScriptPrompts prompts(console_, path_, o_.atBoot);
-        const CActionOutcome outcome = CarryOutAfterAction(request, prompts);
         if (outcome.result == ActionResult::Failed)
             console_.Err(Line(outcome.text));
         if (outcome.result != ActionResult::Done)
             return false;  // the path stays where it was; the prompts said so for a delete
         if (o_.afterAction == AfterAction::RenameTo)
-            console_.Out(Line(L"Renamed " + Quoted(path_) + L" to " + Quoted(RenamedPath(path_, o_.newName)) + L"."));
+            console_.Out(Line(L"Renamed " + Quoted(target_.path) + L" to " +
+                              Quoted(RenamedPath(target_.path, o_.newName)) + L"."));
         else if (o_.afterAction == AfterAction::MoveTo)
-            console_.Out(Line(L"Moved " + Quoted(path_) + L" to " + Quoted(MovedPath(path_, destination_)) + L"."));
+            console_.Out(Line(L"Moved " + Quoted(target_.path) + L" to " +
+                              Quoted(MoveDestination(target_, {o_.afterAction, o_.newName, o_.destination})) + L"."));
         return true;
     }
 
     const CCliOptions& o_;
     const CSystemServices& services_;
+    const CTarget& target_;
     IConsole& console_;
-    const std::wstring path_;
-    const std::wstring destination_;
+    bool actedOn_ = false;  // there were locks to remove: what is left is looked for again
+    bool locksRemain_ = false;
 };
 
-int List(const CCliOptions& options, const CSystemServices& services, IConsole& console, const std::wstring& path)
+int List(const CCliOptions& options, const CSystemServices& services, const CTarget& target, IConsole& console)
 {
-    const CLockScan scan(services, path, options.all);
+    const CLockScan scan(services, target);
     if (ReportScanTrouble(scan, console, options.json))
         return kExitPlatform;
     const CLockRows rows = scan.Rows();
@@ -336,7 +266,7 @@ int List(const CCliOptions& options, const CSystemServices& services, IConsole& 
     else if (!rows.empty())
         console.Out(LockTable(rows));
     else
-        console.Out(Line(options.all ? L"No locks found." : L"No locks on " + Quoted(path) + L"."));
+        console.Out(Line(options.all ? L"No locks found." : L"No locks on " + Quoted(target.path) + L"."));
     return rows.empty() ? kExitClear : kExitLocksRemain;
 }
 
@@ -355,20 +285,19 @@ int RunCli(const std::vector<std::wstring>& arguments, IConsole& console, const 
         return kExitClear;
     }
 
-    std::wstring path, destination;
-    if (const std::wstring problem = CheckPaths(options, path, destination); !problem.empty()) {
-        console.Err(Line(problem));
-        return kExitUsage;
-    }
-
     CSystemServices services;
     if (const std::wstring fatal = BindSystemServices(services, loader); !fatal.empty()) {
         console.Err(Line(fatal));
         return kExitPlatform;
     }
+    const CTarget target = MakeTarget(options.path, options.all, services);
+    if (const std::wstring problem = TargetProblem(options, target); !problem.empty()) {
+        console.Err(Line(problem));
+        return kExitUsage;
+    }
     if (options.command == Command::List)
-        return List(options, services, console, path);
-    return CRemovalCommand(options, services, console, path, destination).Run();
+        return List(options, services, target, console);
+    return CRemovalCommand(options, services, target, console).Run();
 }
 
 }  // namespace tarnwick::cli

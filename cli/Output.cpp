@@ -53,13 +53,13 @@ std::wstring LockTable(const CLockRows& rows)
     for (const CLockItem* row : rows) {
         process = std::max(process, row->processName.size());
         kind = std::max(kind, wcslen(KindOf(*row)));
-        pid = std::max(pid, row->pidText.size());
+        pid = std::max(pid, std::to_wstring(row->pid).size());
         owner = std::max(owner, row->owner.size());
     }
     std::wstring table = Padded(L"Process", process) + Padded(L"PID", pid) + Padded(L"Owner", owner) +
                          Padded(L"Kind", kind) + L"Path" + kNewline;
     for (const CLockItem* row : rows) {
-        table += Padded(row->processName, process) + Padded(row->pidText, pid) + Padded(row->owner, owner) +
+        table += Padded(row->processName, process) + Padded(std::to_wstring(row->pid), pid) + Padded(row->owner, owner) +
                  Padded(KindOf(*row), kind) + row->lockPath + kNewline;
     }
     return table;
@@ -121,7 +121,7 @@ std::wstring Hex(uint64_t value)
     return text;
 }
 
-std::wstring DescribeProcess(const CLockItem& row) { return row.processName + L" (PID " + row.pidText + L")"; }
+std::wstring DescribeProcess(const CLockItem& row) { return row.processName + L" (PID " + std::to_wstring(row.pid) + L")"; }
 
 std::wstring DescribeLock(const CLockItem& row)
 {

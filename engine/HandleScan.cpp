@@ -34,7 +34,7 @@ struct CHandleBatch {
 class CBatchedResolver {
 public:
     explicit CBatchedResolver(CHandleScanParams& params)
-        : params_(params), worker_(params.services, *params.deviceMap, params.stats)
+        : params_(params), worker_(params.services, params.target->drives.devices, params.stats)
     {
     }
     bool ok() const { return batches_[0].names.ok() && batches_[1].names.ok(); }
@@ -143,14 +143,13 @@ bool IsSkippedAccessMask(ULONG grantedAccess)
     return grantedAccess == 0x1A019F || grantedAccess == 0x120189 || grantedAccess == 0x100000;
 }
 
-void ReportIfMatching(CHandleScanParams& params, const CHandleEntry& entry, std::wstring& name)
+void ReportIfMatching(CHandleScanParams& params, const CHandleEntry& entry, const std::wstring& name)
 {
     if (params.services.objectNameMode && !ExistsOnDisk(name))
         return;
-    name = CanonicalName(params.target, name);
-    if (MatchesTarget(params.target, name))
-        params.locks->Append(
-            {DWORD(entry.pid), DropLongPathPrefix(LongForm(name)), entry.handleValue, LockKind::Handle, entry.object});
+    const CDriveAliases& aliases = params.target->drives.aliases;
+    if (MatchesTarget(params.target->forms, ComparableName(aliases, name)))
+        params.locks->Append({DWORD(entry.pid), RowPathOf(aliases, name), entry.handleValue, LockKind::Handle, entry.object});
 }
 
 void ScanHandles(CHandleScanParams& params)

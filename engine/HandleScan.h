@@ -26,7 +26,7 @@ struct CHandleScanParams : CScanThreadParams {
     CHandleScanStats stats;
 };
 
-// Thread routine: waits for startEvent, scans, signals doneEvent. Returns 0.
+// Thread routine: scans (see RunScanThread). Returns 0.
 DWORD WINAPI HandleScanThread(void* params);
 
 // The scan itself, on the calling thread (the thread routine's body).
@@ -34,6 +34,6 @@ void ScanHandles(CHandleScanParams& params);
 
 // Appends the lock of a named file handle when the name (as a name query gives it) is the
 // target or lies beneath it.
-void ReportIfMatching(CHandleScanParams& params, const CHandleEntry& entry, std::wstring& name);
+void ReportIfMatching(CHandleScanParams& params, const CHandleEntry& entry, const std::wstring& name);
 
 }  // namespace tarnwick

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "SystemServices.h"
+#include "NativeApi.h"
 
 namespace tarnwick {
 

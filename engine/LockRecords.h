@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace tarnwick {
 
@@ -29,23 +30,21 @@ struct CFileLock {
 // What the list shows about one owner process; made once per process and scan.
 struct CProcessInfo {
     std::wstring name;
-    int iconIndex = 0;  // 0: the default process icon; -1: adding the icon failed
     std::wstring owner;
     std::wstring imagePath;
     DWORD pid = 0;
     uint64_t created = 0;  // the process's creation time; 0 when it could not be read
 };
 
-// One row of the lock list, owned by its list-view item.
+// One lock with what is known of its owner: what every front end shows as a row, and what
+// the removal commands act on. How a row looks (its texts, its icon) is the view's business.
 struct CLockItem {
     uint64_t value = 0;
     DWORD pid = 0;
     std::wstring processName;
     std::wstring lockPath;
     std::wstring imagePath;
-    std::wstring pidText;
     std::wstring owner;
-    int iconIndex = 0;
     LockKind kind = LockKind::Handle;
     // What tells this lock from a later one under the same numbers: the handle's kernel
     // object (0: unknown) and the owner's creation time (0: unknown), a process id being
@@ -71,9 +70,6 @@ Map MakeIdMap()
 }
 
 using CProcessTable = CMap<DWORD, std::unique_ptr<CProcessInfo>>;
-
-// The rows a removal command dealt with, in the order it dealt with them; not owning.
-using CUnlockedRows = CList<CLockItem*>;
 
 // The one list both scan threads append to while they run; appends are serialised.
 // Nothing else touches it until both threads are done.

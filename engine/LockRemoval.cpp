@@ -114,44 +114,59 @@ private:
 
 }  // namespace
 
-CHandleCloser::CHandleCloser(const CSystemServices& services)
-    : services_(services),
-      deviceMap_(BuildCurrentDeviceMap()),
-      drives_(CurrentDriveAliases()),
-      worker_(services, deviceMap_, stats_)
+CHandleCloser::CHandleCloser(const CSystemServices& services, const CDriveTable& drives)
+    : services_(services), drives_(drives), worker_(services, drives.devices, stats_)
 {
 }
 
-UnlockResult CHandleCloser::Close(const CLockItem& row)
+std::vector<UnlockResult> CHandleCloser::CloseOwnerRows(const std::vector<const CLockItem*>& rows)
 {
-    if (row.kind != LockKind::Handle)
-        return UnlockResult::NotAHandle;
+    std::vector<UnlockResult> results(rows.size(), UnlockResult::NotAHandle);
+    std::vector<std::size_t> handles;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i]->kind == LockKind::Handle)
+            handles.push_back(i);
+    }
+    if (handles.empty())
+        return results;
     bool otherProcess = false;
-    const UniqueHandle owner = OpenRowProcess(row, PROCESS_DUP_HANDLE, otherProcess);
+    const UniqueHandle owner = OpenRowProcess(*rows[handles[0]], PROCESS_DUP_HANDLE, otherProcess);
+    const UnlockResult unopened = otherProcess ? UnlockResult::OtherProcess : UnlockResult::NotOpened;
+    for (std::size_t i : handles)
+        results[i] = !owner ? unopened : IsRowObject(*rows[i]) ? UnlockResult::Closed : UnlockResult::Changed;
     if (!owner)
-        return otherProcess ? UnlockResult::OtherProcess : UnlockResult::NotOpened;
-    if (!IsRowObject(row))
-        return UnlockResult::Changed;
-    if (!CloseIfStillNamed(owner.get(), row))
-        return UnlockResult::Changed;
+        return results;
+    CloseIfStillNamed(owner.get(), rows, results);
     // The system may accept the close of a handle protected from closing, or refuse it: the
     // handle tells which way it went.
-    const UniqueHandle after = CopyOf(owner.get(), row);
-    return after && NamesRowFile(after.get(), row) ? UnlockResult::Survived : UnlockResult::Closed;
+    for (std::size_t i : handles) {
+        if (results[i] != UnlockResult::Closed)
+            continue;
+        const UniqueHandle after = CopyOf(owner.get(), *rows[i]);
+        if (after && NamesRowFile(after.get(), *rows[i]))
+            results[i] = UnlockResult::Survived;
+    }
+    return results;
 }
 
-// True when the handle still named the row's file and its close was asked for. A running owner could
-// close the value and open another file under it between the name check and the close, so
-// it is held still for that time; where it cannot be (a critical process), the close
-// follows the check with no other call in between.
-bool CHandleCloser::CloseIfStillNamed(HANDLE owner, const CLockItem& row)
+// Closes each handle still marked Closed while it still names its row's file, and marks the
+// others Changed. A running owner could close a value and open another file under it between
+// the name check and the close, so it is held still from the first check to the last close;
+// where it cannot be (a critical process), each close follows its check with no other call
+// in between.
+void CHandleCloser::CloseIfStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
+                                      std::vector<UnlockResult>& results)
 {
-    const CHeldStill still(services_, owner, row.pid);
-    const UniqueHandle copy = CopyOf(owner, row);
-    if (!copy || !NamesRowFile(copy.get(), row))
-        return false;
-    CopyOf(owner, row, DUPLICATE_CLOSE_SOURCE);
-    return true;
+    const CHeldStill still(services_, owner, rows.front()->pid);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (results[i] != UnlockResult::Closed)
+            continue;
+        const UniqueHandle copy = CopyOf(owner, *rows[i]);
+        if (copy && NamesRowFile(copy.get(), *rows[i]))
+            CopyOf(owner, *rows[i], DUPLICATE_CLOSE_SOURCE);
+        else
+            results[i] = UnlockResult::Changed;
+    }
 }
 
 // Named through the scan's own worker and written as the scan writes a row's path.
@@ -160,7 +175,7 @@ bool CHandleCloser::NamesRowFile(HANDLE copy, const CLockItem& row)
     std::wstring name;
     if (!worker_.NameOf(copy, name))
         return false;
-    return EqualsNoCase(DropLongPathPrefix(LongForm(drives_.Resolve(name))), row.lockPath);
+    return EqualsNoCase(RowPathOf(drives_.aliases, name), row.lockPath);
 }
 
 // The table is read once per command: reading it for every row would make a command on a
@@ -176,15 +191,12 @@ bool CHandleCloser::IsRowObject(const CLockItem& row)
     });
 }
 
-EndResult TerminateOwner(const CSystemServices& services, const CLockItem& row, const CriticalProcessQuestion& ask)
+EndResult TerminateOwner(const CLockItem& row)
 {
     bool otherProcess = false;
     const UniqueHandle process = OpenRowProcess(row, PROCESS_TERMINATE, otherProcess);
     if (!process)
         return otherProcess ? EndResult::OtherProcess : EndResult::NotOpened;
-    if (IsCritical(services, process.get(), row.pid) &&
-        !ask(CriticalProcessWarning(row) + L"\n\nDo you want to end it anyway?"))
-        return EndResult::Declined;
     return ::TerminateProcess(process.get(), kEndedExitCode) ? EndResult::Ended : EndResult::NotOpened;
 }
 

@@ -4,9 +4,9 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "HandleTable.h"
 #include "LockRecords.h"
@@ -23,27 +23,31 @@ enum class UnlockResult {
     OtherProcess,  // the process id now belongs to another process (or cannot be confirmed)
     Changed,       // the value now names another file or object, or cannot be named: left open
     Survived,      // closing was refused or had no effect: the handle still names the file
+    Self,          // a handle of this program's own: left alone
 };
 
-// Closes row handles for one command. Opened afresh for every row: nothing is cached
-// between rows but the name-query worker and the handle table of the command.
+// Closes row handles for one command: the name-query worker and the handle table are those
+// of the command, and each owner is opened and held still once for all of its rows.
 class CHandleCloser {
 public:
-    explicit CHandleCloser(const CSystemServices& services);
+    // drives: the command's, through which the handles' names are written as rows' paths.
+    CHandleCloser(const CSystemServices& services, const CDriveTable& drives);
     CHandleCloser(const CHandleCloser&) = delete;
     CHandleCloser& operator=(const CHandleCloser&) = delete;
 
-    // Closes the row's handle inside the process that owns it, without asking that process.
-    UnlockResult Close(const CLockItem& row);
+    // Closes the handles of rows that all belong to one owner (one process id and creation
+    // time) inside that owner, without asking it. One result per row, in the rows' order.
+    std::vector<UnlockResult> CloseOwnerRows(const std::vector<const CLockItem*>& rows);
+    UnlockResult Close(const CLockItem& row) { return CloseOwnerRows({&row}).front(); }
 
 private:
-    bool CloseIfStillNamed(HANDLE owner, const CLockItem& row);
+    void CloseIfStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
+                           std::vector<UnlockResult>& results);
     bool NamesRowFile(HANDLE copy, const CLockItem& row);
     bool IsRowObject(const CLockItem& row);
 
     const CSystemServices& services_;
-    const CDeviceMap deviceMap_;
-    const CDriveAliases drives_;
+    const CDriveTable& drives_;
     CNameQueryStats stats_;
     CNameQueryWorker worker_;
     std::optional<CHandleTableSnapshot> table_;
@@ -54,19 +58,18 @@ enum class EndResult {
     NotOpened,     // the process has gone, or refused to be ended
     OtherProcess,  // the process id now belongs to another process (or cannot be confirmed)
     Declined,      // a critical process, and the question was answered No
+    Self,          // this program itself: left alone
 };
 
-// Asked before a critical process is ended, with the question to show; true ends it.
-using CriticalProcessQuestion = std::function<bool(const std::wstring& question)>;
-
-// Ends the row's process with exit code 1, asking first when the system cannot do without it.
-EndResult TerminateOwner(const CSystemServices& services, const CLockItem& row, const CriticalProcessQuestion& ask);
+// Ends the row's process with exit code 1, while it is still the process the scan found.
+EndResult TerminateOwner(const CLockItem& row);
 
 // Whether the row's process is one the system marks critical or one of its own core
 // processes, which Windows does not survive.
 bool IsCriticalOwner(const CSystemServices& services, const CLockItem& row);
 
-// "\"csrss.exe\" (PID 512)", as the question and the command-line program name it.
+// "\"csrss.exe\" (PID 512) is a critical part of Windows: ...", as the question and the
+// command-line program say it.
 std::wstring CriticalProcessWarning(const CLockItem& row);
 
 }  // namespace tarnwick

@@ -1,7 +1,5 @@
 #include "LockSearch.h"
 
-#include "TargetPath.h"
-
 namespace tarnwick {
 
 namespace {
@@ -13,23 +11,21 @@ std::wstring Counted(ULONG count, const wchar_t* one, const wchar_t* many)
 
 }  // namespace
 
-CLockSearch SearchLocks(const CSystemServices& services, const std::wstring& path, bool showAll,
-                        const IconIndexSource& icons, const CScanSeams& seams)
+bool IsScannable(const CTarget& target)
+{
+    return target.showAll || (target.problem.empty() && !target.path.empty());
+}
+
+CLockSearch SearchLocks(const CSystemServices& services, const CTarget& target, const CScanSeams& seams)
 {
     CLockSearch search;
-    CTargetPath target;
-    if (!showAll) {
-        target = NormalizeTargetPath(path);
-        search.problem = target.problem;
-        if (target.path.empty())
-            return search;
-    }
-    const CDeviceMap deviceMap = BuildCurrentDeviceMap();
-    CLockScanResult scan =
-        RunLockScans(services, BuildScanTarget(target.path, services.objectNameMode, showAll), deviceMap, seams);
+    if (!IsScannable(target))
+        return search;
+    CLockScanResult scan = RunLockScans(services, target, seams);
     search.failure = std::move(scan.failure);
     search.stats = scan.stats;
-    CProcessDirectory processes(deviceMap, icons, seams.openProcess);
+    CProcessDirectory processes(target.drives.devices, seams.openProcess);
+    search.rows.reserve(scan.locks.size());
     for (const CFileLock& lock : scan.locks)
         search.rows.push_back(MakeLockItem(lock, processes.GetOrCreate(lock.pid)));
     return search;

@@ -1,8 +1,7 @@
 #pragma once
-// One search for the locks on a path, from the path as written to the rows every front end
-// shows: the window's list, the command-line program's table and JSON.
+// One search for the locks on a target, from the scans to the rows every front end shows:
+// the window's list, the command-line program's table and JSON.
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,20 +9,22 @@
 #include "ProcessInfo.h"
 #include "ScanDriver.h"
 #include "SystemServices.h"
+#include "TargetPath.h"
 
 namespace tarnwick {
 
 struct CLockSearch {
-    std::vector<std::unique_ptr<CLockItem>> rows;  // one per lock, in the scans' order
-    std::wstring problem;  // the path cannot be a target (a device name): nothing was scanned
-    std::wstring failure;  // the scan could not run: the rows are not all there may be
+    std::vector<CLockItem> rows;  // one per lock, in the scans' order
+    std::wstring failure;         // the scan could not run: the rows are not all there may be
     CScanStats stats;
 };
 
-// With show-all the path plays no part; without it an empty path finds nothing and runs
-// no scan. icons gives each owner's program its image in the window; may be empty.
-CLockSearch SearchLocks(const CSystemServices& services, const std::wstring& path, bool showAll,
-                        const IconIndexSource& icons = nullptr, const CScanSeams& seams = {});
+// Whether a scan of the target would run: with show-all always; without it, only for a
+// path that can be a target.
+bool IsScannable(const CTarget& target);
+
+// Every lock on the target; nothing, without a scan, when the target is not scannable.
+CLockSearch SearchLocks(const CSystemServices& services, const CTarget& target, const CScanSeams& seams = {});
 
 // The sentence that tells what the scan could not see (processes that refused to be
 // examined, handles given up); empty when it saw everything.

@@ -117,25 +117,30 @@ bool ReadLoaderList(HANDLE process, NtQueryInformationProcessFn query, std::vect
     return true;
 }
 
-// Many processes load the same libraries: each name is converted once per run.
-class CLongFormCache {
+// Many processes load the same libraries: each name becomes a row's path once per run.
+class CRowPathCache {
 public:
+    explicit CRowPathCache(const CDriveAliases& aliases) : aliases_(aliases) {}
     const std::wstring& Get(const std::wstring& name)
     {
-        auto found = forms_.find(name);
-        if (found == forms_.end())
-            found = forms_.emplace(name, LongForm(name)).first;
+        auto found = paths_.find(name);
+        if (found == paths_.end())
+            found = paths_.emplace(name, RowPathOf(aliases_, name)).first;
         return found->second;
     }
 
 private:
-    std::unordered_map<std::wstring, std::wstring> forms_;
+    const CDriveAliases& aliases_;
+    std::unordered_map<std::wstring, std::wstring> paths_;
 };
 
 // One run over every process: its modules, then its mapped views.
 class CProcessWalker {
 public:
-    explicit CProcessWalker(CModuleScanParams& params) : params_(params) {}
+    explicit CProcessWalker(CModuleScanParams& params)
+        : params_(params), rowPaths_(params.target->drives.aliases)
+    {
+    }
     void Scan(DWORD pid);
 
 private:
@@ -154,7 +159,7 @@ private:
     std::unordered_map<ULONG_PTR, ULONG> imageSizes_;  // of this process's modules, where known
     std::vector<wchar_t> name_ = std::vector<wchar_t>(kNameCapacity);
     std::vector<BYTE> viewName_ = std::vector<BYTE>(sizeof(UNICODE_STRING) + kNameCapacity * sizeof(wchar_t));
-    CLongFormCache longForms_;
+    CRowPathCache rowPaths_;
 };
 
 void CProcessWalker::Scan(DWORD pid)
@@ -255,18 +260,17 @@ std::wstring CProcessWalker::ViewFileName(HANDLE process, PVOID base)
     const auto* name = reinterpret_cast<const UNICODE_STRING*>(viewName_.data());
     const std::wstring deviceForm(name->Buffer, name->Length / sizeof(wchar_t));
     std::wstring driveForm;
-    if (!params_.deviceMap || !DeviceFormToDriveForm(*params_.deviceMap, deviceForm, driveForm))
+    if (!DeviceFormToDriveForm(params_.target->drives.devices, deviceForm, driveForm))
         return {};
     return driveForm;
 }
 
 bool CProcessWalker::Report(DWORD pid, const std::wstring& name, uint64_t value, LockKind kind)
 {
-    const std::wstring& candidate = longForms_.Get(CanonicalName(params_.target, name));
-    const std::wstring drivePath = DropLongPathPrefix(candidate);
-    if (!MatchesTarget(params_.target, params_.objectNameMode ? drivePath : candidate))
+    const std::wstring& rowPath = rowPaths_.Get(name);
+    if (!MatchesTarget(params_.target->forms, params_.objectNameMode ? rowPath : WithLongPathPrefix(rowPath)))
         return false;
-    params_.locks->Append({pid, drivePath, value, kind});
+    params_.locks->Append({pid, rowPath, value, kind});
     return true;
 }
 

@@ -27,7 +27,7 @@ struct CModuleScanParams : CScanThreadParams {
     CModuleScanStats stats;
 };
 
-// Thread routine: waits for startEvent, scans, signals doneEvent. Returns 0.
+// Thread routine: scans (see RunScanThread). Returns 0.
 DWORD WINAPI ModuleScanThread(void* params);
 
 // The scan itself, on the calling thread.

@@ -8,19 +8,11 @@
 
 #include "PathForms.h"
 #include "ProtectedFolders.h"
-#include "TargetPath.h"
 #include "Text.h"
 
 namespace tarnwick {
 
 namespace {
-
-std::wstring JoinedWith(const std::wstring& folder, const std::wstring& name)
-{
-    if (folder.empty() || folder.back() == L'\\')
-        return folder + name;
-    return folder + L'\\' + name;
-}
 
 // Sends the path to the Recycle Bin where its drive has one, through the shell.
 void ShellDelete(const std::wstring& path, IActionPrompts& prompts)
@@ -49,28 +41,26 @@ CActionOutcome Failure(const std::wstring& what, DWORD error)
 // The short name may belong to another file by the next boot: the long one is registered.
 CActionOutcome ScheduleDeletionAtBoot(const std::wstring& path)
 {
-    const std::wstring longPath = NormalizeTargetPath(path).path;
-    if (::MoveFileExW(WithLongPathPrefix(longPath.empty() ? path : longPath).c_str(), nullptr,
-                      MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (::MoveFileExW(WithLongPathPrefix(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         return {ActionResult::Scheduled, {}};
     const DWORD error = ::GetLastError();
     return Failure(L"Unable to schedule " + Quoted(path) + L" for deletion at the next boot", error);
 }
 
-CActionOutcome DeleteProcedure(const CAfterActionRequest& request, IActionPrompts& prompts)
+CActionOutcome DeleteProcedure(const std::wstring& path, IActionPrompts& prompts)
 {
-    if (!PathExists(request.path)) {
+    if (!PathExists(path)) {
         prompts.Tell(L"It looks like the specified path does not exist");
         return {};
     }
-    ShellDelete(ActionPath(request.path), prompts);
-    if (!PathExists(request.path)) {
+    ShellDelete(ActionPath(path), prompts);
+    if (!PathExists(path)) {
         prompts.Tell(L"Path was successfully deleted");
         return {};
     }
     if (prompts.ConfirmDeleteAtBoot(
             L"Unable to delete path, would you like to schedule it for permanent deletion on the next boot?"))
-        return ScheduleDeletionAtBoot(request.path);
+        return ScheduleDeletionAtBoot(path);
     return {ActionResult::Kept, {}};
 }
 
@@ -82,18 +72,32 @@ CActionOutcome Moved(const std::wstring& from, const std::wstring& to, const std
     return Failure(what, error);
 }
 
-CActionOutcome RenameProcedure(const CAfterActionRequest& request)
+CActionOutcome RenameProcedure(const std::wstring& path, const std::wstring& newName)
 {
-    const std::wstring renamed = RenamedPath(request.path, request.newName);
+    const std::wstring renamed = RenamedPath(path, newName);
     // A file is renamed through its short form, a folder as shown.
-    const std::wstring from = ::PathIsDirectoryW(request.path.c_str()) ? request.path : ActionPath(request.path);
-    return Moved(from, renamed, L"Unable to rename " + Quoted(request.path) + L" to " + Quoted(renamed));
+    const std::wstring from = ::PathIsDirectoryW(path.c_str()) ? path : ActionPath(path);
+    return Moved(from, renamed, L"Unable to rename " + Quoted(path) + L" to " + Quoted(renamed));
 }
 
-CActionOutcome MoveProcedure(const CAfterActionRequest& request)
+CActionOutcome MoveProcedure(const CTarget& target, const CAfterActionRequest& request)
 {
-    const std::wstring moved = MovedPath(request.path, request.destination);
-    return Moved(request.path, moved, L"Unable to move " + Quoted(request.path) + L" to " + Quoted(moved));
+    const std::wstring moved = MoveDestination(target, request);
+    return Moved(target.path, moved, L"Unable to move " + Quoted(target.path) + L" to " + Quoted(moved));
+}
+
+// A move needs a folder to go to, other than the one the path is in.
+std::wstring DestinationProblem(const CTarget& target, const CAfterActionRequest& request)
+{
+    const CTargetPath destination = NormalizeTargetPath(request.destination, target.drives.aliases);
+    if (!destination.problem.empty())
+        return destination.problem;
+    if (!::PathIsDirectoryW(destination.path.c_str()))
+        return Quoted(request.destination) + L" is not an existing folder to move into.";
+    if (EqualsNoCase(ParentFolder(target.path), destination.path))
+        return Quoted(target.path) + L" is already in " + Quoted(destination.path) +
+               L"; choose another folder to move it to.";
+    return {};
 }
 
 }  // namespace
@@ -106,37 +110,40 @@ std::wstring ActionPath(const std::wstring& path)
     return shortPath.empty() ? path : shortPath;
 }
 
-std::wstring ParentFolder(const std::wstring& path)
+std::wstring MoveDestination(const CTarget& target, const CAfterActionRequest& request)
 {
-    std::wstring parent = path;
-    ::PathRemoveFileSpecW(parent.data());
-    parent.resize(wcslen(parent.c_str()));
-    return parent;
+    const std::wstring folder = NormalizeTargetPath(request.destination, target.drives.aliases).path;
+    return MovedPath(target.path, folder.empty() ? request.destination : folder);
 }
 
-std::wstring RenamedPath(const std::wstring& path, const std::wstring& newName)
+std::wstring AfterActionProblem(const CTarget& target, const CAfterActionRequest& request)
 {
-    return JoinedWith(ParentFolder(path), newName);
-}
-
-std::wstring MovedPath(const std::wstring& path, const std::wstring& destination)
-{
-    return JoinedWith(destination, LastElement(path));
-}
-
-std::wstring RefusedAfterAction(const CAfterActionRequest& request)
-{
-    return request.action == AfterAction::DoNothing ? std::wstring() : ProtectedFolderProblem(request.path);
-}
-
-CActionOutcome CarryOutAfterAction(const CAfterActionRequest& request, IActionPrompts& prompts)
-{
-    if (const std::wstring refused = RefusedAfterAction(request); !refused.empty())
-        return {ActionResult::Failed, refused};
     switch (request.action) {
-    case AfterAction::Delete: return DeleteProcedure(request, prompts);
-    case AfterAction::RenameTo: return RenameProcedure(request);
-    case AfterAction::MoveTo: return request.destination.empty() ? CActionOutcome{} : MoveProcedure(request);
+    case AfterAction::DoNothing: return {};
+    case AfterAction::RenameTo:
+        if (request.newName.empty())
+            return L"Unable to rename unless a new name is specified!";
+        break;
+    case AfterAction::MoveTo:
+        if (request.destination.empty())
+            return L"Unable to move unless a new path is specified!";
+        break;
+    case AfterAction::Delete: break;
+    }
+    if (!target.problem.empty())
+        return target.problem;
+    if (std::wstring refused = ProtectedFolderProblem(target); !refused.empty())
+        return refused;
+    return request.action == AfterAction::MoveTo ? DestinationProblem(target, request) : std::wstring();
+}
+
+CActionOutcome CarryOutAfterAction(const CTarget& target, const CAfterActionRequest& request,
+                                   IActionPrompts& prompts)
+{
+    switch (request.action) {
+    case AfterAction::Delete: return DeleteProcedure(target.path, prompts);
+    case AfterAction::RenameTo: return RenameProcedure(target.path, request.newName);
+    case AfterAction::MoveTo: return MoveProcedure(target, request);
     case AfterAction::DoNothing: break;
     }
     return {};

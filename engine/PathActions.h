@@ -4,15 +4,16 @@
 
 #include <string>
 
+#include "TargetPath.h"
+
 namespace tarnwick {
 
 enum class AfterAction { DoNothing, Delete, RenameTo, MoveTo };
 
 struct CAfterActionRequest {
     AfterAction action = AfterAction::DoNothing;
-    std::wstring path;         // as shown to the user
     std::wstring newName;      // for RenameTo, taken as typed
-    std::wstring destination;  // for MoveTo
+    std::wstring destination;  // for MoveTo, as written
 };
 
 // How a front end tells the user about outcomes and asks its one question.
@@ -33,7 +34,7 @@ enum class ActionResult {
     Done,       // done as asked, or nothing was asked
     Scheduled,  // the path stays; its deletion at the next boot is registered
     Kept,       // the path stays; its deletion at the next boot was not wanted
-    Failed,     // refused, or the system failed the call: text says what and why
+    Failed,     // the system failed the call: text says what and why
 };
 
 struct CActionOutcome {
@@ -41,22 +42,20 @@ struct CActionOutcome {
     std::wstring text;  // for Failed: the message for the user, with the system's reason
 };
 
-// Carries out the after-action, unless the path is a folder that is never acted on.
-CActionOutcome CarryOutAfterAction(const CAfterActionRequest& request, IActionPrompts& prompts);
+// Why the after-action cannot be carried out on the target: a missing new name or folder, a
+// destination that is no folder or the path's own, a path that is never acted on. Empty when
+// it can, and always for "Do Nothing". Asked before any lock is touched.
+std::wstring AfterActionProblem(const CTarget& target, const CAfterActionRequest& request);
 
-// Why the after-action may not be carried out on the path; empty when it may, and always
-// for "Do Nothing".
-std::wstring RefusedAfterAction(const CAfterActionRequest& request);
+// Carries out an after-action that passed AfterActionProblem on the target's path.
+CActionOutcome CarryOutAfterAction(const CTarget& target, const CAfterActionRequest& request,
+                                   IActionPrompts& prompts);
 
 bool PathExists(const std::wstring& path);
 // The form the file system calls act on: the short form, or the path as shown when the
 // volume keeps no short names or the path is too long for one.
 std::wstring ActionPath(const std::wstring& path);
-// The path's folder joined with the new name (one backslash between, none doubled).
-std::wstring RenamedPath(const std::wstring& path, const std::wstring& newName);
-// The destination joined with the path's last element.
-std::wstring MovedPath(const std::wstring& path, const std::wstring& destination);
-// The path without its last element, as the folder pickers open at it.
-std::wstring ParentFolder(const std::wstring& path);
+// Where a move takes the target: its normalised destination folder joined with its last element.
+std::wstring MoveDestination(const CTarget& target, const CAfterActionRequest& request);
 
 }  // namespace tarnwick

@@ -77,6 +77,20 @@ std::wstring WithTrailingBackslash(const std::wstring& path)
     return !path.empty() && path.back() == L'\\' ? path : path + L'\\';
 }
 
+std::wstring JoinedWith(const std::wstring& folder, const std::wstring& name)
+{
+    if (folder.empty() || folder.back() == L'\\')
+        return folder + name;
+    return folder + L'\\' + name;
+}
+
+// The long form, as the scans compare it in the naming mode.
+std::wstring ComparedForm(const std::wstring& path, bool objectNameMode)
+{
+    const std::wstring longForm = LongForm(path);
+    return objectNameMode ? DropLongPathPrefix(longForm) : longForm;
+}
+
 }  // namespace
 
 bool HasLongPathPrefix(const std::wstring& path) { return StartsWith(path, kLongPathPrefix); }
@@ -106,27 +120,6 @@ void CDeviceMap::Set(const std::wstring& device, const std::wstring& drive)
         }
     }
     entries_.emplace_back(device, drive);
-}
-
-CDeviceMap BuildDeviceMap(const wchar_t* driveStrings)
-{
-    CDeviceMap map;
-    for (const wchar_t* root = driveStrings; root && *root; root += wcslen(root) + 1) {
-        const std::wstring drive{root[0], L':'};
-        wchar_t device[kPathBuffer] = {};
-        if (::QueryDosDeviceW(drive.c_str(), device, kPathBuffer) == 0 || StartsWith(device, kObjectDrivePrefix))
-            continue;
-        map.Set(device, drive);
-    }
-    return map;
-}
-
-CDeviceMap BuildCurrentDeviceMap()
-{
-    wchar_t drives[kPathBuffer - 1] = {};
-    if (::GetLogicalDriveStringsW(kPathBuffer - 1, drives) == 0)
-        return {};
-    return BuildDeviceMap(drives);
 }
 
 bool DeviceFormToDriveForm(const CDeviceMap& map, const std::wstring& name, std::wstring& result)
@@ -180,20 +173,30 @@ std::wstring CDriveAliases::Resolve(const std::wstring& path) const
     return prefixed ? WithLongPathPrefix(resolved) : resolved;
 }
 
-CDriveAliases CurrentDriveAliases()
+CDriveTable ReadDriveTable(const wchar_t* driveStrings)
 {
-    CDriveAliases aliases;
+    CDriveTable table;
+    for (const wchar_t* root = driveStrings; root && *root; root += wcslen(root) + 1) {
+        const std::wstring drive{root[0], L':'};
+        wchar_t device[kPathBuffer] = {};
+        if (::QueryDosDeviceW(drive.c_str(), device, kPathBuffer) == 0)
+            continue;
+        table.aliases.Add(root[0], device);
+        if (!StartsWith(device, kObjectDrivePrefix))
+            table.devices.Set(device, drive);
+    }
+    return table;
+}
+
+CDriveTable ReadCurrentDriveTable()
+{
     wchar_t drives[kPathBuffer - 1] = {};
     if (::GetLogicalDriveStringsW(kPathBuffer - 1, drives) == 0)
-        return aliases;
-    for (const wchar_t* root = drives; *root; root += wcslen(root) + 1) {
-        const std::wstring drive{root[0], L':'};
-        wchar_t target[kPathBuffer] = {};
-        if (::QueryDosDeviceW(drive.c_str(), target, kPathBuffer) != 0)
-            aliases.Add(root[0], target);
-    }
-    return aliases;
+        return {};
+    return ReadDriveTable(drives);
 }
+
+CDeviceMap BuildDeviceMap(const wchar_t* driveStrings) { return ReadDriveTable(driveStrings).devices; }
 
 std::wstring LastElement(const std::wstring& path)
 {
@@ -201,6 +204,24 @@ std::wstring LastElement(const std::wstring& path)
     ::PathStripPathW(last.data());
     last.resize(wcslen(last.c_str()));
     return last;
+}
+
+std::wstring ParentFolder(const std::wstring& path)
+{
+    std::wstring parent = path;
+    ::PathRemoveFileSpecW(parent.data());
+    parent.resize(wcslen(parent.c_str()));
+    return parent;
+}
+
+std::wstring RenamedPath(const std::wstring& path, const std::wstring& newName)
+{
+    return JoinedWith(ParentFolder(path), newName);
+}
+
+std::wstring MovedPath(const std::wstring& path, const std::wstring& destination)
+{
+    return JoinedWith(destination, LastElement(path));
 }
 
 std::wstring LongForm(const std::wstring& path)
@@ -236,13 +257,12 @@ std::wstring ShortForm(const std::wstring& path, bool stripPrefix)
     return shortForm;
 }
 
-CScanTarget BuildScanTarget(const std::wstring& path, bool objectNameMode, bool showAll, const CDriveAliases& drives)
+CScanTarget BuildScanTarget(const std::wstring& path, bool objectNameMode, bool showAll,
+                            const std::vector<std::wstring>& otherNames)
 {
     CScanTarget target;
-    target.drives = drives;
-    const std::wstring canonical = drives.Resolve(path);
-    target.longForm = LongForm(canonical);
-    target.shortForm = ShortForm(canonical, false);
+    target.longForm = LongForm(path);
+    target.shortForm = ShortForm(path, false);
     target.hasShortForm = !target.shortForm.empty() && target.shortForm != target.longForm;
     if (objectNameMode) {
         target.longForm = DropLongPathPrefix(target.longForm);
@@ -252,7 +272,16 @@ CScanTarget BuildScanTarget(const std::wstring& path, bool objectNameMode, bool 
     target.longPrefix = WithTrailingBackslash(target.longForm);
     target.shortPrefix = WithTrailingBackslash(target.shortForm);
     target.showAll = showAll;
+    for (const std::wstring& name : otherNames) {
+        const std::wstring form = ComparedForm(name, objectNameMode);
+        target.otherForms.push_back({form, WithTrailingBackslash(form)});
+    }
     return target;
+}
+
+std::wstring RowPathOf(const CDriveAliases& aliases, const std::wstring& reported)
+{
+    return DropLongPathPrefix(LongForm(ComparableName(aliases, reported)));
 }
 
 bool MatchesTarget(const CScanTarget& target, const std::wstring& candidate)
@@ -261,6 +290,10 @@ bool MatchesTarget(const CScanTarget& target, const std::wstring& candidate)
         return true;
     if (target.hasShortForm && EqualsNoCase(candidate, target.shortForm))
         return true;
+    for (const CTargetForm& other : target.otherForms) {
+        if (EqualsNoCase(candidate, other.form) || (target.isFolder && StartsWithNoCase(candidate, other.prefix)))
+            return true;
+    }
     if (!target.isFolder)
         return false;
     return StartsWithNoCase(candidate, target.longPrefix) ||

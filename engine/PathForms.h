@@ -33,13 +33,6 @@ private:
     std::vector<std::pair<std::wstring, std::wstring>> entries_;
 };
 
-// Fills a map from the multi-string list of drive roots (C:\ D:\ ... ended by an
-// empty entry); drives whose device cannot be queried are left out, and so are drives
-// that stand for a folder (subst), whose files the system names by the folder's own drive.
-CDeviceMap BuildDeviceMap(const wchar_t* driveStrings);
-// The device map of the drives present now; empty when they cannot be listed.
-CDeviceMap BuildCurrentDeviceMap();
-
 // Turns \Device\HarddiskVolume2\Data into C:\Data. The first device (in map order) that
 // begins the name at a path boundary wins. Names that need no map are converted too:
 // \??\C:\Data (as Wine names objects) and the redirector's \Device\Mup\server\share\x
@@ -61,17 +54,43 @@ private:
     std::array<std::wstring, 26> folders_;
 };
 
-// The aliases of the drives present now.
-CDriveAliases CurrentDriveAliases();
+// What every drive letter is, asked of the system once for a whole command: the device
+// behind a volume's letter, and the folder or share a subst or network letter stands for.
+struct CDriveTable {
+    CDeviceMap devices;
+    CDriveAliases aliases;
+};
+
+// The table of the drives in the multi-string list of drive roots (C:\ D:\ ... ended by an
+// empty entry). Drives whose device cannot be queried are left out; a drive that stands for
+// a folder (subst) has no device of its own, as the system names its files by the folder's.
+CDriveTable ReadDriveTable(const wchar_t* driveStrings);
+// The table of the drives present now; empty when they cannot be listed.
+CDriveTable ReadCurrentDriveTable();
+// The device map alone of such a list.
+CDeviceMap BuildDeviceMap(const wchar_t* driveStrings);
 
 // The path's last element (report.txt of C:\Data\report.txt), as the shell strips a path.
 std::wstring LastElement(const std::wstring& path);
+// The path without its last element, as the folder pickers open at it.
+std::wstring ParentFolder(const std::wstring& path);
+// The path's folder joined with a new name (one backslash between, none doubled).
+std::wstring RenamedPath(const std::wstring& path, const std::wstring& newName);
+// A folder joined with the path's last element.
+std::wstring MovedPath(const std::wstring& path, const std::wstring& destination);
 
 // The long form, always with the long-path prefix; the prefixed input when the system
 // cannot produce it.
 std::wstring LongForm(const std::wstring& path);
 // The short (8.3) form, prefix kept unless stripPrefix; empty when there is none.
 std::wstring ShortForm(const std::wstring& path, bool stripPrefix);
+
+// One more spelling of the target: where a link leads, or another name of a file with
+// several. Written as longForm is; the prefix is for a folder's contents.
+struct CTargetForm {
+    std::wstring form;
+    std::wstring prefix;
+};
 
 // The target of one scan, in every form a found name may take.
 struct CScanTarget {
@@ -82,19 +101,24 @@ struct CScanTarget {
     bool showAll = false;
     bool hasShortForm = false;  // shortForm is a second, different spelling worth comparing
     bool isFolder = false;      // everything beneath the path matches too
-    CDriveAliases drives;       // found names are compared through these, as the target is
+    std::vector<CTargetForm> otherForms;
 };
 
-// The target as the scans compare it: written through what its drive letter stands for.
-// In object-name mode the forms lose the long-path prefix, as the names found there have none.
+// The target as the scans compare it, from a path already normalised (drive letters that
+// stand for a folder resolved). In object-name mode the forms lose the long-path prefix, as
+// the names found there have none. otherNames: the target's other spellings, normalised too.
 CScanTarget BuildScanTarget(const std::wstring& path, bool objectNameMode, bool showAll,
-                            const CDriveAliases& drives = CurrentDriveAliases());
+                            const std::vector<std::wstring>& otherNames = {});
 
-// A found name written as the target is: through what its drive letter stands for.
-inline std::wstring CanonicalName(const CScanTarget& target, const std::wstring& name)
+// A name the system reports for a lock (a handle's name, a module's or a view's file name),
+// written as the target is: through what its drive letter stands for. What the match compares.
+inline std::wstring ComparableName(const CDriveAliases& aliases, const std::wstring& reported)
 {
-    return target.drives.Resolve(name);
+    return aliases.Resolve(reported);
 }
+// The path a row shows for a reported name: written as the target is, in long form, without
+// the long-path prefix. The scans and the check before a handle is closed all write it so.
+std::wstring RowPathOf(const CDriveAliases& aliases, const std::wstring& reported);
 
 // True when candidate is the target or, for a folder, lies beneath it (case ignored as
 // the file system ignores it).

@@ -82,9 +82,8 @@ bool COwnerFinder::FindOwner(HANDLE process, std::wstring& owner)
     return true;
 }
 
-CProcessDirectory::CProcessDirectory(const CDeviceMap& deviceMap, IconIndexSource iconIndexFor,
-                                     OpenProcessFn openProcess)
-    : deviceMap_(deviceMap), iconIndexFor_(std::move(iconIndexFor)), openProcess_(openProcess)
+CProcessDirectory::CProcessDirectory(const CDeviceMap& deviceMap, OpenProcessFn openProcess)
+    : deviceMap_(deviceMap), openProcess_(openProcess)
 {
 }
 
@@ -121,8 +120,6 @@ std::unique_ptr<CProcessInfo> CProcessDirectory::Describe(DWORD pid)
         return info;
     DeviceFormToDriveForm(deviceMap_, deviceName, info->imagePath);
     info->name = LastElement(deviceName);
-    if (iconIndexFor_)
-        info->iconIndex = iconIndexFor_(info->imagePath);
     return info;
 }
 
@@ -136,20 +133,18 @@ uint64_t ProcessCreationTime(HANDLE process)
 
 std::wstring UnreadableProcessName(DWORD pid) { return pid == kSystemPid ? L"System" : L"Unknown Process"; }
 
-std::unique_ptr<CLockItem> MakeLockItem(const CFileLock& lock, const CProcessInfo& process)
+CLockItem MakeLockItem(const CFileLock& lock, const CProcessInfo& process)
 {
-    auto item = std::make_unique<CLockItem>();
-    item->value = lock.value;
-    item->pid = lock.pid;
-    item->processName = process.name;
-    item->lockPath = lock.path;
-    item->imagePath = process.imagePath;
-    item->pidText = std::to_wstring(lock.pid);
-    item->owner = process.owner;
-    item->iconIndex = process.iconIndex;
-    item->kind = lock.kind;
-    item->object = lock.object;
-    item->processCreated = process.created;
+    CLockItem item;
+    item.value = lock.value;
+    item.pid = lock.pid;
+    item.processName = process.name;
+    item.lockPath = lock.path;
+    item.imagePath = process.imagePath;
+    item.owner = process.owner;
+    item.kind = lock.kind;
+    item.object = lock.object;
+    item.processCreated = process.created;
     return item;
 }
 

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -13,10 +12,6 @@
 #include "SystemServices.h"
 
 namespace tarnwick {
-
-// Adds the icon of a program to the view's images: its index, 0 when the program has no
-// icon, -1 when adding it failed. Supplied by the window that shows the rows.
-using IconIndexSource = std::function<int(const std::wstring& imagePath)>;
 
 // Finds the account a process runs as; the account look-ups are cached per user, since
 // they can be slow (domain accounts).
@@ -35,8 +30,7 @@ private:
 // The process table of one scan.
 class CProcessDirectory {
 public:
-    CProcessDirectory(const CDeviceMap& deviceMap, IconIndexSource iconIndexFor,
-                      OpenProcessFn openProcess = ::OpenProcess);
+    explicit CProcessDirectory(const CDeviceMap& deviceMap, OpenProcessFn openProcess = ::OpenProcess);
 
     // The record for pid, made on first use; a known pid costs no system call.
     const CProcessInfo& GetOrCreate(DWORD pid);
@@ -47,7 +41,6 @@ private:
     std::unique_ptr<CProcessInfo> Describe(DWORD pid);
 
     const CDeviceMap& deviceMap_;
-    IconIndexSource iconIndexFor_;
     OpenProcessFn openProcess_;
     CProcessTable table_ = MakeIdMap<CProcessTable>();
     COwnerFinder owners_;
@@ -61,6 +54,6 @@ uint64_t ProcessCreationTime(HANDLE process);
 std::wstring UnreadableProcessName(DWORD pid);
 
 // The row for one lock, from the lock and its owner's record.
-std::unique_ptr<CLockItem> MakeLockItem(const CFileLock& lock, const CProcessInfo& process);
+CLockItem MakeLockItem(const CFileLock& lock, const CProcessInfo& process);
 
 }  // namespace tarnwick

@@ -5,20 +5,21 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "PathActions.h"
-#include "TargetPath.h"
+#include <vector>
+
+#include "ScopedHandle.h"
 #include "Text.h"
 
 namespace tarnwick {
 
 namespace {
 
-struct CKnownFolder {
+struct CKnownFolderId {
     const KNOWNFOLDERID* id;
     const wchar_t* what;
 };
 
-constexpr CKnownFolder kProtectedFolders[] = {
+constexpr CKnownFolderId kProtectedFolders[] = {
     {&FOLDERID_Windows, L"the Windows folder"},
     {&FOLDERID_System, L"a system folder"},
     {&FOLDERID_SystemX86, L"a system folder"},
@@ -30,40 +31,72 @@ constexpr CKnownFolder kProtectedFolders[] = {
     {&FOLDERID_Profile, L"a user's profile folder"},
 };
 
+struct CProtectedFolder {
+    std::wstring path;  // written as targets are
+    const wchar_t* what;
+};
+
 // The folder as the system names it, written as targets are; empty when it has none here
 // (the 64-bit program folder in a 32-bit process).
-std::wstring KnownFolder(const KNOWNFOLDERID& id)
+std::wstring KnownFolder(const KNOWNFOLDERID& id, const CDriveAliases& aliases)
 {
     UniqueCoTaskString path;
     const HRESULT result = ::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, path.put());
     const std::wstring folder = SUCCEEDED(result) && path ? path.get() : L"";
-    return folder.empty() ? folder : NormalizeTargetPath(folder).path;
+    return folder.empty() ? folder : NormalizeTargetPath(folder, aliases).path;
 }
 
-const wchar_t* WhatIs(const std::wstring& target)
-{
-    if (::PathIsRootW(target.c_str()))
-        return L"a drive root";
-    for (const CKnownFolder& known : kProtectedFolders) {
-        if (EqualsNoCase(target, KnownFolder(*known.id)))
-            return known.what;
+// The system's folders do not move while the program runs: they are asked for once.
+struct CProtectedFolders {
+    std::vector<CProtectedFolder> folders;
+    std::wstring users;  // every folder directly inside is one user's profile (or the shared one)
+
+    CProtectedFolders()
+    {
+        const CDriveTable drives = ReadCurrentDriveTable();
+        for (const CKnownFolderId& known : kProtectedFolders)
+            folders.push_back({KnownFolder(*known.id, drives.aliases), known.what});
+        users = KnownFolder(FOLDERID_UserProfiles, drives.aliases);
     }
-    // Every folder directly in the users' folder is one user's profile (or the shared one).
-    const std::wstring users = KnownFolder(FOLDERID_UserProfiles);
-    if (!users.empty() && EqualsNoCase(ParentFolder(target), users))
+};
+
+const CProtectedFolders& ProtectedFolders()
+{
+    static const CProtectedFolders folders;
+    return folders;
+}
+
+const wchar_t* WhatIs(const std::wstring& path)
+{
+    if (path.empty())
+        return nullptr;
+    if (::PathIsRootW(path.c_str()))
+        return L"a drive root";
+    const CProtectedFolders& known = ProtectedFolders();
+    for (const CProtectedFolder& folder : known.folders) {
+        if (!folder.path.empty() && EqualsNoCase(path, folder.path))
+            return folder.what;
+    }
+    if (!known.users.empty() && EqualsNoCase(ParentFolder(path), known.users))
         return L"a user's profile folder";
     return nullptr;
 }
 
+std::wstring Refusal(const std::wstring& shown, const std::wstring& what)
+{
+    return L"\"" + shown + L"\" " + what + L"; Tarnwick does not delete, rename or move it.";
+}
+
 }  // namespace
 
-std::wstring ProtectedFolderProblem(const std::wstring& path)
+std::wstring ProtectedFolderProblem(const CTarget& target)
 {
-    const std::wstring target = NormalizeTargetPath(path).path;
-    const wchar_t* what = target.empty() ? nullptr : WhatIs(target);
-    if (!what)
-        return {};
-    return L"\"" + path + L"\" is " + what + L"; Tarnwick does not delete, rename or move it.";
+    const std::wstring& shown = target.written.empty() ? target.path : target.written;
+    if (const wchar_t* what = WhatIs(target.path))
+        return Refusal(shown, L"is " + std::wstring(what));
+    if (const wchar_t* what = WhatIs(target.finalPath))
+        return Refusal(shown, L"leads to " + std::wstring(what) + L" (\"" + target.finalPath + L"\")");
+    return {};
 }
 
 }  // namespace tarnwick

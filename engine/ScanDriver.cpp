@@ -9,29 +9,44 @@ namespace tarnwick {
 
 namespace {
 
-// Starts a scan thread and lets it begin. A thread that cannot be created signals its
-// done event here instead, so that the wait for both scans still ends.
-UniqueHandle Launch(ScanThreadStarter startThread, LPTHREAD_START_ROUTINE routine, void* params, HANDLE startEvent,
-                    HANDLE doneEvent, std::wstring& failure)
+// Starts a scan thread; a thread that cannot be created is the scan's failure.
+UniqueHandle Launch(ScanThreadStarter startThread, LPTHREAD_START_ROUTINE routine, void* params,
+                    std::wstring& failure)
 {
     UniqueHandle thread(startThread(routine, params));
-    if (thread) {
-        ::SetEvent(startEvent);
-    } else {
+    if (!thread && failure.empty())
         failure = L"a scan thread could not be started: " + SystemMessage(::GetLastError());
-        ::SetEvent(doneEvent);
-    }
     return thread;
 }
 
-void Prepare(CScanThreadParams& params, const CScanTarget& target, CLockList& locks, const CDeviceMap& deviceMap,
-             const CScanSeams& seams, HANDLE doneEvent)
+void Prepare(CScanThreadParams& params, const CTarget& target, CLockList& locks, const CScanSeams& seams)
 {
-    params.target = target;
+    params.target = &target;
     params.locks = &locks;
-    params.deviceMap = &deviceMap;
     params.openProcess = seams.openProcess;
-    params.doneEvent = doneEvent;
+}
+
+// Waits for every thread that was started; none of them has a time limit.
+void AwaitAll(const UniqueHandle (&threads)[2])
+{
+    HANDLE started[2];
+    DWORD count = 0;
+    for (const UniqueHandle& thread : threads) {
+        if (thread)
+            started[count++] = thread.get();
+    }
+    if (count)
+        ::WaitForMultipleObjects(count, started, TRUE, INFINITE);
+}
+
+std::wstring ExceptionFailure(ScanException exception)
+{
+    switch (exception) {
+    case ScanException::OutOfMemory: return L"there was not enough memory for it";
+    case ScanException::Unexpected: return L"it stopped at an unexpected error";
+    case ScanException::None: break;
+    }
+    return {};
 }
 
 ULONG DistinctCount(const std::vector<DWORD>& a, const std::vector<DWORD>& b)
@@ -48,41 +63,31 @@ HANDLE StartScanThread(LPTHREAD_START_ROUTINE routine, void* params)
     return ::CreateThread(nullptr, 0, routine, params, 0, nullptr);
 }
 
-CLockScanResult RunLockScans(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& deviceMap,
-                             const CScanSeams& seams)
+CLockScanResult RunLockScans(const CSystemServices& services, const CTarget& target, const CScanSeams& seams)
 {
     CLockScanResult result;
     CLockList locks;
-    UniqueHandle done[2] = {MakeAutoResetEvent(), MakeAutoResetEvent()};
     auto handleScan = std::make_unique<CHandleScanParams>();
     auto moduleScan = std::make_unique<CModuleScanParams>();
-    handleScan->startEvent = MakeAutoResetEvent();
-    moduleScan->startEvent = MakeAutoResetEvent();
-    if (!done[0] || !done[1] || !handleScan->startEvent || !moduleScan->startEvent) {
-        result.failure = L"the scan's events could not be created: " + SystemMessage(::GetLastError());
-        return result;
-    }
-
-    Prepare(*handleScan, target, locks, deviceMap, seams, done[0].get());
+    Prepare(*handleScan, target, locks, seams);
     handleScan->services = services;
-    Prepare(*moduleScan, target, locks, deviceMap, seams, done[1].get());
+    Prepare(*moduleScan, target, locks, seams);
     moduleScan->objectNameMode = services.objectNameMode;
     moduleScan->NtQueryVirtualMemory = services.NtQueryVirtualMemory;
     moduleScan->NtQueryInformationProcess = services.NtQueryInformationProcess;
 
     std::wstring launchFailure;
-    const UniqueHandle handleThread = Launch(seams.startThread, HandleScanThread, handleScan.get(),
-                                             handleScan->startEvent.get(), done[0].get(), launchFailure);
-    const UniqueHandle moduleThread = Launch(seams.startThread, ModuleScanThread, moduleScan.get(),
-                                             moduleScan->startEvent.get(), done[1].get(), launchFailure);
+    const UniqueHandle threads[2] = {Launch(seams.startThread, HandleScanThread, handleScan.get(), launchFailure),
+                                     Launch(seams.startThread, ModuleScanThread, moduleScan.get(), launchFailure)};
+    AwaitAll(threads);
 
-    const HANDLE both[2] = {done[0].get(), done[1].get()};
-    ::WaitForMultipleObjects(2, both, TRUE, INFINITE);
     result.stats = {handleScan->stats, moduleScan->stats,
                     DistinctCount(handleScan->refusedPids, moduleScan->refusedPids)};
-    for (const std::wstring* failure : {&launchFailure, &handleScan->failure, &moduleScan->failure}) {
+    for (const std::wstring& failure :
+         {launchFailure, ExceptionFailure(handleScan->exception), ExceptionFailure(moduleScan->exception),
+          handleScan->failure, moduleScan->failure}) {
         if (result.failure.empty())
-            result.failure = *failure;
+            result.failure = failure;
     }
     result.locks = locks.TakeAll();
     return result;

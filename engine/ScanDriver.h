@@ -8,8 +8,8 @@
 #include "HandleScan.h"
 #include "LockRecords.h"
 #include "ModuleScan.h"
-#include "PathForms.h"
 #include "SystemServices.h"
+#include "TargetPath.h"
 
 namespace tarnwick {
 
@@ -36,7 +36,6 @@ struct CLockScanResult {
 };
 
 // Every lock on the target. Waits for both scans with no time limit.
-CLockScanResult RunLockScans(const CSystemServices& services, const CScanTarget& target, const CDeviceMap& deviceMap,
-                             const CScanSeams& seams = {});
+CLockScanResult RunLockScans(const CSystemServices& services, const CTarget& target, const CScanSeams& seams = {});
 
 }  // namespace tarnwick

@@ -1,46 +1,47 @@
 #pragma once
-// The protocol every scan thread follows: wait to be started, scan, say it is done.
+// What every scan thread is handed, and the one way it runs: whatever happens inside the scan,
+// the thread ends with its outcome recorded, so that the driver is never left waiting and a
+// scan that stopped short is never taken for a complete one.
 
 #include <windows.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
 #include "LockRecords.h"
-#include "PathForms.h"
-#include "ScopedHandle.h"
-#include "SystemServices.h"
+#include "TargetPath.h"
 
 namespace tarnwick {
 
+// Why a scan stopped short by an exception: recorded without allocating, as the first such
+// reason may be that memory ran out.
+enum class ScanException { None, OutOfMemory, Unexpected };
+
 // What every scan thread is handed, owned by whoever starts it.
 struct CScanThreadParams {
-    CScanTarget target;
+    const CTarget* target = nullptr;            // the forms compared and the drives names go through
     CLockList* locks = nullptr;
-    const CDeviceMap* deviceMap = nullptr;      // turns names in device form into drive form
     OpenProcessFn openProcess = ::OpenProcess;  // tests refuse processes through it
-    UniqueHandle startEvent;                    // the scan begins when this is signalled
-    HANDLE doneEvent = nullptr;                 // signalled as the scan's very last act
     std::vector<DWORD> refusedPids;             // processes that denied the scan access
     std::wstring failure;                       // why the scan could not run; empty when it ran
+    ScanException exception = ScanException::None;
 };
 
-// Runs scan on the thread's parameter block (startEvent, doneEvent and the scan's own
-// inputs). doneEvent is signalled as the very last act on every path, so the driver is
-// never left waiting. Without parameters it returns at once and signals nothing.
+// Runs scan on the thread's parameter block. Without parameters it returns at once.
 template <class Params>
 DWORD RunScanThread(void* param, void (*scan)(Params&))
 {
     if (!param)
         return 0;
     auto& params = *static_cast<Params*>(param);
-    ::WaitForSingleObject(params.startEvent.get(), INFINITE);
     try {
         scan(params);
+    } catch (const std::bad_alloc&) {
+        params.exception = ScanException::OutOfMemory;
     } catch (...) {
-        // Whatever went wrong, the driver must not be left waiting.
+        params.exception = ScanException::Unexpected;
     }
-    ::SetEvent(params.doneEvent);
     return 0;
 }
 

@@ -6,18 +6,9 @@
 
 #include <string>
 
-namespace tarnwick {
+#include "NativeApi.h"
 
-using NtQuerySystemInformationFn = LONG(NTAPI*)(ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
-using NtQueryObjectFn = LONG(NTAPI*)(HANDLE handle, ULONG infoClass, PVOID buffer, ULONG length, PULONG returned);
-using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE file, LPWSTR buffer, DWORD length, DWORD flags);
-using GetFileInformationByHandleExFn = BOOL(WINAPI*)(HANDLE file, int infoClass, LPVOID buffer, DWORD size);
-using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD pid);
-using NtQueryVirtualMemoryFn = LONG(NTAPI*)(HANDLE process, PVOID address, ULONG infoClass, PVOID buffer,
-                                            SIZE_T length, PSIZE_T returned);
-using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length,
-                                                 PULONG returned);
-using NtProcessControlFn = LONG(NTAPI*)(HANDLE process);
+namespace tarnwick {
 
 // A name query that has not answered in firstTryMs is counted as late and given retryMs more
 // before its worker is killed and its handle given up: a busy machine can keep a query that
@@ -39,6 +30,7 @@ struct CSystemServices {
     NtQueryInformationProcessFn NtQueryInformationProcess = nullptr;
     NtProcessControlFn NtSuspendProcess = nullptr;  // with NtResumeProcess: an owner held still
     NtProcessControlFn NtResumeProcess = nullptr;
+    NtQueryInformationFileFn NtQueryInformationFile = nullptr;  // the names of a file with several
     // Names of file handles come from NtQueryObject in device form (version 5 systems).
     bool objectNameMode = false;
     ULONG fileTypeNumber = 0;

@@ -9,11 +9,11 @@ namespace tarnwick {
 namespace {
 
 // Rows arrive at the top, in the reverse of the scans' order, with drawing held off.
-void ShowRows(CLockListView& view, std::vector<std::unique_ptr<CLockItem>>& rows)
+void ShowRows(CLockListView& view, std::vector<CLockItem>& rows)
 {
     ListView_SetItemCount(view.hwnd(), int(rows.size()));
     ::LockWindowUpdate(view.hwnd());
-    for (auto& row : rows)
+    for (CLockItem& row : rows)
         view.InsertRowAtTop(std::move(row));
     ::LockWindowUpdate(nullptr);
 }
@@ -33,23 +33,21 @@ std::wstring ScanFailedMessage(const std::wstring& path, const std::wstring& fai
     return L"The scan for locks" + on + L" failed: " + failure + L".\nLocks may be held that are not listed.";
 }
 
-void FindLocksInto(CLockListView& view, const CSystemServices& services, const std::wstring& path, bool showAll,
-                   HWND owner, const CScanSeams& seams)
+void FindLocksInto(CLockListView& view, const CSystemServices& services, const CTarget& target, HWND owner,
+                   const CScanSeams& seams)
 {
-    if (!showAll && path.empty())
+    if (!target.showAll && target.written.empty())
         return;
     CWaitCursor wait;
-    CLockSearch search = SearchLocks(
-        services, path, showAll, [&view](const std::wstring& imagePath) { return view.AddProgramIcon(imagePath); },
-        seams);
+    CLockSearch search = SearchLocks(services, target, seams);
     if (!search.rows.empty())
         ShowRows(view, search.rows);
-    if (!search.problem.empty())
-        AppMessageBox(owner, search.problem, MB_OK | MB_ICONEXCLAMATION);
+    if (!IsScannable(target))
+        AppMessageBox(owner, target.problem, MB_OK | MB_ICONEXCLAMATION);
     else if (!search.failure.empty())
-        AppMessageBox(owner, ScanFailedMessage(path, search.failure), MB_OK | MB_ICONEXCLAMATION);
+        AppMessageBox(owner, ScanFailedMessage(target.written, search.failure), MB_OK | MB_ICONEXCLAMATION);
     else if (search.rows.empty())
-        AppMessageBox(owner, NoLocksMessage(path, UnseenSentence(search.stats)), MB_OK);
+        AppMessageBox(owner, NoLocksMessage(target.written, UnseenSentence(search.stats)), MB_OK);
     view.FitColumns();
 }
 

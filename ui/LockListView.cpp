@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <memory>
 
 #include "TextFit.h"
 #include "WaitCursor.h"
@@ -21,25 +22,31 @@ struct ColumnSpec {
 };
 constexpr ColumnSpec kColumns[kLockColumnCount] = {{L"Process", 120}, {L"PID", 60}, {L"Owner", 100}, {L"Path", 530}};
 
-// One sort state for the whole process: the last column sorted and its direction.
-int g_lastSortColumn = -1;
-bool g_sortAscending = true;
-
 int CompareNoCase(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()); }
 
-int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM column)
+const CListRow* RowOf(LPARAM data) { return reinterpret_cast<const CListRow*>(data); }
+
+// How a sort hands the direction to the comparison, which the control calls with one value.
+struct CSortOrder {
+    int column;
+    bool ascending;
+};
+
+int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM order)
 {
-    return CompareLockItems(reinterpret_cast<const CLockItem*>(a), reinterpret_cast<const CLockItem*>(b),
-                            int(column), g_sortAscending);
+    const auto& sort = *reinterpret_cast<const CSortOrder*>(order);
+    const CListRow *first = RowOf(a), *second = RowOf(b);
+    return CompareLockItems(first ? &first->lock : nullptr, second ? &second->lock : nullptr, sort.column,
+                            sort.ascending);
 }
 
-const std::wstring* ColumnText(const CLockItem& row, int column)
+const std::wstring* ColumnText(const CListRow& row, int column)
 {
     switch (column) {
-    case kColumnProcess: return &row.processName;
+    case kColumnProcess: return &row.lock.processName;
     case kColumnPid: return &row.pidText;
-    case kColumnOwner: return &row.owner;
-    case kColumnPath: return &row.lockPath;
+    case kColumnOwner: return &row.lock.owner;
+    case kColumnPath: return &row.lock.lockPath;
     default: return nullptr;
     }
 }
@@ -96,47 +103,63 @@ void CLockListView::Setup(HINSTANCE resources)
     ListView_SetImageList(hwnd_, images_.get(), LVSIL_SMALL);
 }
 
-int CLockListView::AddProgramIcon(const std::wstring& imagePath)
+int CLockListView::IconIndexOf(const std::wstring& imagePath)
 {
+    if (const auto known = icons_.find(imagePath); known != icons_.end())
+        return known->second;
     SHFILEINFOW info = {};
-    if (!::SHGetFileInfoW(imagePath.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_SMALLICON) || !info.hIcon)
-        return 0;
-    const UniqueIcon icon(info.hIcon);
-    return ::ImageList_ReplaceIcon(images_.get(), -1, icon.get());
+    int index = 0;
+    if (::SHGetFileInfoW(imagePath.c_str(), 0, &info, sizeof info, SHGFI_ICON | SHGFI_SMALLICON) && info.hIcon) {
+        const UniqueIcon icon(info.hIcon);
+        index = ::ImageList_ReplaceIcon(images_.get(), -1, icon.get());
+    }
+    icons_.emplace(imagePath, index);
+    return index;
 }
 
-void CLockListView::InsertRowAtTop(std::unique_ptr<CLockItem> item)
+void CLockListView::InsertRowAtTop(CLockItem lock)
 {
-    LVITEMW row = {};
-    row.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
-    row.iItem = 0;
-    row.pszText = LPSTR_TEXTCALLBACKW;
-    row.iImage = item->iconIndex;
-    row.lParam = reinterpret_cast<LPARAM>(item.get());
-    if (ListView_InsertItem(hwnd_, &row) != -1)
-        (void)item.release();  // the row owns it now
+    auto row = std::make_unique<CListRow>();
+    row->pidText = std::to_wstring(lock.pid);
+    row->iconIndex = IconIndexOf(lock.imagePath);
+    row->lock = std::move(lock);
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+    item.iItem = 0;
+    item.pszText = LPSTR_TEXTCALLBACKW;
+    item.iImage = row->iconIndex;
+    item.lParam = reinterpret_cast<LPARAM>(row.get());
+    if (ListView_InsertItem(hwnd_, &item) != -1)
+        (void)row.release();  // the item owns it now
 }
 
 int CLockListView::RowCount() const { return ListView_GetItemCount(hwnd_); }
 
-CLockItem* CLockListView::RowAt(int index) const
+const CListRow* CLockListView::ListRowAt(int index) const
 {
     LVITEMW row = {};
     row.mask = LVIF_PARAM;
     row.iItem = index;
     if (!ListView_GetItem(hwnd_, &row))
         return nullptr;
-    return reinterpret_cast<CLockItem*>(row.lParam);
+    return RowOf(row.lParam);
+}
+
+CLockItem* CLockListView::RowAt(int index) const
+{
+    const CListRow* row = ListRowAt(index);
+    return row ? const_cast<CLockItem*>(&row->lock) : nullptr;
 }
 
 void CLockListView::DeleteRow(int index) { ListView_DeleteItem(hwnd_, index); }
 
-int CLockListView::FindRow(const CLockItem* item) const
+int CLockListView::FindRow(const CLockItem* lock) const
 {
-    LVFINDINFOW find = {};
-    find.flags = LVFI_PARAM;
-    find.lParam = reinterpret_cast<LPARAM>(item);
-    return ListView_FindItem(hwnd_, -1, &find);
+    for (int i = 0, count = RowCount(); i < count; ++i) {
+        if (RowAt(i) == lock)
+            return i;
+    }
+    return -1;
 }
 
 std::vector<int> CLockListView::SelectedRows() const
@@ -153,18 +176,19 @@ void CLockListView::ClearList() { ListView_DeleteAllItems(hwnd_); }
 // deletion, to clearing or to its own destruction.
 LRESULT CLockListView::OnDeleteItem(const NMLISTVIEW& row)
 {
-    delete reinterpret_cast<CLockItem*>(row.lParam);
+    delete RowOf(row.lParam);
     return 0;
 }
 
 void CLockListView::SortList(int column, bool forceAscending)
 {
     CWaitCursor wait;
-    if (column == g_lastSortColumn)
-        g_sortAscending = !g_sortAscending;
-    g_lastSortColumn = column;
-    g_sortAscending = g_sortAscending || forceAscending;
-    ListView_SortItems(hwnd_, CompareRows, column);
+    if (column == lastSortColumn_)
+        sortAscending_ = !sortAscending_;
+    lastSortColumn_ = column;
+    sortAscending_ = sortAscending_ || forceAscending;
+    CSortOrder order{column, sortAscending_};
+    ListView_SortItems(hwnd_, CompareRows, reinterpret_cast<LPARAM>(&order));
 }
 
 void CLockListView::FitColumns()
@@ -184,7 +208,7 @@ void CLockListView::FitColumns()
 
 LRESULT CLockListView::OnGetDispInfo(NMLVDISPINFOW* info)
 {
-    const auto* row = reinterpret_cast<const CLockItem*>(info->item.lParam);
+    const CListRow* row = RowOf(info->item.lParam);
     if (info->item.mask & LVIF_TEXT) {
         const std::wstring* text = row ? ColumnText(*row, info->item.iSubItem) : nullptr;
         if (text)

@@ -1,13 +1,13 @@
 #pragma once
 // The report-style list of locks: one row per lock, texts supplied on demand from the
-// row's CLockItem, process icons in an image list that lives as long as the view.
+// row, process icons in an image list that lives as long as the view.
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Dialog.h"
@@ -22,6 +22,13 @@ inline constexpr int kLockColumnCount = 4;
 // Orders two rows by a column, for ascending or descending display.
 int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool ascending);
 
+// One row of the view: the lock, and how the view shows it.
+struct CListRow {
+    CLockItem lock;
+    std::wstring pidText;
+    int iconIndex = 0;  // 0: the default process icon; -1: adding the program's icon failed
+};
+
 class CLockListView : public CWnd {
 public:
     CLockListView() = default;
@@ -33,17 +40,15 @@ public:
     void Setup(HINSTANCE resources);
     HIMAGELIST images() const { return images_.get(); }
 
-    // The index of the program's icon among the images (see IconIndexSource).
-    int AddProgramIcon(const std::wstring& imagePath);
-
-    // Inserts a row at the top; the row owns item from then on.
-    void InsertRowAtTop(std::unique_ptr<CLockItem> item);
+    // Inserts a row for the lock at the top, with its program's icon.
+    void InsertRowAtTop(CLockItem lock);
     int RowCount() const;
     CLockItem* RowAt(int index) const;
+    const CListRow* ListRowAt(int index) const;
     // Removes one row; its record is freed with it (LVN_DELETEITEM).
     void DeleteRow(int index);
-    // The row that carries this record, or -1.
-    int FindRow(const CLockItem* item) const;
+    // The row that carries this lock, or -1.
+    int FindRow(const CLockItem* lock) const;
     // Indices of the selected rows, ascending.
     std::vector<int> SelectedRows() const;
     // Empties the view, freeing every row's record with its row.
@@ -60,8 +65,16 @@ public:
     std::optional<LRESULT> HandleNotify(const NMHDR& header);
 
 private:
+    // The index of the program's icon among the images: 0 when the program has none, -1
+    // when adding it failed. Each program's icon is added once.
+    int IconIndexOf(const std::wstring& imagePath);
+
     // Shared with the control, which must not destroy it: icons of every scan stay valid.
     UniqueImageList images_;
+    std::unordered_map<std::wstring, int> icons_;
+    // The last column sorted and its direction.
+    int lastSortColumn_ = -1;
+    bool sortAscending_ = true;
 };
 
 }  // namespace tarnwick

@@ -7,7 +7,7 @@
 #include "AboutDlg.h"
 #include "FindLocks.h"
 #include "FreeSoftwareDlg.h"
-#include "LockRemoval.h"
+#include "RemovalSequence.h"
 #include "MessageBox.h"
 #include "TextFit.h"
 #include "VersionCheck.h"
@@ -62,23 +62,41 @@ std::wstring BrowseForFolder(HWND owner, const wchar_t* title, UINT flags, const
     return path;
 }
 
-// How the main window tells the user the outcome of an after-action and asks its question;
-// paths, the action's own among them, are shown as messages show paths.
-class CDialogPrompts : public IActionPrompts {
+// How the main window answers the removal's questions and shows its outcomes: message
+// boxes owned by the window, paths shown as messages show them, and the rows whose lock is
+// gone taken out of the list before the after-action.
+class CDialogPrompts : public IRemovalPrompts {
 public:
-    CDialogPrompts(HWND owner, std::vector<std::wstring> paths) : owner_(owner), paths_(std::move(paths)) {}
+    CDialogPrompts(HWND owner, CLockListView& list, std::vector<std::wstring> paths)
+        : owner_(owner), list_(list), paths_(std::move(paths))
+    {
+    }
     void Tell(const std::wstring& text) override { Show(text, MB_OK); }
     bool ConfirmDeleteAtBoot(const std::wstring& question) override
     {
         return Show(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
     }
     void ShellDeleteRunning(bool running) override { ::EnableWindow(owner_, !running); }
-    void ReportFailure(const std::wstring& text) { Show(text, MB_OK | MB_ICONEXCLAMATION); }
+    bool ConfirmUnlockAll(const std::wstring& question) override { return Show(question, kDangerousQuestion) == IDYES; }
+    Consent ConfirmEndCritical(const CLockItem&, const std::wstring& question) override
+    {
+        return Show(question, kDangerousQuestion) == IDYES ? Consent::Yes : Consent::No;
+    }
+    bool LocksRemoved(const std::vector<const CLockItem*>& removed) override
+    {
+        for (const CLockItem* lock : removed) {
+            const int row = list_.FindRow(lock);
+            if (row != -1)
+                list_.DeleteRow(row);
+        }
+        return true;
+    }
 
 private:
     int Show(const std::wstring& text, UINT flags) { return AppMessageBox(owner_, WithPathsForMessage(text, paths_), flags); }
 
     HWND owner_;
+    CLockListView& list_;
     std::vector<std::wstring> paths_;
 };
 
@@ -156,7 +174,7 @@ void CTarnwickDlg::AnchorControls()
 
 void CTarnwickDlg::FindLocks(const std::wstring& path)
 {
-    FindLocksInto(m_listLocks, m_services, path, m_bShowAllLocks != 0, hwnd());
+    FindLocksInto(m_listLocks, m_services, MakeTarget(path, m_bShowAllLocks != 0, m_services), hwnd());
 }
 
 void CTarnwickDlg::OnRefresh()
@@ -238,70 +256,48 @@ void CTarnwickDlg::OnUnlockAll()
         UnlockRows(true);
 }
 
-void CTarnwickDlg::UnlockRows(bool all)
-{
-    std::vector<int> rows;
-    if (all) {
-        const int count = m_listLocks.RowCount();
-        if (count > 0 && m_bShowAllLocks &&
-            AppMessageBox(hwnd(), L"Are you sure you want to remove all locks?  This will likely crash your system!",
-                          kDangerousQuestion) != IDYES)
-            return;
-        for (int i = 0; i < count; ++i)
-            rows.push_back(i);
-    } else {
-        rows = m_listLocks.SelectedRows();
-        if (rows.empty() && m_listLocks.RowCount() > 0) {
-            AppMessageBox(hwnd(), L"To use \"Unlock\", please select a handle to unlock.\nAlternatively, use \"Unlock All\".");
-            return;
-        }
-    }
-    // No row is removed while the attempts run, so the indices stay valid.
-    CUnlockedRows unlocked;
-    CHandleCloser closer(m_services);
-    for (int row : rows) {
-        CLockItem* item = m_listLocks.RowAt(row);
-        if (item && closer.Close(*item) == UnlockResult::Closed)
-            unlocked.push_back(item);
-    }
-    CompleteAction(unlocked);
-}
+void CTarnwickDlg::UnlockRows(bool all) { CompleteAction(Remove(all ? RemovalCommand::UnlockAll : RemovalCommand::Unlock)); }
 
 void CTarnwickDlg::OnTerminate()
 {
-    if (!ValidateAfterAction())
-        return;
-    const std::vector<int> rows = m_listLocks.SelectedRows();
-    if (rows.empty())
-        AppMessageBox(hwnd(), L"To use \"Terminate\", please select a process to terminate.");
-    const auto ask = [this](const std::wstring& question) {
-        return AppMessageBox(hwnd(), question, kDangerousQuestion) == IDYES;
-    };
-    CUnlockedRows ended;
-    for (int row : rows) {
-        CLockItem* item = m_listLocks.RowAt(row);
-        if (item && TerminateOwner(m_services, *item, ask) == EndResult::Ended)
-            ended.push_back(item);
-    }
-    CompleteAction(ended);
+    if (ValidateAfterAction())
+        CompleteAction(Remove(RemovalCommand::Terminate));
 }
 
+// Reads the fields and makes the command's target from them; false, with the reason shown,
+// when the chosen after-action cannot be carried out, before any lock is touched.
 bool CTarnwickDlg::ValidateAfterAction()
 {
     UpdateData(true);
-    if (m_radioRenameTo.GetCheck() == BST_CHECKED && m_strRenameTo.empty()) {
-        AppMessageBox(hwnd(), L"Unable to rename unless a new name is specified!");
-        return false;
+    commandTarget_ = MakeTarget(m_strPath, m_bShowAllLocks != 0, m_services);
+    const std::wstring problem = AfterActionProblem(commandTarget_, ChosenRequest());
+    if (problem.empty())
+        return true;
+    AppMessageBox(hwnd(), WithPathsForMessage(problem, {commandTarget_.path, m_strPath}), MB_OK | MB_ICONEXCLAMATION);
+    return false;
+}
+
+CRemovalOutcome CTarnwickDlg::Remove(RemovalCommand command)
+{
+    CRemovalRequest request;
+    request.command = command;
+    if (command == RemovalCommand::UnlockAll) {
+        for (int i = 0, count = m_listLocks.RowCount(); i < count; ++i)
+            request.rows.push_back(m_listLocks.RowAt(i));
+    } else {
+        for (int i : m_listLocks.SelectedRows())
+            request.rows.push_back(m_listLocks.RowAt(i));
     }
-    if (m_radioMoveTo.GetCheck() == BST_CHECKED && m_strMoveTo.empty()) {
-        AppMessageBox(hwnd(), L"Unable to move unless a new path is specified!");
-        return false;
-    }
-    if (const std::wstring refused = RefusedAfterAction(ChosenRequest()); !refused.empty()) {
-        AppMessageBox(hwnd(), WithPathsForMessage(refused, {m_strPath}), MB_OK | MB_ICONEXCLAMATION);
-        return false;
-    }
-    return true;
+    request.rowsListed = m_listLocks.RowCount() > 0;
+    request.afterAction = ChosenRequest();
+    CDialogPrompts prompts(hwnd(), m_listLocks, MessagePaths());
+    return RunRemoval(m_services, commandTarget_, request, prompts);
+}
+
+std::vector<std::wstring> CTarnwickDlg::MessagePaths() const
+{
+    return {commandTarget_.path, RenamedPath(commandTarget_.path, m_strRenameTo),
+            MoveDestination(commandTarget_, ChosenRequest())};
 }
 
 AfterAction CTarnwickDlg::ChosenAfterAction() const
@@ -317,23 +313,16 @@ AfterAction CTarnwickDlg::ChosenAfterAction() const
     return AfterAction::DoNothing;
 }
 
-CAfterActionRequest CTarnwickDlg::ChosenRequest() const
-{
-    return {ChosenAfterAction(), m_strPath, m_strRenameTo, m_strMoveTo};
-}
+CAfterActionRequest CTarnwickDlg::ChosenRequest() const { return {ChosenAfterAction(), m_strRenameTo, m_strMoveTo}; }
 
-void CTarnwickDlg::CompleteAction(const CUnlockedRows& rows)
+// The rows whose lock is gone have left the list; the path's outcome is shown, and the window
+// ends when no row is left.
+void CTarnwickDlg::CompleteAction(const CRemovalOutcome& outcome)
 {
-    for (const CLockItem* item : rows) {
-        const int row = m_listLocks.FindRow(item);
-        if (row != -1)
-            m_listLocks.DeleteRow(row);
-    }
-    CDialogPrompts prompts(hwnd(), {m_strPath, RenamedPath(m_strPath, m_strRenameTo),
-                                    MovedPath(m_strPath, m_strMoveTo)});
-    const CActionOutcome outcome = CarryOutAfterAction(ChosenRequest(), prompts);
-    if (outcome.result == ActionResult::Failed) {
-        prompts.ReportFailure(outcome.text);
+    if (outcome.stopped != RemovalStop::None)
+        return;
+    if (outcome.action.result == ActionResult::Failed) {
+        AppMessageBox(hwnd(), WithPathsForMessage(outcome.action.text, MessagePaths()), MB_OK | MB_ICONEXCLAMATION);
         return;  // the dialog stays, so that the user sees where the path still is
     }
     if (m_listLocks.RowCount() == 0)

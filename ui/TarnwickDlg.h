@@ -9,6 +9,7 @@
 #include "Dialog.h"
 #include "LockListView.h"
 #include "PathActions.h"
+#include "RemovalSequence.h"
 #include "ResizingDialog.h"
 #include "SystemServices.h"
 #include "resource.h"
@@ -51,7 +52,7 @@ protected:
     void UnlockRows(bool all);
     void OnTerminate();
     bool ValidateAfterAction();
-    void CompleteAction(const CUnlockedRows& rows);
+    void CompleteAction(const CRemovalOutcome& outcome);
     void OnBrowseMoveTo();
 
     HICON m_hIcon;
@@ -68,12 +69,16 @@ protected:
 private:
     AfterAction ChosenAfterAction() const;
     CAfterActionRequest ChosenRequest() const;
+    // Runs a removal command on the chosen rows: the selected ones, or all for "Unlock All".
+    CRemovalOutcome Remove(RemovalCommand command);
+    // The paths a message about the command's after-action may name.
+    std::vector<std::wstring> MessagePaths() const;
     void AppendSystemMenuEntries();
     void AnchorControls();
 
-
     std::wstring commandLinePath_;
     CPlatformLoader loader_;
+    CTarget commandTarget_;  // the target of the removal command under way
 };
 
 }  // namespace tarnwick

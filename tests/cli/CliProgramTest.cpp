@@ -314,12 +314,11 @@ TEST_F(CliProgram, BadInputGetsAPlainMessageAndStatusTwoAndTouchesNoLock)
         {{L"unlock", L"C:\\bad|name"}, L"\"C:\\bad|name\" cannot be read: "},
         {{L"list", L"CON"}, L"\"CON\" names a device, not a file or folder."},
         {{L"unlock", held + L"\\nul"}, L"\"" + held + L"\\nul\" names a device, not a file or folder."},
-        {{L"unlock", held, L"--move-to", missing},
-         L"--move-to needs an existing folder; \"" + missing + L"\" is none."},
+        {{L"unlock", held, L"--move-to", missing}, L"\"" + missing + L"\" is not an existing folder to move into."},
         {{L"kill", held, L"--pid", std::to_wstring(other.pid())},
          L"Process " + std::to_wstring(other.pid()) + L" holds no lock on \"" + held + L"\"."},
-        {{L"unlock", file, L"--move-to", held}, L"\"" + file + L"\" is already in \"" + held + L"\"; --move-to needs "
-                                                L"another folder."},
+        {{L"unlock", file, L"--move-to", held},
+         L"\"" + file + L"\" is already in \"" + held + L"\"; choose another folder to move it to."},
     };
     for (const auto& c : refusedPaths) {
         const CliResult run = RunCli(c.args);

@@ -77,7 +77,6 @@ CLockItem Row(const std::wstring& process, DWORD pid, uint64_t value, const std:
     row.kind = kind;
     row.processName = process;
     row.pid = pid;
-    row.pidText = std::to_wstring(pid);
     row.value = value;
     row.lockPath = path;
     row.owner = L"me";

@@ -33,25 +33,23 @@ struct ScanResult {
     double seconds = 0;
 };
 
-// Runs the handle scan on its own thread, started and awaited through its events.
+// Runs the handle scan on its own thread and waits for it.
 ScanResult RunHandleScan(const std::wstring& path, bool showAll, const CSystemServices& services)
 {
     CLockList locks;
-    const CDeviceMap deviceMap = BuildCurrentDeviceMap();
-    UniqueHandle done = MakeAutoResetEvent();
+    // The target is made without the name queries some tests block: only the scan meets them.
+    CSystemServices unblocked;
+    unblocked.objectNameMode = services.objectNameMode;
+    const CTarget target = MakeTarget(path, showAll, unblocked);
     CHandleScanParams params;
-    params.target = BuildScanTarget(path, services.objectNameMode, showAll);
+    params.target = &target;
     params.services = services;
     params.locks = &locks;
-    params.deviceMap = &deviceMap;
-    params.startEvent = MakeAutoResetEvent();
-    params.doneEvent = done.get();
 
     const auto start = std::chrono::steady_clock::now();
     UniqueHandle thread(::CreateThread(nullptr, 0, HandleScanThread, &params, 0, nullptr));
     EXPECT_TRUE(thread);
-    ::SetEvent(params.startEvent.get());
-    EXPECT_EQ(::WaitForSingleObject(done.get(), 120000), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(thread.get(), 120000), WAIT_OBJECT_0);
     ScanResult result;
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (CFileLock& lock : locks.TakeAll())
@@ -323,7 +321,7 @@ TEST_F(HandleScan, HandleValuesAboveSixteenBitsAreFoundAndClosedExactly)
     row.value = holder.HandleOf(high);
     row.lockPath = high;
     row.processCreated = ProcessCreationTime(holder.process());
-    ASSERT_EQ(CHandleCloser(services).Close(row), UnlockResult::Closed);
+    ASSERT_EQ(CHandleCloser(services, ReadCurrentDriveTable()).Close(row), UnlockResult::Closed);
     EXPECT_FALSE(holder.StillHolds(holder.HandleOf(high)));
     EXPECT_TRUE(holder.StillHolds(holder.HandleOf(other))) << "only the chosen handle is closed";
 }
@@ -428,7 +426,7 @@ protected:
 
     std::vector<std::wstring> paths;
     std::vector<UniqueHandle> files;
-    CDeviceMap devices = BuildCurrentDeviceMap();
+    CDeviceMap devices = ReadCurrentDriveTable().devices;
     CNameQueryStats stats;
 };
 
@@ -466,13 +464,12 @@ namespace {
 std::vector<CFileLock> ScanOneHandleAtATime(const std::wstring& path, const CSystemServices& services)
 {
     CLockList locks;
-    const CDeviceMap deviceMap = BuildCurrentDeviceMap();
+    const CTarget target = MakeTarget(path, false, services);
     CHandleScanParams params;
-    params.target = BuildScanTarget(path, services.objectNameMode, false);
+    params.target = &target;
     params.services = services;
     params.locks = &locks;
-    params.deviceMap = &deviceMap;
-    CNameQueryWorker worker(services, deviceMap, params.stats);
+    CNameQueryWorker worker(services, target.drives.devices, params.stats);
     CMap<DWORD, UniqueHandle> processes;
     std::wstring name;
     for (const CHandleEntry& entry : CHandleTableSnapshot::Take(services.NtQuerySystemInformation)) {

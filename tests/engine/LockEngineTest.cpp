@@ -33,11 +33,19 @@ protected:
 
     CLockScanResult ScanWithResult(const std::wstring& path, bool showAll, const CScanSeams& seams = {})
     {
-        return RunLockScans(services, BuildScanTarget(path, services.objectNameMode, showAll), deviceMap, seams);
+        scanned = MakeTarget(path, showAll, services);
+        return RunLockScans(services, scanned, seams);
+    }
+
+    CLockSearch Search(const std::wstring& path, const CScanSeams& seams = {})
+    {
+        scanned = MakeTarget(path, false, services);
+        return SearchLocks(services, scanned, seams);
     }
 
     CSystemServices services;
-    CDeviceMap deviceMap = BuildCurrentDeviceMap();
+    CTarget scanned;
+    const CDeviceMap deviceMap = ReadCurrentDriveTable().devices;
 };
 
 }  // namespace
@@ -59,26 +67,19 @@ TEST_F(LockEngine, ProgramInsideTheTargetYieldsHandleAndModuleRowsSharingOneProc
     EXPECT_LT(byPath[a], 65536u);
     EXPECT_GE(byPath[library], 65536u);
 
-    int iconRequests = 0;
-    CProcessDirectory processes(deviceMap, [&](const std::wstring& imagePath) {
-        ++iconRequests;
-        EXPECT_EQ(imagePath, program);
-        return 7;
-    });
+    CProcessDirectory processes(deviceMap);
     const CProcessInfo* first = &processes.GetOrCreate(fixture.pid());
     for (const CFileLock& lock : locks) {
         const CProcessInfo& info = processes.GetOrCreate(lock.pid);
         EXPECT_EQ(&info, first) << "one record per process and scan";
-        const auto row = MakeLockItem(lock, info);
-        EXPECT_EQ(row->processName, L"holder.exe");
-        EXPECT_EQ(row->pidText, std::to_wstring(fixture.pid()));
-        EXPECT_EQ(row->owner, CurrentUser());
-        EXPECT_EQ(row->imagePath, program) << "image path in drive form";
-        EXPECT_EQ(row->lockPath, lock.path);
-        EXPECT_EQ(row->value, lock.value);
-        EXPECT_EQ(row->iconIndex, 7);
+        const CLockItem row = MakeLockItem(lock, info);
+        EXPECT_EQ(row.processName, L"holder.exe");
+        EXPECT_EQ(row.pid, fixture.pid());
+        EXPECT_EQ(row.owner, CurrentUser());
+        EXPECT_EQ(row.imagePath, program) << "image path in drive form";
+        EXPECT_EQ(row.lockPath, lock.path);
+        EXPECT_EQ(row.value, lock.value);
     }
-    EXPECT_EQ(iconRequests, 1);
 }
 
 TEST_F(LockEngine, SameLibraryInTwoProcessesGivesOneLockEachAndOneAccountLookUp)
@@ -91,7 +92,7 @@ TEST_F(LockEngine, SameLibraryInTwoProcessesGivesOneLockEachAndOneAccountLookUp)
     EXPECT_EQ(LocksOf(locks, one.pid()).size(), 1u);
     EXPECT_EQ(LocksOf(locks, two.pid()).size(), 1u);
 
-    CProcessDirectory processes(deviceMap, nullptr);
+    CProcessDirectory processes(deviceMap);
     EXPECT_EQ(processes.GetOrCreate(one.pid()).owner, CurrentUser());
     EXPECT_EQ(processes.GetOrCreate(two.pid()).owner, CurrentUser());
     EXPECT_EQ(processes.owners().lookups(), 1u) << "the second process of the same user is answered from the cache";
@@ -114,13 +115,12 @@ TEST_F(LockEngine, ProcessThatExitedBeforeItsRowsIsUnknown)
     for (int i = 0; i < 100 && ProcessCanBeOpened(pid); ++i)
         ::Sleep(50);
 
-    CProcessDirectory processes(deviceMap, [](const std::wstring&) { return 5; });
+    CProcessDirectory processes(deviceMap);
     const CProcessInfo& gone = processes.GetOrCreate(pid);
     EXPECT_EQ(gone.name, L"Unknown Process");
     EXPECT_EQ(gone.owner, L"");
     EXPECT_EQ(gone.imagePath, L"");
-    EXPECT_EQ(gone.iconIndex, 0);
-    EXPECT_EQ(MakeLockItem(LocksOf(locks, pid).front(), gone)->processName, L"Unknown Process");
+    EXPECT_EQ(MakeLockItem(LocksOf(locks, pid).front(), gone).processName, L"Unknown Process");
 
     // Process id 4 that cannot be queried (there is none under Wine) is the system.
     if (!ProcessCanBeOpened(4)) {
@@ -150,7 +150,9 @@ TEST_F(LockEngine, ObjectNameModeFindsModuleLocksToo)
     services.objectNameMode = true;  // handle names would come by object name; modules are compared unprefixed
     CModuleScanParams params;
     CLockList locks;
-    params.target = BuildScanTarget(target, true, false);
+    CTarget objectNamed = MakeTarget(target, false, services);
+    objectNamed.forms = BuildScanTarget(target, true, false);
+    params.target = &objectNamed;
     params.objectNameMode = true;
     params.locks = &locks;
     ScanModules(params);
@@ -188,9 +190,9 @@ namespace {
 std::set<std::pair<std::wstring, LockKind>> HeldBy(const CLockSearch& search, DWORD pid)
 {
     std::set<std::pair<std::wstring, LockKind>> held;
-    for (const auto& row : search.rows) {
-        if (row->pid == pid)
-            held.emplace(row->lockPath, row->kind);
+    for (const CLockItem& row : search.rows) {
+        if (row.pid == pid)
+            held.emplace(row.lockPath, row.kind);
     }
     return held;
 }
@@ -224,7 +226,7 @@ TEST_F(LockEngine, EverySpellingOfTheTargetFindsTheLocksBeneathIt)
         c = c == L'\\' ? L'/' : c;
     for (const std::wstring& written : {target + L"\\", slashes + L"/", std::wstring(L"target\\sub\\.."),
                                         std::wstring(L"target/sub/a.txt"), target.substr(0, 3)}) {
-        const CLockSearch search = SearchLocks(services, written, false);
+        const CLockSearch search = Search(written);
         EXPECT_EQ(HeldBy(search, fixture.pid()).count({a, LockKind::Handle}), 1u) << WideToUtf8(written);
     }
     ::SetCurrentDirectoryW(previous);
@@ -237,9 +239,9 @@ TEST_F(LockEngine, LetterThatStandsForAFolderFindsTheLocksInThatFolder)
     FixtureProcess fixture(program, {L"open", a, L"load", library});
     SubstDrive drive(target);
     ASSERT_TRUE(drive.defined());
-    const CLockSearch sub = SearchLocks(services, drive.letter() + L"\\sub", false);
+    const CLockSearch sub = Search(drive.letter() + L"\\sub");
     EXPECT_EQ(HeldBy(sub, fixture.pid()), (std::set<std::pair<std::wstring, LockKind>>{{a, LockKind::Handle}}));
-    const CLockSearch root = SearchLocks(services, drive.letter() + L"\\", false);
+    const CLockSearch root = Search(drive.letter() + L"\\");
     EXPECT_EQ(HeldBy(root, fixture.pid()).size(), 3u) << "the file, the program and the library";
 }
 
@@ -248,7 +250,7 @@ TEST_F(LockEngine, FolderNamesDifferingInTheCaseOfAnyLetterAreOne)
     const std::wstring folder = target + L"\\caf\u00e9 \u0434\u043e\u043c";
     CreateFolders(folder);
     FixtureProcess fixture(BinPath(L"holder.exe"), {L"open", folder + L"\\x.txt"});
-    const CLockSearch search = SearchLocks(services, target + L"\\CAF\u00c9 \u0414\u041e\u041c", false);
+    const CLockSearch search = Search(target + L"\\CAF\u00c9 \u0414\u041e\u041c");
     EXPECT_EQ(HeldBy(search, fixture.pid()).size(), 1u);
 }
 
@@ -256,13 +258,13 @@ TEST_F(LockEngine, MappedViewWhoseHandleIsClosedIsOneMappingLock)
 {
     const std::wstring mapped = target + L"\\m.dat", held = target + L"\\b.txt";
     FixtureProcess fixture(BinPath(L"holder.exe"), {L"map", mapped, L"map", mapped, L"open", held});
-    const CLockSearch search = SearchLocks(services, target, false);
+    const CLockSearch search = Search(target);
     EXPECT_EQ(HeldBy(search, fixture.pid()),
               (std::set<std::pair<std::wstring, LockKind>>{{mapped, LockKind::Mapping}, {held, LockKind::Handle}}))
         << "two views of one file are one lock";
-    for (const auto& row : search.rows) {
-        if (row->kind == LockKind::Mapping) {
-            EXPECT_TRUE(row->value == fixture.mappings()[0].value || row->value == fixture.mappings()[1].value);
+    for (const CLockItem& row : search.rows) {
+        if (row.kind == LockKind::Mapping) {
+            EXPECT_TRUE(row.value == fixture.mappings()[0].value || row.value == fixture.mappings()[1].value);
         }
     }
 }
@@ -279,7 +281,7 @@ TEST_F(LockEngine, LocksUnderAPathLongerThan260CharactersAreFoundByHandleModuleA
     {
         FixtureProcess fixture(BinPath(L"holder.exe"), {L"open", WithLongPathPrefix(held), L"map",
                                                         WithLongPathPrefix(mapped), L"load", WithLongPathPrefix(lib)});
-        const CLockSearch search = SearchLocks(services, deep, false);
+        const CLockSearch search = Search(deep);
         EXPECT_EQ(HeldBy(search, fixture.pid()),
                   (std::set<std::pair<std::wstring, LockKind>>{
                       {held, LockKind::Handle}, {mapped, LockKind::Mapping}, {lib, LockKind::Module}}));
@@ -294,7 +296,7 @@ TEST_F(LockEngine, LibraryOfA32BitProcessIsAModuleLock)
     FixtureProcess fixture(X86BinPath(L"holder.exe"), {L"load", lib32});
     BOOL wow64 = FALSE;
     ASSERT_TRUE(::IsWow64Process(fixture.process(), &wow64) && wow64) << "the fixture is not a 32-bit process";
-    const CLockSearch search = SearchLocks(services, target, false);
+    const CLockSearch search = Search(target);
     EXPECT_EQ(HeldBy(search, fixture.pid()).count({lib32, LockKind::Module}), 1u);
 }
 
@@ -305,7 +307,7 @@ TEST_F(LockEngine, ProcessesThatRefuseToBeExaminedAreCountedOnce)
     g_refusedAccess = 0;
     CScanSeams seams;
     seams.openProcess = RefusingOpenProcess;
-    const CLockSearch search = SearchLocks(services, target, false, nullptr, seams);
+    const CLockSearch search = Search(target, seams);
     EXPECT_TRUE(HeldBy(search, fixture.pid()).empty());
     EXPECT_EQ(search.stats.processesRefused, 1u) << "refused by both scans, counted once";
     EXPECT_EQ(search.failure, L"");
@@ -324,7 +326,7 @@ TEST_F(LockEngine, ImageNameComesWithLimitedRightsWhereFullOnesAreRefused)
     FixtureProcess fixture(program, {L"open", target + L"\\a.txt"});
     g_refusedPid = fixture.pid();
     g_refusedAccess = PROCESS_QUERY_INFORMATION;
-    CProcessDirectory processes(deviceMap, nullptr, RefusingOpenProcess);
+    CProcessDirectory processes(deviceMap, RefusingOpenProcess);
     const CProcessInfo& info = processes.GetOrCreate(fixture.pid());
     EXPECT_EQ(info.name, L"holder.exe");
     EXPECT_EQ(info.imagePath, program);
@@ -334,22 +336,21 @@ TEST_F(LockEngine, ImageNameComesWithLimitedRightsWhereFullOnesAreRefused)
 TEST_F(LockEngine, TableThatCannotBeReadIsAFailedScanNotAnEmptyOne)
 {
     services.NtQuerySystemInformation = UnreadableHandleTable;
-    const CLockSearch search = SearchLocks(services, target, false);
+    const CLockSearch search = Search(target);
     EXPECT_NE(search.failure.find(L"handle table could not be read"), std::wstring::npos)
         << WideToUtf8(search.failure);
 }
 
 namespace {
 
-CList<CFileLock> ScanModulesOnly(const CSystemServices& services, const CDeviceMap& deviceMap,
-                                 CModuleScanStats& stats)
+CList<CFileLock> ScanModulesOnly(const CSystemServices& services, CModuleScanStats& stats)
 {
     CLockList locks;
     CModuleScanParams params;
-    params.target = BuildScanTarget(L"", services.objectNameMode, true);
+    const CTarget everything = MakeTarget(L"", true, services);
+    params.target = &everything;
     params.NtQueryVirtualMemory = services.NtQueryVirtualMemory;
     params.NtQueryInformationProcess = services.NtQueryInformationProcess;
-    params.deviceMap = &deviceMap;
     params.locks = &locks;
     ScanModules(params);
     stats = params.stats;
@@ -368,8 +369,8 @@ TEST_F(LockEngine, LoaderListsReadInOneWalkGiveTheModulesAndViewsThePlatformGive
     platformOnly.NtQueryInformationProcess = nullptr;
 
     CModuleScanStats walked, listed;
-    const CList<CFileLock> fromLoader = ScanModulesOnly(services, deviceMap, walked);
-    const CList<CFileLock> fromPlatform = ScanModulesOnly(platformOnly, deviceMap, listed);
+    const CList<CFileLock> fromLoader = ScanModulesOnly(services, walked);
+    const CList<CFileLock> fromPlatform = ScanModulesOnly(platformOnly, listed);
     ASSERT_EQ(fromLoader.size(), fromPlatform.size());
     for (auto a = fromLoader.begin(), b = fromPlatform.begin(); a != fromLoader.end(); ++a, ++b) {
         ASSERT_EQ(a->pid, b->pid);

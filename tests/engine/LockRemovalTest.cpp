@@ -3,6 +3,7 @@
 // process ids handed out again), the system's answer is replaced.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "HandleTable.h"
 #include "LockRemoval.h"
 #include "LockSearch.h"
+#include "RemovalSequence.h"
 #include "ProcessInfo.h"
 #include "EngineSeams.h"
 #include "TestSupport.h"
@@ -39,9 +41,28 @@ LONG NTAPI TableWithObjects(ULONG infoClass, PVOID buffer, ULONG length, PULONG 
 
 bool Alive(const FixtureProcess& fixture) { return ::WaitForSingleObject(fixture.process(), 0) == WAIT_TIMEOUT; }
 
-const CriticalProcessQuestion kNeverAsked = [](const std::wstring& question) {
-    ADD_FAILURE() << "asked: " << WideToUtf8(question);
-    return false;
+// Answers a removal's questions as set and keeps what it was told.
+class RecordingPrompts : public IRemovalPrompts {
+public:
+    void Tell(const std::wstring& text) override { told.push_back(text); }
+    bool ConfirmDeleteAtBoot(const std::wstring&) override { return false; }
+    bool ShellMayAsk() const override { return false; }
+    bool ConfirmUnlockAll(const std::wstring& question) override
+    {
+        asked.push_back(question);
+        return unlockAll;
+    }
+    Consent ConfirmEndCritical(const CLockItem&, const std::wstring& question) override
+    {
+        asked.push_back(question);
+        return critical;
+    }
+    void Report(const CRowOutcome& outcome) override { reported.push_back(outcome); }
+
+    bool unlockAll = false;
+    Consent critical = Consent::No;
+    std::vector<std::wstring> told, asked;
+    std::vector<CRowOutcome> reported;
 };
 
 class LockRemoval : public ::testing::Test {
@@ -53,18 +74,20 @@ protected:
     }
 
     // The one row a scan finds on path now.
-    std::unique_ptr<CLockItem> RowOn(const std::wstring& path, const CSystemServices& with)
+    CLockItem RowOn(const std::wstring& path, const CSystemServices& with)
     {
-        CLockSearch search = SearchLocks(with, path, false);
+        CLockSearch search = SearchLocks(with, MakeTarget(path, false, with));
         EXPECT_EQ(search.rows.size(), 1u) << WideToUtf8(path);
-        return search.rows.empty() ? std::make_unique<CLockItem>() : std::move(search.rows.front());
+        return search.rows.empty() ? CLockItem() : std::move(search.rows.front());
     }
-    std::unique_ptr<CLockItem> RowOn(const std::wstring& path) { return RowOn(path, services); }
+    CLockItem RowOn(const std::wstring& path) { return RowOn(path, services); }
+    CHandleCloser Closer(const CSystemServices& with) { return CHandleCloser(with, drives); }
 
     TempDir dir{L"tarnwick-lock-removal"};
     const std::wstring folder = dir.Sub(L"held");
     const std::wstring a = folder + L"\\a.txt", b = folder + L"\\b.txt";
     CSystemServices services;
+    const CDriveTable drives = ReadCurrentDriveTable();
 };
 
 }  // namespace
@@ -72,24 +95,24 @@ protected:
 TEST_F(LockRemoval, HandleThatNowNamesAnotherFileIsLeftOpenAndAFreshRowClosesIt)
 {
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a});
-    const auto stale = RowOn(a);
+    const CLockItem stale = RowOn(a);
     holder.Send("swap " + WideToUtf8(b));
     const std::string swapped = holder.ReadLine();
-    ASSERT_EQ(std::strtoull(swapped.c_str() + 8, nullptr, 0), stale->value) << swapped;
+    ASSERT_EQ(std::strtoull(swapped.c_str() + 8, nullptr, 0), stale.value) << swapped;
 
-    CHandleCloser closer(services);
-    EXPECT_EQ(closer.Close(*stale), UnlockResult::Changed);
-    EXPECT_TRUE(holder.StillHolds(stale->value)) << "b.txt stays open";
-    EXPECT_EQ(closer.Close(*RowOn(b)), UnlockResult::Closed);
-    EXPECT_FALSE(holder.StillHolds(stale->value));
+    CHandleCloser closer = Closer(services);
+    EXPECT_EQ(closer.Close(stale), UnlockResult::Changed);
+    EXPECT_TRUE(holder.StillHolds(stale.value)) << "b.txt stays open";
+    EXPECT_EQ(closer.Close(RowOn(b)), UnlockResult::Closed);
+    EXPECT_FALSE(holder.StillHolds(stale.value));
 }
 
 TEST_F(LockRemoval, HandleProtectedFromClosingIsReportedAsSurvivingNotAsClosed)
 {
     FixtureProcess holder(BinPath(L"holder.exe"), {L"protect", a});
-    const auto row = RowOn(a);
-    EXPECT_EQ(CHandleCloser(services).Close(*row), UnlockResult::Survived);
-    EXPECT_TRUE(holder.StillHolds(row->value));
+    CLockItem row = RowOn(a);
+    EXPECT_EQ(Closer(services).Close(row), UnlockResult::Survived);
+    EXPECT_TRUE(holder.StillHolds(row.value));
 }
 
 TEST_F(LockRemoval, HandleWhoseKernelObjectChangedIsLeftOpen)
@@ -99,66 +122,112 @@ TEST_F(LockRemoval, HandleWhoseKernelObjectChangedIsLeftOpen)
     withObjects.NtQuerySystemInformation = TableWithObjects;
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a});
     g_objectSalt = 0x1000;
-    const auto row = RowOn(a, withObjects);
-    ASSERT_NE(row->object, 0u) << "the row keeps the table's object";
+    const CLockItem row = RowOn(a, withObjects);
+    ASSERT_NE(row.object, 0u) << "the row keeps the table's object";
 
     g_objectSalt = 0x2000;  // the same value now stands for another object of the same file
-    EXPECT_EQ(CHandleCloser(withObjects).Close(*row), UnlockResult::Changed);
-    EXPECT_TRUE(holder.StillHolds(row->value));
+    EXPECT_EQ(Closer(withObjects).Close(row), UnlockResult::Changed);
+    EXPECT_TRUE(holder.StillHolds(row.value));
     g_objectSalt = 0x1000;
-    EXPECT_EQ(CHandleCloser(withObjects).Close(*row), UnlockResult::Closed);
-    EXPECT_FALSE(holder.StillHolds(row->value));
+    EXPECT_EQ(Closer(withObjects).Close(row), UnlockResult::Closed);
+    EXPECT_FALSE(holder.StillHolds(row.value));
 }
 
 TEST_F(LockRemoval, ProcessIdNowOfAnotherProcessIsNeitherUnlockedNorEnded)
 {
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a});
-    const auto row = RowOn(a);
-    ASSERT_EQ(row->processCreated, ProcessCreationTime(holder.process())) << "the scan records the creation time";
-    ASSERT_NE(row->processCreated, 0u);
+    CLockItem row = RowOn(a);
+    ASSERT_EQ(row.processCreated, ProcessCreationTime(holder.process())) << "the scan records the creation time";
+    ASSERT_NE(row.processCreated, 0u);
 
     // What a process started later under the same id would show.
-    row->processCreated += 1;
-    EXPECT_EQ(CHandleCloser(services).Close(*row), UnlockResult::OtherProcess);
-    EXPECT_EQ(TerminateOwner(services, *row, kNeverAsked), EndResult::OtherProcess);
-    EXPECT_TRUE(holder.StillHolds(row->value));
+    row.processCreated += 1;
+    EXPECT_EQ(Closer(services).Close(row), UnlockResult::OtherProcess);
+    EXPECT_EQ(TerminateOwner(row), EndResult::OtherProcess);
+    EXPECT_TRUE(holder.StillHolds(row.value));
     EXPECT_TRUE(Alive(holder));
 }
 
 TEST_F(LockRemoval, EndedOwnerExitsWithCodeOne)
 {
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a});
-    EXPECT_EQ(TerminateOwner(services, *RowOn(a), kNeverAsked), EndResult::Ended);
+    EXPECT_EQ(TerminateOwner(RowOn(a)), EndResult::Ended);
     ASSERT_EQ(::WaitForSingleObject(holder.process(), 5000), WAIT_OBJECT_0);
     DWORD code = 0;
     ASSERT_TRUE(::GetExitCodeProcess(holder.process(), &code));
     EXPECT_EQ(code, 1u) << "a parent must not read the end as a success";
 }
 
-TEST_F(LockRemoval, CriticalOwnerIsEndedOnlyAfterAYes)
+TEST_F(LockRemoval, CriticalOwnersAreAskedAboutFirstAndEndedOnlyAfterAYes)
 {
-    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a});
-    ReportCriticalProcess(holder.pid());
+    FixtureProcess critical(BinPath(L"holder.exe"), {L"open", a});
+    FixtureProcess plain(BinPath(L"holder.exe"), {L"open", b});
+    ReportCriticalProcess(critical.pid());
     CSystemServices marking = services;
     marking.NtQueryInformationProcess = QueryProcessReportingCritical;
-    const auto row = RowOn(a, marking);
-    EXPECT_TRUE(IsCriticalOwner(marking, *row));
-    EXPECT_FALSE(IsCriticalOwner(services, *row));
+    const CTarget target = MakeTarget(folder, false, marking);
+    const CLockSearch search = SearchLocks(marking, target);
+    ASSERT_EQ(search.rows.size(), 2u);
+    EXPECT_TRUE(IsCriticalOwner(marking, search.rows[0]) != IsCriticalOwner(marking, search.rows[1]));
+    CRemovalRequest request;
+    request.command = RemovalCommand::Terminate;
+    request.rows = {&search.rows[0], &search.rows[1]};
+    request.rowsListed = true;
 
-    std::wstring asked;
-    const auto answer = [&](bool yes) {
-        return [&asked, yes](const std::wstring& question) {
-            asked = question;
-            return yes;
-        };
-    };
-    EXPECT_EQ(TerminateOwner(marking, *row, answer(false)), EndResult::Declined);
-    EXPECT_NE(asked.find(L"\"holder.exe\" (PID " + std::to_wstring(holder.pid()) + L")"), std::wstring::npos)
-        << WideToUtf8(asked);
-    EXPECT_NE(asked.find(L"stops Windows at once"), std::wstring::npos);
-    EXPECT_TRUE(Alive(holder));
-    EXPECT_EQ(TerminateOwner(marking, *row, answer(true)), EndResult::Ended);
-    EXPECT_EQ(::WaitForSingleObject(holder.process(), 5000), WAIT_OBJECT_0);
+    RecordingPrompts stop;
+    stop.critical = Consent::Stop;
+    EXPECT_EQ(RunRemoval(marking, target, request, stop).stopped, RemovalStop::Declined);
+    ASSERT_EQ(stop.asked.size(), 1u);
+    EXPECT_NE(stop.asked[0].find(L"\"holder.exe\" (PID " + std::to_wstring(critical.pid()) + L")"),
+              std::wstring::npos)
+        << WideToUtf8(stop.asked[0]);
+    EXPECT_NE(stop.asked[0].find(L"stops Windows at once"), std::wstring::npos);
+    EXPECT_TRUE(Alive(critical) && Alive(plain)) << "a Stop touches nothing, not even the plain process";
+
+    RecordingPrompts no;
+    const CRemovalOutcome declined = RunRemoval(marking, target, request, no);
+    EXPECT_TRUE(Alive(critical));
+    ASSERT_EQ(::WaitForSingleObject(plain.process(), 5000), WAIT_OBJECT_0) << "a No spares only the critical one";
+    ASSERT_EQ(declined.outcomes.size(), 2u);
+    EXPECT_EQ(declined.removed.size(), 1u);
+
+    RecordingPrompts yes;
+    yes.critical = Consent::Yes;
+    const CLockItem* criticalRow = IsCriticalOwner(marking, search.rows[0]) ? &search.rows[0] : &search.rows[1];
+    request.rows = {criticalRow};
+    EXPECT_EQ(RunRemoval(marking, target, request, yes).removed, std::vector<const CLockItem*>{criticalRow});
+    EXPECT_EQ(::WaitForSingleObject(critical.process(), 5000), WAIT_OBJECT_0);
+}
+
+TEST_F(LockRemoval, OwnerOfSeveralRowsIsActedOnOnceAndTheProgramItselfNever)
+{
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", a, L"open", b});
+    WriteFile(folder + L"\\own.txt");
+    UniqueHandle own(::CreateFileW((folder + L"\\own.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    const CTarget target = MakeTarget(folder, false, services);
+    const CLockSearch search = SearchLocks(services, target);
+    ASSERT_EQ(search.rows.size(), 3u);
+    CRemovalRequest request;
+    request.command = RemovalCommand::Terminate;
+    for (const CLockItem& row : search.rows)
+        request.rows.push_back(&row);
+    request.rowsListed = true;
+    RecordingPrompts prompts;
+    const CRemovalOutcome outcome = RunRemoval(services, target, request, prompts);
+    ASSERT_EQ(prompts.reported.size(), 2u) << "one outcome per owner";
+    for (const CRowOutcome& told : prompts.reported)
+        EXPECT_EQ(told.ended, told.row->pid == holder.pid() ? EndResult::Ended : EndResult::Self);
+    EXPECT_EQ(outcome.removed.size(), 2u) << "both rows of the ended owner";
+    DWORD flags = 0;
+    EXPECT_TRUE(::GetHandleInformation(own.get(), &flags));
+
+    request.command = RemovalCommand::UnlockAll;
+    request.rows.erase(std::remove_if(request.rows.begin(), request.rows.end(),
+                                      [&](const CLockItem* row) { return row->pid == holder.pid(); }),
+                       request.rows.end());
+    EXPECT_EQ(RunRemoval(services, target, request, prompts).outcomes.front().unlocked, UnlockResult::Self);
+    EXPECT_TRUE(::GetHandleInformation(own.get(), &flags)) << "its own handles are never closed";
 }
 
 TEST_F(LockRemoval, CoreProcessNamesCountOnlyFromTheSystemFolder)
@@ -167,14 +236,15 @@ TEST_F(LockRemoval, CoreProcessNamesCountOnlyFromTheSystemFolder)
     // only looked at here.
     wchar_t system[MAX_PATH] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
-    const CLockSearch services32 = SearchLocks(services, std::wstring(system) + L"\\services.exe", false);
+    const std::wstring servicesExe = std::wstring(system) + L"\\services.exe";
+    const CLockSearch services32 = SearchLocks(services, MakeTarget(servicesExe, false, services));
     ASSERT_FALSE(services32.rows.empty());
-    EXPECT_TRUE(IsCriticalOwner(services, *services32.rows.front()));
+    EXPECT_TRUE(IsCriticalOwner(services, services32.rows.front()));
 
     const std::wstring impostor = folder + L"\\services.exe";
     ASSERT_TRUE(::CopyFileW(BinPath(L"holder.exe").c_str(), impostor.c_str(), FALSE));
     FixtureProcess holder(impostor, {});
-    EXPECT_FALSE(IsCriticalOwner(services, *RowOn(impostor)));
+    EXPECT_FALSE(IsCriticalOwner(services, RowOn(impostor)));
 }
 
 TEST_F(LockRemoval, OnlyHandleRowsAreClosedWhateverTheirValue)
@@ -186,7 +256,7 @@ TEST_F(LockRemoval, OnlyHandleRowsAreClosedWhateverTheirValue)
     row.processCreated = ProcessCreationTime(::GetCurrentProcess());
     row.value = reinterpret_cast<ULONG_PTR>(file.get());
     row.lockPath = a;
-    CHandleCloser closer(services);
+    CHandleCloser closer = Closer(services);
     DWORD flags = 0;
     for (const LockKind kind : {LockKind::Module, LockKind::Mapping}) {
         row.kind = kind;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "PathActions.h"
+#include "SystemServices.h"
 #include "PathForms.h"
 #include "ProtectedFolders.h"
 #include "TestSupport.h"
@@ -43,11 +44,16 @@ TEST(PathActionNames, RenameAndMoveTargets)
     EXPECT_EQ(ParentFolder(L"C:\\Data\\a.txt"), L"C:\\Data");
 }
 
+// The target of a command on path, as every front end makes it.
+CTarget TargetOf(const std::wstring& path) { return MakeTarget(path, false, CSystemServices{}); }
+
 class PathActionsOnDisk : public ::testing::Test {
 protected:
-    ActionResult Run(const CAfterActionRequest& request)
+    ActionResult Run(const std::wstring& path, const CAfterActionRequest& request)
     {
-        outcome = CarryOutAfterAction(request, prompts);
+        const CTarget target = TargetOf(path);
+        EXPECT_EQ(AfterActionProblem(target, request), L"") << WideToUtf8(path);
+        outcome = CarryOutAfterAction(target, request, prompts);
         return outcome.result;
     }
 
@@ -63,17 +69,17 @@ TEST_F(PathActionsOnDisk, RenamesFilesAndFoldersAndMovesThem)
     CreateFolders(folder);
     WriteFile(folder + L"\\inside.txt");
 
-    EXPECT_EQ(Run({AfterAction::RenameTo, file, L"b.txt", L""}), ActionResult::Done);
+    EXPECT_EQ(Run(file, {AfterAction::RenameTo, L"b.txt", L""}), ActionResult::Done);
     EXPECT_TRUE(Exists(dir.Sub(L"b.txt")));
     EXPECT_FALSE(Exists(file));
-    EXPECT_EQ(Run({AfterAction::RenameTo, folder, L"New Folder", L""}), ActionResult::Done);
+    EXPECT_EQ(Run(folder, {AfterAction::RenameTo, L"New Folder", L""}), ActionResult::Done);
     EXPECT_TRUE(Exists(dir.Sub(L"New Folder\\inside.txt")));
 
     const std::wstring archive = dir.Sub(L"archive");
     CreateFolders(archive);
-    EXPECT_EQ(Run({AfterAction::MoveTo, dir.Sub(L"b.txt"), L"", archive}), ActionResult::Done);
+    EXPECT_EQ(Run(dir.Sub(L"b.txt"), {AfterAction::MoveTo, L"", archive}), ActionResult::Done);
     EXPECT_TRUE(Exists(archive + L"\\b.txt"));
-    EXPECT_EQ(Run({AfterAction::MoveTo, dir.Sub(L"New Folder"), L"", archive + L"\\"}), ActionResult::Done);
+    EXPECT_EQ(Run(dir.Sub(L"New Folder"), {AfterAction::MoveTo, L"", archive + L"\\"}), ActionResult::Done);
     EXPECT_TRUE(Exists(archive + L"\\New Folder\\inside.txt"));
     EXPECT_TRUE(prompts.told.empty());
 }
@@ -83,7 +89,7 @@ TEST_F(PathActionsOnDisk, FolderDirectlyBelowADriveRootIsRenamedInPlace)
     const std::wstring folder = L"C:\\tarnwick-root-" + std::to_wstring(::GetCurrentProcessId());
     const std::wstring renamed = folder + L"-renamed";
     CreateFolders(folder);
-    EXPECT_EQ(Run({AfterAction::RenameTo, folder, renamed.substr(3), L""}), ActionResult::Done);
+    EXPECT_EQ(Run(folder, {AfterAction::RenameTo, renamed.substr(3), L""}), ActionResult::Done);
     EXPECT_TRUE(Exists(renamed));
     EXPECT_FALSE(Exists(folder));
     RemoveTree(renamed);
@@ -99,23 +105,24 @@ TEST_F(PathActionsOnDisk, FailedRenamesAndMovesSayWhatFailedAndTheSystemsReason)
     CreateFolders(archive + L"\\folder");
     const std::wstring exists = SystemMessage(ERROR_ALREADY_EXISTS);
     const struct {
+        std::wstring path;
         CAfterActionRequest request;
         std::wstring text;
     } cases[] = {
-        {{AfterAction::RenameTo, file, L"taken.txt", L""},
+        {file, {AfterAction::RenameTo, L"taken.txt", L""},
          L"Unable to rename \"" + file + L"\" to \"" + dir.Sub(L"taken.txt") + L"\":\n" + exists},
-        {{AfterAction::RenameTo, folder, L"taken.txt", L""},
+        {folder, {AfterAction::RenameTo, L"taken.txt", L""},
          L"Unable to rename \"" + folder + L"\" to \"" + dir.Sub(L"taken.txt") + L"\":\n" + exists},
-        {{AfterAction::MoveTo, folder, L"", archive},
+        {folder, {AfterAction::MoveTo, L"", archive},
          L"Unable to move \"" + folder + L"\" to \"" + archive + L"\\folder\":\n" + exists},
-        {{AfterAction::MoveTo, file, L"", dir.Sub(L"no such folder")},
-         L"Unable to move \"" + file + L"\" to \"" + dir.Sub(L"no such folder\\a.txt") + L"\":\n" +
-             SystemMessage(ERROR_PATH_NOT_FOUND)},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Run(c.request), ActionResult::Failed);
+        EXPECT_EQ(Run(c.path, c.request), ActionResult::Failed);
         EXPECT_EQ(outcome.text, c.text);
     }
+    EXPECT_EQ(AfterActionProblem(TargetOf(file), {AfterAction::MoveTo, L"", dir.Sub(L"no such folder")}),
+              L"\"" + dir.Sub(L"no such folder") + L"\" is not an existing folder to move into.")
+        << "refused before any lock is touched";
     EXPECT_TRUE(Exists(file));
     EXPECT_TRUE(Exists(folder));
 }
@@ -148,19 +155,21 @@ TEST(ProtectedFolders, RootsAndTheSystemsOwnFoldersAreRefusedHoweverWritten)
         {users + L"\\Public", L"a user's profile folder"},
     };
     for (const auto& [path, what] : refused) {
-        EXPECT_EQ(ProtectedFolderProblem(path),
+        const CTarget target = TargetOf(path);
+        EXPECT_EQ(ProtectedFolderProblem(target),
                   L"\"" + path + L"\" is " + what + L"; Tarnwick does not delete, rename or move it.")
             << WideToUtf8(path);
-        EXPECT_EQ(RefusedAfterAction({AfterAction::MoveTo, path, L"", L"D:\\x"}), ProtectedFolderProblem(path));
+        EXPECT_EQ(AfterActionProblem(target, {AfterAction::MoveTo, L"", L"D:\\x"}), ProtectedFolderProblem(target));
     }
-    EXPECT_EQ(RefusedAfterAction({AfterAction::DoNothing, L"C:\\", L"", L""}), L"") << "listing and unlocking go on";
+    EXPECT_EQ(AfterActionProblem(TargetOf(L"C:\\"), {AfterAction::DoNothing, L"", L""}), L"")
+        << "listing and unlocking go on";
 
     TempDir dir{L"tarnwick-protected"};
     SubstDrive own(dir.path());
     ASSERT_TRUE(own.defined());
     for (const std::wstring& allowed : {dir.path(), own.letter() + L"\\", std::wstring(windows) + L"\\Temp",
                                         std::wstring(profile) + L"\\AppData", programs + L"\\Tarnwick"})
-        EXPECT_EQ(ProtectedFolderProblem(allowed), L"") << WideToUtf8(allowed);
+        EXPECT_EQ(ProtectedFolderProblem(TargetOf(allowed)), L"") << WideToUtf8(allowed);
 }
 
 TEST_F(PathActionsOnDisk, DeleteReportsSuccessOrAMissingPath)
@@ -168,9 +177,9 @@ TEST_F(PathActionsOnDisk, DeleteReportsSuccessOrAMissingPath)
     const std::wstring folder = dir.Sub(L"victim");
     CreateFolders(folder + L"\\sub");
     WriteFile(folder + L"\\sub\\f.txt");
-    EXPECT_EQ(Run({AfterAction::Delete, folder, L"", L""}), ActionResult::Done);
+    EXPECT_EQ(Run(folder, {AfterAction::Delete, L"", L""}), ActionResult::Done);
     EXPECT_FALSE(Exists(folder));
-    EXPECT_EQ(Run({AfterAction::Delete, folder, L"", L""}), ActionResult::Done);
+    EXPECT_EQ(Run(folder, {AfterAction::Delete, L"", L""}), ActionResult::Done);
     EXPECT_EQ(prompts.told, (std::vector<std::wstring>{L"Path was successfully deleted",
                                                        L"It looks like the specified path does not exist"}));
     EXPECT_TRUE(prompts.asked.empty());

@@ -131,7 +131,8 @@ TEST(DeviceForm, BuildsFromTheDriveListAndSkipsDrivesWithoutDevice)
     EXPECT_EQ(map.entries()[0].second, L"C:");
 
     std::wstring converted;
-    ASSERT_TRUE(DeviceFormToDriveForm(BuildCurrentDeviceMap(), std::wstring(device) + L"\\x.txt", converted));
+    ASSERT_TRUE(
+        DeviceFormToDriveForm(ReadCurrentDriveTable().devices, std::wstring(device) + L"\\x.txt", converted));
     EXPECT_EQ(converted, L"C:\\x.txt");
 }
 
@@ -255,13 +256,14 @@ TEST(MatchRule, SharesAndMappedDrivesMatchTheNamesWindowsReportsForThem)
     const CDeviceMap none;
     for (const std::wstring written : {L"\\\\server\\share\\dir", L"Z:\\dir"}) {
         SCOPED_TRACE(WideToUtf8(written));
-        CScanTarget target = BuildScanTarget(written, false, false, drives);
+        CScanTarget target = BuildScanTarget(drives.Resolve(written), false, false);
         EXPECT_EQ(target.longForm, L"\\\\?\\UNC\\server\\share\\dir");
         target.isFolder = true;  // there is no share here to ask
         // A handle's final path, a module's name (through the letter, too), a view's device name.
         EXPECT_TRUE(MatchesTarget(target, L"\\\\?\\UNC\\server\\share\\dir\\a.txt"));
         EXPECT_TRUE(MatchesTarget(target, LongForm(L"\\\\SERVER\\share\\dir\\m.dll")));
-        EXPECT_TRUE(MatchesTarget(target, LongForm(CanonicalName(target, L"Z:\\dir\\m.dll"))));
+        EXPECT_TRUE(MatchesTarget(target, LongForm(ComparableName(drives, L"Z:\\dir\\m.dll"))));
+        EXPECT_EQ(RowPathOf(drives, L"Z:\\dir\\m.dll"), L"\\\\server\\share\\dir\\m.dll");
         std::wstring view;
         ASSERT_TRUE(DeviceFormToDriveForm(none, L"\\Device\\Mup\\server\\share\\dir\\v.dat", view));
         EXPECT_TRUE(MatchesTarget(target, WithLongPathPrefix(view)));

@@ -75,15 +75,14 @@ private:
 
 std::wstring CellText(HWND list, int row, int column) { return ListViewCellText(list, row, column); }
 
-std::unique_ptr<CLockItem> Row(const wchar_t* process, DWORD pid, const wchar_t* owner, const wchar_t* path)
+CLockItem Row(const wchar_t* process, DWORD pid, const wchar_t* owner, const wchar_t* path)
 {
-    auto item = std::make_unique<CLockItem>();
-    item->processName = process;
-    item->pid = pid;
-    item->pidText = std::to_wstring(pid);
-    item->owner = owner;
-    item->lockPath = path;
-    item->imagePath = std::wstring(L"C:\\Programs\\") + process;
+    CLockItem item;
+    item.processName = process;
+    item.pid = pid;
+    item.owner = owner;
+    item.lockPath = path;
+    item.imagePath = std::wstring(L"C:\\Programs\\") + process;
     return item;
 }
 
@@ -130,10 +129,7 @@ TEST_F(LockListViewTest, SetUpWithFourColumnsTheExtendedStylesAndTheDefaultIcon)
 
 TEST_F(LockListViewTest, RowsGiveTheirTextsIconAndTipOnDemand)
 {
-    auto row = Row(L"editor.exe", 4242, L"alice", L"C:\\Data\\a.txt");
-    row->iconIndex = 0;
-    CLockItem* record = row.get();
-    host.view.InsertRowAtTop(std::move(row));
+    host.view.InsertRowAtTop(Row(L"editor.exe", 4242, L"alice", L"C:\\Data\\a.txt"));
     host.view.InsertRowAtTop(Row(L"viewer.exe", 17, L"bob", L"C:\\Data\\b.txt"));
 
     EXPECT_EQ(CellText(list(), 0, 0), L"viewer.exe") << "each new row goes to the top";
@@ -141,7 +137,8 @@ TEST_F(LockListViewTest, RowsGiveTheirTextsIconAndTipOnDemand)
     EXPECT_EQ(CellText(list(), 1, 1), L"4242");
     EXPECT_EQ(CellText(list(), 1, 2), L"alice");
     EXPECT_EQ(CellText(list(), 1, 3), L"C:\\Data\\a.txt");
-    EXPECT_EQ(host.view.RowAt(1), record);
+    EXPECT_EQ(host.view.RowAt(1)->lockPath, L"C:\\Data\\a.txt");
+    EXPECT_EQ(host.view.FindRow(host.view.RowAt(1)), 1);
 
     wchar_t tip[16] = {};
     NMLVGETINFOTIPW request = {};
@@ -155,14 +152,13 @@ TEST_F(LockListViewTest, RowsGiveTheirTextsIconAndTipOnDemand)
 
 namespace {
 
-// The records of the rows put into a view.
+// The records of the rows put into a view, the first row's first.
 std::vector<void*> AddRows(CLockListView& view, int count)
 {
     std::vector<void*> records;
     for (int i = 0; i < count; ++i) {
-        auto row = Row(L"p.exe", DWORD(100 + i), L"u", L"C:\\x");
-        records.push_back(row.get());
-        view.InsertRowAtTop(std::move(row));
+        view.InsertRowAtTop(Row(L"p.exe", DWORD(100 + i), L"u", L"C:\\x"));
+        records.insert(records.begin(), const_cast<CListRow*>(view.ListRowAt(0)));
     }
     return records;
 }
@@ -184,7 +180,7 @@ std::set<void*> FreedDuring(const std::function<void()>& work)
 TEST_F(LockListViewTest, EveryWayARowLeavesFreesItsRecord)
 {
     const std::vector<void*> records = AddRows(host.view, 5);
-    const int last = host.view.FindRow(static_cast<CLockItem*>(records.back()));
+    const int last = int(records.size()) - 1;
     std::set<void*> freed = FreedDuring([&] { host.view.DeleteRow(last); });
     EXPECT_EQ(freed.count(records.back()), 1u) << "a deleted row's record was not freed";
     freed = FreedDuring([&] { host.view.ClearList(); });
@@ -249,7 +245,7 @@ TEST_F(ScanIntoView, ScanFillsOneRowPerLockWithTheProcessIcon)
     FixtureProcess fixture(program, {L"open", dir.Sub(L"a.txt"), L"open", dir.Sub(L"b.txt")});
 
     const int imagesBefore = ImageList_GetImageCount(host.view.images());
-    FindLocksInto(host.view, services, dir.path(), false, host.window());
+    FindLocksInto(host.view, services, MakeTarget(dir.path(), false, services), host.window());
     host.view.SortList(0, true);
 
     ASSERT_EQ(host.view.RowCount(), 3) << "two files and the program itself";
@@ -257,7 +253,7 @@ TEST_F(ScanIntoView, ScanFillsOneRowPerLockWithTheProcessIcon)
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(CellText(list(), i, 0), L"holder.exe");
         EXPECT_EQ(CellText(list(), i, 1), std::to_wstring(fixture.pid()));
-        EXPECT_EQ(host.view.RowAt(i)->iconIndex, imagesBefore);
+        EXPECT_EQ(host.view.ListRowAt(i)->iconIndex, imagesBefore);
         EXPECT_EQ(host.view.RowAt(i)->imagePath, program);
     }
     EXPECT_GE(ListView_GetColumnWidth(list(), kColumnOwner), ListView_GetStringWidth(list(), L"Owner"))
@@ -276,7 +272,7 @@ TEST_F(ScanIntoView, ScanWithoutLocksSaysSoAndFitsTheHeaders)
             PressDialogButton(box, IDOK);
         }
     });
-    FindLocksInto(host.view, services, asPassed, false, host.window());
+    FindLocksInto(host.view, services, MakeTarget(asPassed, false, services), host.window());
     person.join();
 
     EXPECT_EQ(shown, L"No locks detected on \"" + asPassed +
@@ -294,7 +290,7 @@ TEST_F(ScanIntoView, ScanWithoutLocksSaysSoAndFitsTheHeaders)
 TEST_F(ScanIntoView, NoPathWithoutShowAllDoesNothing)
 {
     host.view.InsertRowAtTop(Row(L"kept.exe", 1, L"u", L"C:\\x"));
-    FindLocksInto(host.view, services, L"", false, host.window());
+    FindLocksInto(host.view, services, MakeTarget(L"", false, services), host.window());
     EXPECT_EQ(WaitForDialogOf(::GetCurrentProcessId(), 300), nullptr) << "no message";
     EXPECT_EQ(host.view.RowCount(), 1);
     EXPECT_EQ(ListView_GetColumnWidth(list(), 3), 530) << "columns untouched";
