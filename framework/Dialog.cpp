@@ -3,6 +3,11 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "MessageBox.h"
 
 namespace tarnwick {
 
@@ -36,6 +41,24 @@ void ChooseRadioButton(HWND radio)
     ::SendMessageW(::GetParent(radio), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(radio), TRUE);
     if (::SendMessageW(radio, BM_GETCHECK, 0, 0) != BST_CHECKED)
         ::SendMessageW(radio, BM_CLICK, 0, 0);
+}
+
+// Says that what the window was doing stopped at an exception. Nothing that throws may reach
+// the system's code that called the window procedure, which cannot unwind it.
+void ReportStoppedCommand(HWND window, const std::exception_ptr& error) noexcept
+{
+    try {
+        std::wstring reason = L"an unexpected error";
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::bad_alloc&) {
+            reason = L"there is not enough memory";
+        } catch (...) {
+        }
+        AppMessageBox(window, L"The command stopped before it was done: " + reason + L".", MB_OK | MB_ICONERROR);
+    } catch (...) {
+        // Not even the message could be shown; the window goes on.
+    }
 }
 
 constexpr UINT_PTR kRadioArrowsSubclass = 1;
@@ -201,6 +224,16 @@ bool CDialogEx::OnCommand(UINT code, int id, HWND)
 std::optional<LRESULT> CDialogEx::OnNotify(const NMHDR&) { return std::nullopt; }
 
 INT_PTR CALLBACK CDialogEx::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        return Dispatch(window, message, wParam, lParam);
+    } catch (...) {
+        ReportStoppedCommand(window, std::current_exception());
+        return message == WM_INITDIALOG;
+    }
+}
+
+INT_PTR CDialogEx::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
         auto* self = reinterpret_cast<CDialogEx*>(lParam);

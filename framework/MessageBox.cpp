@@ -8,6 +8,26 @@ namespace {
 
 constexpr UINT kMessagePathChars = 80;
 
+std::wstring ProgramTitle()
+{
+    const wchar_t* text = nullptr;
+    const int length =
+        ::LoadStringW(::GetModuleHandleW(nullptr), kAppTitleStringId, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length > 0)
+        return std::wstring(text, length);
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    ::PathStripPathW(path);
+    ::PathRemoveExtensionW(path);
+    return path;
+}
+
+const std::wstring& AppCaption()
+{
+    static const std::wstring caption = ProgramTitle();
+    return caption;
+}
+
 }  // namespace
 
 std::wstring PathForMessage(const std::wstring& path)
@@ -34,7 +54,7 @@ std::wstring WithPathsForMessage(std::wstring text, const std::vector<std::wstri
 
 int AppMessageBox(HWND owner, const std::wstring& text, UINT flags)
 {
-    return ::MessageBoxW(owner, text.c_str(), kAppCaption, flags);
+    return ::MessageBoxW(owner, text.c_str(), AppCaption().c_str(), flags);
 }
 
 void ExitWithFatalMessage(const std::wstring& text)

@@ -8,8 +8,9 @@
 
 namespace tarnwick {
 
-// Caption of every message box the main program shows.
-inline constexpr wchar_t kAppCaption[] = L"Tarnwick";
+// The string resource of the program that holds its title: the caption of every message box
+// it shows. A program without one shows its file name.
+inline constexpr UINT kAppTitleStringId = 0xE000;
 
 // Shows a modal message box owned by owner (may be null); returns the button pressed.
 int AppMessageBox(HWND owner, const std::wstring& text, UINT flags = MB_OK);

@@ -59,12 +59,26 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     return TRUE;
 }
 
+using tarnwick::WithoutExceptions;
+
 STDAPI DllCanUnloadNow() { return g_module.DllCanUnloadNow(); }
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) { return g_module.DllGetClassObject(clsid, iid, object); }
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
+{
+    return WithoutExceptions([&] { return g_module.DllGetClassObject(clsid, iid, object); });
+}
 
-STDAPI DllRegisterServer() { return g_module.DllRegisterServer(); }
+STDAPI DllRegisterServer()
+{
+    return WithoutExceptions([] { return g_module.DllRegisterServer(); });
+}
 
-STDAPI DllUnregisterServer() { return g_module.DllUnregisterServer(); }
+STDAPI DllUnregisterServer()
+{
+    return WithoutExceptions([] { return g_module.DllUnregisterServer(); });
+}
 
-STDAPI DllInstall(BOOL install, LPCWSTR command) { return g_module.DllInstall(install, command); }
+STDAPI DllInstall(BOOL install, LPCWSTR command)
+{
+    return WithoutExceptions([&] { return g_module.DllInstall(install, command); });
+}

@@ -14,6 +14,8 @@
 
 namespace tarnwick {
 
+static_assert(IDS_APP_TITLE == kAppTitleStringId, "the message boxes' caption is the program's title");
+
 namespace {
 
 constexpr UINT kBrowseFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;                  // 0x41

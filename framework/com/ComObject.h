@@ -127,6 +127,20 @@ public:
     }
 };
 
+// Runs the body of a COM entry point. Its caller need not be C++ at all, so no exception may
+// cross into it: one becomes the HRESULT that says what went wrong.
+template <class Body>
+HRESULT WithoutExceptions(Body&& body) noexcept
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
 // Creates objects of one class; aggregation is not offered.
 class CComClassFactory : public IClassFactory, public CComObjectRootEx<CComMultiThreadModel> {
 public:
@@ -146,7 +160,7 @@ public:
         *object = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        return creator_(iid, object);
+        return WithoutExceptions([&] { return creator_(iid, object); });
     }
 
     STDMETHODIMP LockServer(BOOL lock) override

@@ -1,0 +1,4 @@
+#pragma once
+// Resource numbers of the framework tests' own dialog.
+#define IDD_FRAMEWORK_TEST 10
+#define IDC_THROW 1001
