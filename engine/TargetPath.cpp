@@ -117,21 +117,22 @@ struct CIoStatus {
     ULONG_PTR information;
 };
 
-// The folder a name of the file lies in, opened by the id the file's name list gives.
-std::wstring FolderById(HANDLE file, LONGLONG folderId, const CSystemServices& services)
+// The folder a name of the file lies in, opened by the id the file's name list gives. The
+// volume is told by a folder on it: Wine takes no other handle for it, Windows any.
+std::wstring FolderById(HANDLE volumeFolder, LONGLONG folderId, const CSystemServices& services)
 {
     FILE_ID_DESCRIPTOR id = {};
     id.dwSize = sizeof id;
     id.Type = FileIdType;
     id.FileId.QuadPart = folderId;
-    const UniqueHandle folder(::OpenFileById(file, &id, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const UniqueHandle folder(::OpenFileById(volumeFolder, &id, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                              nullptr, FILE_FLAG_BACKUP_SEMANTICS));
     return folder ? FinalPathOf(folder.get(), services) : std::wstring();
 }
 
 // Every name of the file, in drive form: the system lists each as its folder's id and the
 // name within it. Empty when they cannot be listed.
-std::vector<std::wstring> LinkNamesOf(HANDLE file, const CSystemServices& services)
+std::vector<std::wstring> LinkNamesOf(HANDLE file, HANDLE volumeFolder, const CSystemServices& services)
 {
     if (!services.NtQueryInformationFile)
         return {};
@@ -151,7 +152,7 @@ std::vector<std::wstring> LinkNamesOf(HANDLE file, const CSystemServices& servic
     for (ULONG i = 0; i < list->entriesReturned; ++i) {
         if (reinterpret_cast<const BYTE*>(entry->name + entry->nameLength) > end)
             break;
-        const std::wstring folder = FolderById(file, entry->parentFileId, services);
+        const std::wstring folder = FolderById(volumeFolder, entry->parentFileId, services);
         if (!folder.empty())
             names.push_back(MovedPath(std::wstring(entry->name, entry->nameLength), folder));
         if (entry->nextEntryOffset == 0)
@@ -174,7 +175,8 @@ void FindOtherNames(CTarget& target, const CSystemServices& services)
     if (!::GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks < 2 ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
-    for (const std::wstring& name : LinkNamesOf(file.get(), services)) {
+    const UniqueHandle folder = OpenForQueries(ParentFolder(target.path));
+    for (const std::wstring& name : LinkNamesOf(file.get(), folder.get(), services)) {
         if (!EqualsNoCase(name, target.path) && !EqualsNoCase(name, target.finalPath))
             target.linkNames.push_back(name);
     }

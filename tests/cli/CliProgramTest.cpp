@@ -492,3 +492,32 @@ TEST_F(CliProgram, UnlockNeverClosesTheOtherFileOfAHandleThatKeepsChangingFiles)
     EXPECT_EQ(first_lost, unsigned(closed));
     EXPECT_GT(closed, 0) << "no run found the first file open, so nothing was shown";
 }
+
+TEST_F(CliProgram, FolderReachedThroughALinkIsListedAndUnlockedWhereItLeads)
+{
+    const std::wstring real = target + L"\\real", held = real + L"\\held.txt";
+    CreateFolders(real);
+    FixtureProcess fixture(program, {L"open", held});
+    const FolderLink link(target + L"\\link", real);
+    ASSERT_TRUE(link.made());
+
+    const CliResult listed = RunCli({L"list", target + L"\\link"});
+    EXPECT_EQ(listed.code, 1u) << WideToUtf8(listed.out + listed.err);
+    EXPECT_TRUE(Contains(listed.out, held)) << WideToUtf8(listed.out);
+    const CliResult unlocked = RunCli({L"unlock", target + L"\\link"});
+    EXPECT_EQ(unlocked.code, 0u) << WideToUtf8(unlocked.out + unlocked.err);
+    EXPECT_FALSE(fixture.StillHolds(fixture.HandleOf(held))) << "the lock behind the link is gone";
+}
+
+TEST_F(CliProgram, LiteralLongPathNameIsTakenWhole)
+{
+    // A name ending in a dot exists only through the long-path prefix.
+    const std::wstring literal = L"\\\\?\\" + target + L"\\name.";
+    UniqueHandle made(::CreateFileW(literal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(made);
+    made.reset();
+    const CliResult listed = RunCli({L"list", literal});
+    EXPECT_EQ(listed.code, 0u) << WideToUtf8(listed.out + listed.err);
+    EXPECT_EQ(listed.out, L"No locks on \"" + literal + L"\".\r\n");
+    ASSERT_TRUE(::DeleteFileW(literal.c_str()));
+}

@@ -161,16 +161,21 @@ TEST(CliRun, PlatformThatCannotBeBoundEndsWithItsMessageAndStatusThree)
     EXPECT_TRUE(Exists(dir.path())) << "nothing is done to the path";
 }
 
-TEST(CliRun, ScanThatCannotRunIsAFailureWithItsReasonNeverNoLocks)
+TEST(CliRun, ScanThatCannotRunOrStopsAtAnExceptionIsAFailureWithItsReasonNeverNoLocks)
 {
     TempDir dir(L"tarnwick-cli-scan");
-    const CPlatformLoader loader = LoaderWithUnreadableHandleTable();
-    for (const std::vector<std::wstring>& args : {std::vector<std::wstring>{L"list", dir.path()},
-                                                  std::vector<std::wstring>{L"unlock", dir.path(), L"--delete"}}) {
-        CapturedConsole console;
-        EXPECT_EQ(RunCli(args, console, loader), kExitPlatform);
-        EXPECT_EQ(console.err, L"The scan failed: the system handle table could not be read (status 0xC0000022).\r\n");
-        EXPECT_EQ(console.out, L"");
+    const std::pair<CPlatformLoader, std::wstring> failing[] = {
+        {LoaderWithUnreadableHandleTable(), L"the system handle table could not be read (status 0xC0000022)"},
+        {LoaderWithHandleTableBeyondMemory(), L"there was not enough memory for it"},
+    };
+    for (const auto& [loader, reason] : failing) {
+        for (const std::vector<std::wstring>& args : {std::vector<std::wstring>{L"list", dir.path()},
+                                                      std::vector<std::wstring>{L"unlock", dir.path(), L"--delete"}}) {
+            CapturedConsole console;
+            EXPECT_EQ(RunCli(args, console, loader), kExitPlatform);
+            EXPECT_EQ(console.err, L"The scan failed: " + reason + L".\r\n");
+            EXPECT_EQ(console.out, L"");
+        }
     }
     EXPECT_TRUE(Exists(dir.path())) << "nothing is done to the path";
 }
@@ -196,4 +201,25 @@ TEST(CliRun, KillRefusesACriticalProcessWithoutForceAndEndsItWithForce)
     EXPECT_EQ(RunCli({L"kill", held, L"--force", L"--wait", L"30"}, forced, loader), kExitClear)
         << WideToUtf8(forced.out + forced.err);
     EXPECT_EQ(::WaitForSingleObject(holder.process(), 5000), WAIT_OBJECT_0);
+}
+
+TEST(CliRun, FileHeldThroughItsOtherNameIsListedAndUnlocked)
+{
+    TempDir dir(L"tarnwick-cli-links");
+    const std::wstring held = dir.Sub(L"a.txt"), other = dir.Sub(L"b.txt");
+    WriteFile(held);
+    ASSERT_TRUE(::CreateHardLinkW(other.c_str(), held.c_str(), nullptr));
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", held});
+    // Windows lists a file's names; Wine cannot, and its answer is given here.
+    ReportLinkNames({held, other});
+    CPlatformLoader loader;
+    loader.getProc = ProcReportingLinks;
+
+    CapturedConsole listed;
+    EXPECT_EQ(RunCli({L"list", other}, listed, loader), kExitLocksRemain);
+    EXPECT_NE(listed.out.find(held), std::wstring::npos) << WideToUtf8(listed.out);
+    CapturedConsole unlocked;
+    EXPECT_EQ(RunCli({L"unlock", other}, unlocked, loader), kExitClear) << WideToUtf8(unlocked.out + unlocked.err);
+    EXPECT_FALSE(holder.StillHolds(holder.HandleOf(held)));
+    ReportLinkNames({});
 }

@@ -387,3 +387,39 @@ TEST_F(LockEngine, LoaderListsReadInOneWalkGiveTheModulesAndViewsThePlatformGive
                             }),
               1);
 }
+
+TEST_F(LockEngine, FolderReachedThroughALinkIsScannedWhereItLeads)
+{
+    const std::wstring real = target + L"\\real", held = real + L"\\sub\\held.txt";
+    CreateFolders(real + L"\\sub");
+    FixtureProcess fixture(program, {L"open", held});
+    const FolderLink link(target + L"\\link", real);
+    ASSERT_TRUE(link.made());
+
+    const CLockSearch search = Search(target + L"\\link");
+    EXPECT_EQ(scanned.path, target + L"\\link") << "the target stays what was written";
+    EXPECT_EQ(scanned.finalPath, real);
+    EXPECT_EQ(HeldBy(search, fixture.pid()), (std::set<std::pair<std::wstring, LockKind>>{{held, LockKind::Handle}}))
+        << "handles name the folder the link leads to";
+    EXPECT_EQ(HeldBy(Search(target + L"\\link\\sub\\held.txt"), fixture.pid()).size(), 1u) << "a file reached through it";
+}
+
+TEST_F(LockEngine, FileHeldThroughItsOtherNameIsFound)
+{
+    const std::wstring held = target + L"\\a.txt", other = target + L"\\b.txt";
+    WriteFile(held);
+    ASSERT_TRUE(::CreateHardLinkW(other.c_str(), held.c_str(), nullptr));
+    FixtureProcess fixture(program, {L"open", held});
+
+    // Windows lists a file's names; Wine cannot, and its answer is given here.
+    ReportLinkNames({held, other});
+    CSystemServices naming = services;
+    naming.NtQueryInformationFile = QueryFileReportingLinks;
+    scanned = MakeTarget(other, false, naming);
+    EXPECT_EQ(scanned.linkNames, std::vector<std::wstring>{held});
+    const CLockSearch search = SearchLocks(services, scanned);
+    EXPECT_EQ(HeldBy(search, fixture.pid()), (std::set<std::pair<std::wstring, LockKind>>{{held, LockKind::Handle}}));
+
+    ReportLinkNames({});
+    EXPECT_TRUE(HeldBy(Search(other), fixture.pid()).empty()) << "without the names the other name finds nothing";
+}

@@ -8,8 +8,6 @@ using namespace tarnwick::test;
 
 namespace {
 
-bool IsWine() { return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
-
 CScanTarget FolderTarget(bool withShortForm)
 {
     CScanTarget t;

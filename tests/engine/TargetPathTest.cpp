@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "PathForms.h"
+#include "ProtectedFolders.h"
+#include "SystemServices.h"
 #include "TargetPath.h"
 #include "TestSupport.h"
 
@@ -75,4 +77,31 @@ TEST_F(TargetPaths, LetterThatStandsForAFolderIsWrittenThroughThatFolder)
     ASSERT_TRUE(drive.defined());
     EXPECT_EQ(Normalized(drive.letter() + L"\\Long folder name\\"), folder);
     EXPECT_EQ(Normalized(drive.letter() + L"\\"), dir.path());
+}
+
+TEST_F(TargetPaths, LongPathPrefixTakesTheNameLiterally)
+{
+    // The system drops a trailing dot or blank from a plain path; behind the prefix it stays.
+    for (const std::wstring& name : {std::wstring(L"name."), std::wstring(L"name "), std::wstring(L"a. b.")}) {
+        const std::wstring literal = L"\\\\?\\" + folder + L"\\" + name;
+        EXPECT_EQ(Normalized(literal), literal) << WideToUtf8(name);
+        EXPECT_EQ(Normalized(L"\\??\\" + folder + L"\\" + name), literal) << WideToUtf8(name);
+        EXPECT_EQ(Normalized(folder + L"\\" + name).back(), name == L"a. b." ? L'b' : L'e') << "plain: trimmed";
+    }
+    EXPECT_EQ(Normalized(L"\\\\?\\" + folder + L"\\plain.txt"), folder + L"\\plain.txt") << "plain where it may be";
+}
+
+TEST_F(TargetPaths, TargetRecordsWhereALinkLeadsAndIsRefusedWhenThatIsProtected)
+{
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    CSystemServices services;
+    ASSERT_EQ(BindSystemServices(services), L"");
+    const FolderLink toWindows(dir.Sub(L"windows link"), windows);
+    ASSERT_TRUE(toWindows.made());
+    const CTarget target = MakeTarget(dir.Sub(L"windows link"), false, services);
+    EXPECT_EQ(target.finalPath, windows);
+    EXPECT_EQ(ProtectedFolderProblem(target), L"\"" + dir.Sub(L"windows link") + L"\" leads to the Windows folder (\"" +
+                                                  windows + L"\"); Tarnwick does not delete, rename or move it.");
+    EXPECT_EQ(MakeTarget(folder, false, services).finalPath, L"") << "a path that leads to itself";
 }

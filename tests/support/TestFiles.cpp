@@ -1,7 +1,12 @@
 #include "TestFiles.h"
 
-#include <stdexcept>
+#include <shlwapi.h>
 
+#include <functional>
+#include <stdexcept>
+#include <vector>
+
+#include "ScopedHandle.h"
 #include "Text.h"
 
 namespace tarnwick::test {
@@ -109,7 +114,9 @@ void RemoveTree(const std::wstring& path)
             if (name == L"." || name == L"..")
                 continue;
             const std::wstring child = path + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                ::RemoveDirectoryW(child.c_str());
+            else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(child);
             else
                 ::DeleteFileW(child.c_str());
@@ -119,5 +126,77 @@ void RemoveTree(const std::wstring& path)
 }
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsWine() { return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+namespace {
+
+// The Unix name Wine gives a path; empty outside Wine.
+std::string UnixName(const std::wstring& path)
+{
+    using UnixFileNameFn = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixFileNameFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name)
+        return {};
+    std::string copy = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return copy;
+}
+
+// Starts a Unix program under Wine with the arguments given. Wine does not follow a Unix
+// program to its end: the caller looks for what it does.
+void StartUnix(const std::wstring& program, const std::vector<std::string>& arguments)
+{
+    std::wstring command = program;
+    for (const std::string& argument : arguments)
+        command += L" \"" + Utf8ToWide(argument) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        ::CloseHandle(started.hThread);
+        ::CloseHandle(started.hProcess);
+    }
+}
+
+bool IsFolderLink(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Whether condition becomes true within ten seconds.
+bool Within10Seconds(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 200 && !condition(); ++i)
+        ::Sleep(50);
+    return condition();
+}
+
+}  // namespace
+
+FolderLink::FolderLink(const std::wstring& link, const std::wstring& target) : link_(link)
+{
+    if (IsWine())
+        StartUnix(L"Z:\\usr\\bin\\ln -s", {UnixName(target), UnixName(link)});
+    else
+        ::CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                              SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    made_ = Within10Seconds([&] { return IsFolderLink(link); });
+}
+
+FolderLink::~FolderLink()
+{
+    if (!made_)
+        return;
+    if (IsWine())
+        StartUnix(L"Z:\\usr\\bin\\rm", {UnixName(link_)});
+    else
+        ::RemoveDirectoryW(link_.c_str());
+    Within10Seconds([&] { return !IsFolderLink(link_); });
+}
 
 }  // namespace tarnwick::test

@@ -52,8 +52,29 @@ private:
     bool defined_ = false;
 };
 
+// A folder link (a symbolic link to a folder) for the object's life. Wine makes none of its
+// own (CreateSymbolicLinkW reports success and does nothing) but follows a Unix symbolic link
+// as Windows follows a folder link: under Wine the link is made and removed by ln and rm.
+class FolderLink {
+public:
+    FolderLink(const std::wstring& link, const std::wstring& target);
+    ~FolderLink();
+    FolderLink(const FolderLink&) = delete;
+    FolderLink& operator=(const FolderLink&) = delete;
+
+    bool made() const { return made_; }
+
+private:
+    std::wstring link_;
+    bool made_ = false;
+};
+
+// Whether the tests run under Wine, where some of what Windows does cannot be shown.
+bool IsWine();
+
 void CreateFolders(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& content = "x");
+// Removes the folder and all it holds; a link inside is removed, never followed.
 void RemoveTree(const std::wstring& path);
 
 bool Exists(const std::wstring& path);

@@ -76,6 +76,31 @@ TEST_F(MainDialog, AFolderWrittenWithATrailingBackslashListsItsLocks)
     EXPECT_TRUE(session.startupMessages.empty());
 }
 
+TEST_F(MainDialog, FolderThroughALinkAndFileThroughItsOtherNameListTheirLocks)
+{
+    const std::wstring real = target + L"\\real", held = real + L"\\held.txt", other = real + L"\\other.txt";
+    CreateFolders(real);
+    WriteFile(held);
+    ASSERT_TRUE(::CreateHardLinkW(other.c_str(), held.c_str(), nullptr));
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", held});
+    const FolderLink link(target + L"\\link", real);
+    ASSERT_TRUE(link.made());
+
+    CTarnwickDlg throughLink(target + L"\\link");
+    RunWithPerson(throughLink, [&](HWND window) {
+        EXPECT_EQ(ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3), std::vector<std::wstring>{held});
+    });
+    // Windows lists a file's names; Wine cannot, and its answer is given here.
+    ReportLinkNames({held, other});
+    CPlatformLoader naming;
+    naming.getProc = ProcReportingLinks;
+    CTarnwickDlg otherName(other, naming);
+    RunWithPerson(otherName, [&](HWND window) {
+        EXPECT_EQ(ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3), std::vector<std::wstring>{held});
+    });
+    ReportLinkNames({});
+}
+
 TEST_F(MainDialog, ListsHighHandlesLongPathsThirtyTwoBitModulesWhateverTheCase)
 {
     const HardLocks hard = MakeHardLocks(dir);
@@ -98,6 +123,12 @@ TEST_F(MainDialog, ScanThatCannotRunOrADeviceNameIsSaidNeverAsNoLocks)
     ASSERT_EQ(session.startupMessages.size(), 1u);
     EXPECT_EQ(session.startupMessages[0],
               ScanFailedMessage(target, L"the system handle table could not be read (status 0xC0000022)"));
+
+    CTarnwickDlg throwing(target, LoaderWithHandleTableBeyondMemory());
+    Session stopped;
+    RunWithPerson(throwing, [&](HWND) {}, &stopped);
+    EXPECT_EQ(stopped.startupMessages,
+              std::vector<std::wstring>{ScanFailedMessage(target, L"there was not enough memory for it")});
 
     CTarnwickDlg device(L"CON");
     Session refused;
