@@ -187,7 +187,7 @@ TEST(CliRun, KillRefusesACriticalProcessWithoutForceAndEndsItWithForce)
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", held});
     ReportCriticalProcess(holder.pid());
     CPlatformLoader loader;
-    loader.getProc = ProcReportingCritical;
+    loader.getProc = ProcReplacing<kNtQueryInformationProcess, QueryProcessReportingCritical>;
 
     CapturedConsole refused;
     EXPECT_EQ(RunCli({L"kill", held}, refused, loader), kExitUsage);
@@ -213,7 +213,7 @@ TEST(CliRun, FileHeldThroughItsOtherNameIsListedAndUnlocked)
     // Windows lists a file's names; Wine cannot, and its answer is given here.
     ReportLinkNames({held, other});
     CPlatformLoader loader;
-    loader.getProc = ProcReportingLinks;
+    loader.getProc = ProcReplacing<kNtQueryInformationFile, QueryFileReportingLinks>;
 
     CapturedConsole listed;
     EXPECT_EQ(RunCli({L"list", other}, listed, loader), kExitLocksRemain);

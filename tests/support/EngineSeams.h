@@ -27,40 +27,40 @@ std::vector<CFileLock> LocksOf(const Locks& locks, DWORD pid)
     return mine;
 }
 
-// A handle table that cannot be read: every scan fails, as it would without the right to.
-inline LONG NTAPI UnreadableHandleTable(ULONG, PVOID, ULONG, PULONG) { return LONG(0xC0000022); }
+inline constexpr char kNtQuerySystemInformation[] = "NtQuerySystemInformation";
+inline constexpr char kNtQueryInformationProcess[] = "NtQueryInformationProcess";
+inline constexpr char kNtQueryInformationFile[] = "NtQueryInformationFile";
 
-inline FARPROC WINAPI ProcWithUnreadableHandleTable(HMODULE module, LPCSTR name)
+// GetProcAddress, handing out Replacement for the entry point Name: how a loader gives the
+// program a platform that behaves as this one will not.
+template <const char* Name, auto Replacement>
+FARPROC WINAPI ProcReplacing(HMODULE module, LPCSTR name)
 {
-    if (std::strcmp(name, "NtQuerySystemInformation") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(UnreadableHandleTable));
+    if (std::strcmp(name, Name) == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(Replacement));
     return ::GetProcAddress(module, name);
 }
+
+// A handle table that cannot be read: every scan fails, as it would without the right to.
+inline LONG NTAPI UnreadableHandleTable(ULONG, PVOID, ULONG, PULONG) { return LONG(0xC0000022); }
 
 // Binding succeeds on this platform; the scans it serves cannot run.
 inline CPlatformLoader LoaderWithUnreadableHandleTable()
 {
     CPlatformLoader loader;
-    loader.getProc = ProcWithUnreadableHandleTable;
+    loader.getProc = ProcReplacing<kNtQuerySystemInformation, UnreadableHandleTable>;
     return loader;
 }
 
 // A handle table too large for the memory left: reading it throws, as a huge table would.
 inline LONG NTAPI HandleTableBeyondMemory(ULONG, PVOID, ULONG, PULONG) { throw std::bad_alloc(); }
 
-inline FARPROC WINAPI ProcWithHandleTableBeyondMemory(HMODULE module, LPCSTR name)
-{
-    if (std::strcmp(name, "NtQuerySystemInformation") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(HandleTableBeyondMemory));
-    return ::GetProcAddress(module, name);
-}
-
 // Binding succeeds on this platform (the file type is not looked up in the table); every
 // scan it serves throws.
 inline CPlatformLoader LoaderWithHandleTableBeyondMemory()
 {
     CPlatformLoader loader;
-    loader.getProc = ProcWithHandleTableBeyondMemory;
+    loader.getProc = ProcReplacing<kNtQuerySystemInformation, HandleTableBeyondMemory>;
     loader.probeFileTypeNumber = [](NtQuerySystemInformationFn) { return ULONG(0); };
     return loader;
 }
@@ -117,14 +117,6 @@ inline LONG NTAPI QueryFileReportingLinks(HANDLE file, PVOID ioStatus, PVOID buf
     return real(file, ioStatus, buffer, length, infoClass);
 }
 
-// GetProcAddress, handing out the query above for NtQueryInformationFile.
-inline FARPROC WINAPI ProcReportingLinks(HMODULE module, LPCSTR name)
-{
-    if (std::strcmp(name, "NtQueryInformationFile") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(QueryFileReportingLinks));
-    return ::GetProcAddress(module, name);
-}
-
 // Wine keeps no break-on-termination flag (the mark of a process the system cannot do
 // without): this query reports it set for the one process named by ReportCriticalProcess,
 // and otherwise asks the system.
@@ -142,14 +134,6 @@ inline LONG NTAPI QueryProcessReportingCritical(HANDLE process, ULONG infoClass,
     static const auto real = reinterpret_cast<NtQueryInformationProcessFn>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
     return real(process, infoClass, buffer, length, returned);
-}
-
-// GetProcAddress, handing out the query above for NtQueryInformationProcess.
-inline FARPROC WINAPI ProcReportingCritical(HMODULE module, LPCSTR name)
-{
-    if (std::strcmp(name, "NtQueryInformationProcess") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(QueryProcessReportingCritical));
-    return ::GetProcAddress(module, name);
 }
 
 }  // namespace tarnwick::test

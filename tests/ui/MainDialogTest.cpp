@@ -93,7 +93,7 @@ TEST_F(MainDialog, FolderThroughALinkAndFileThroughItsOtherNameListTheirLocks)
     // Windows lists a file's names; Wine cannot, and its answer is given here.
     ReportLinkNames({held, other});
     CPlatformLoader naming;
-    naming.getProc = ProcReportingLinks;
+    naming.getProc = ProcReplacing<kNtQueryInformationFile, QueryFileReportingLinks>;
     CTarnwickDlg otherName(other, naming);
     RunWithPerson(otherName, [&](HWND window) {
         EXPECT_EQ(ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3), std::vector<std::wstring>{held});

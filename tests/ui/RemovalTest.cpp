@@ -350,7 +350,7 @@ TEST_F(Removal, CriticalProcessIsEndedOnlyWhenTheQuestionIsAnsweredYes)
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
     ReportCriticalProcess(alpha.pid());
     CPlatformLoader loader;
-    loader.getProc = ProcReportingCritical;
+    loader.getProc = ProcReplacing<kNtQueryInformationProcess, QueryProcessReportingCritical>;
     CTarnwickDlg dialog(target, loader);
     std::wstring asked;
     int defaultButton = 0;
