@@ -1,5 +1,6 @@
 #include "HandleScan.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "HandleTable.h"
@@ -43,6 +44,8 @@ public:
     bool Add(const CHandleEntry& entry);
     // Names and reports the handles still in hand.
     bool Finish();
+    // Lets the worker finish the batch it has, reporting nothing more: the scan is to stop.
+    void Abandon();
     const std::wstring& failure() const { return worker_.failure(); }
 
 private:
@@ -82,6 +85,12 @@ bool CBatchedResolver::Finish()
         return false;
     Report(*naming_);
     return true;
+}
+
+void CBatchedResolver::Abandon()
+{
+    if (naming_)
+        worker_.Complete(naming_->names);
 }
 
 // The batch being named is waited for, the filled one goes to the worker, and only then is
@@ -160,6 +169,10 @@ void ScanHandles(CHandleScanParams& params)
         return;
     }
     params.stats.tableEntries = ULONG(snapshot.size());
+    CScanProgress& progress = params.Progress();
+    progress.fileHandles = ULONG(std::count_if(snapshot.begin(), snapshot.end(), [&](const CHandleEntry& entry) {
+        return entry.objectType == params.services.fileTypeNumber;
+    }));
     CBatchedResolver resolver(params);
     if (!resolver.ok()) {
         params.failure = L"no memory for the handles' names: " + SystemMessage(::GetLastError());
@@ -169,7 +182,12 @@ void ScanHandles(CHandleScanParams& params)
         // The cheap tests come before any system call on the entry.
         if (entry.objectType != params.services.fileTypeNumber)
             continue;
+        if (progress.cancelled()) {
+            resolver.Abandon();
+            return;
+        }
         ++params.stats.fileHandles;
+        ++progress.handlesDone;
         if (IsSkippedAccessMask(entry.grantedAccess))
             continue;
         if (!resolver.Add(entry)) {

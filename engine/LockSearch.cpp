@@ -16,14 +16,16 @@ bool IsScannable(const CTarget& target)
     return target.showAll || (target.problem.empty() && !target.path.empty());
 }
 
-CLockSearch SearchLocks(const CSystemServices& services, const CTarget& target, const CScanSeams& seams)
+CLockSearch SearchLocks(const CSystemServices& services, const CTarget& target, const CScanSeams& seams,
+                        CScanProgress* progress)
 {
     CLockSearch search;
     if (!IsScannable(target))
         return search;
-    CLockScanResult scan = RunLockScans(services, target, seams);
+    CLockScanResult scan = RunLockScans(services, target, seams, progress);
     search.failure = std::move(scan.failure);
     search.stats = scan.stats;
+    search.cancelled = scan.cancelled;
     CProcessDirectory processes(target.drives.devices, seams.openProcess);
     search.rows.reserve(scan.locks.size());
     for (const CFileLock& lock : scan.locks)

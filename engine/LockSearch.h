@@ -17,6 +17,7 @@ struct CLockSearch {
     std::vector<CLockItem> rows;  // one per lock, in the scans' order
     std::wstring failure;         // the scan could not run: the rows are not all there may be
     CScanStats stats;
+    bool cancelled = false;  // stopped at the watcher's request: there are no rows
 };
 
 // Whether a scan of the target would run: with show-all always; without it, only for a
@@ -24,7 +25,9 @@ struct CLockSearch {
 bool IsScannable(const CTarget& target);
 
 // Every lock on the target; nothing, without a scan, when the target is not scannable.
-CLockSearch SearchLocks(const CSystemServices& services, const CTarget& target, const CScanSeams& seams = {});
+// progress, when given, follows the scan and can stop it.
+CLockSearch SearchLocks(const CSystemServices& services, const CTarget& target, const CScanSeams& seams = {},
+                        CScanProgress* progress = nullptr);
 
 // The sentence that tells what the scan could not see (processes that refused to be
 // examined, handles given up); empty when it saw everything.

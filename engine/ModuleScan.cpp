@@ -284,10 +284,16 @@ void ScanModules(CModuleScanParams& params)
         return;
     }
     params.stats.processes = ULONG(ids.size());
+    CScanProgress& progress = params.Progress();
+    progress.processes = ULONG(std::count_if(ids.begin(), ids.end(), [](DWORD pid) { return pid != 0; }));
     CProcessWalker walker(params);
     for (DWORD pid : ids) {
-        if (pid != 0)
-            walker.Scan(pid);
+        if (pid == 0)
+            continue;
+        if (progress.cancelled())
+            return;
+        walker.Scan(pid);
+        ++progress.processesDone;
     }
 }
 

@@ -19,10 +19,12 @@ UniqueHandle Launch(ScanThreadStarter startThread, LPTHREAD_START_ROUTINE routin
     return thread;
 }
 
-void Prepare(CScanThreadParams& params, const CTarget& target, CLockList& locks, const CScanSeams& seams)
+void Prepare(CScanThreadParams& params, const CTarget& target, CLockList& locks, const CScanSeams& seams,
+             CScanProgress& progress)
 {
     params.target = &target;
     params.locks = &locks;
+    params.progress = &progress;
     params.openProcess = seams.openProcess;
 }
 
@@ -63,15 +65,18 @@ HANDLE StartScanThread(LPTHREAD_START_ROUTINE routine, void* params)
     return ::CreateThread(nullptr, 0, routine, params, 0, nullptr);
 }
 
-CLockScanResult RunLockScans(const CSystemServices& services, const CTarget& target, const CScanSeams& seams)
+CLockScanResult RunLockScans(const CSystemServices& services, const CTarget& target, const CScanSeams& seams,
+                             CScanProgress* progress)
 {
     CLockScanResult result;
     CLockList locks;
+    CScanProgress unwatched;
+    CScanProgress& followed = progress ? *progress : unwatched;  // both scans report to one
     auto handleScan = std::make_unique<CHandleScanParams>();
     auto moduleScan = std::make_unique<CModuleScanParams>();
-    Prepare(*handleScan, target, locks, seams);
+    Prepare(*handleScan, target, locks, seams, followed);
     handleScan->services = services;
-    Prepare(*moduleScan, target, locks, seams);
+    Prepare(*moduleScan, target, locks, seams, followed);
     moduleScan->objectNameMode = services.objectNameMode;
     moduleScan->NtQueryVirtualMemory = services.NtQueryVirtualMemory;
     moduleScan->NtQueryInformationProcess = services.NtQueryInformationProcess;
@@ -89,7 +94,9 @@ CLockScanResult RunLockScans(const CSystemServices& services, const CTarget& tar
         if (result.failure.empty())
             result.failure = failure;
     }
-    result.locks = locks.TakeAll();
+    result.cancelled = followed.cancelled();
+    if (!result.cancelled)
+        result.locks = locks.TakeAll();
     return result;
 }
 

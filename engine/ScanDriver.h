@@ -33,9 +33,12 @@ struct CLockScanResult {
     CList<CFileLock> locks;  // handle, module and mapping locks in the order the scans appended them
     CScanStats stats;
     std::wstring failure;  // why the scan could not run, in words for the user; empty when it ran
+    bool cancelled = false;  // stopped at the watcher's request: no locks are kept
 };
 
-// Every lock on the target. Waits for both scans with no time limit.
-CLockScanResult RunLockScans(const CSystemServices& services, const CTarget& target, const CScanSeams& seams = {});
+// Every lock on the target. Waits for both scans with no time limit; progress, when given,
+// follows them and can stop them.
+CLockScanResult RunLockScans(const CSystemServices& services, const CTarget& target, const CScanSeams& seams = {},
+                             CScanProgress* progress = nullptr);
 
 }  // namespace tarnwick

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "LockRecords.h"
+#include "ScanProgress.h"
 #include "TargetPath.h"
 
 namespace tarnwick {
@@ -22,10 +23,16 @@ enum class ScanException { None, OutOfMemory, Unexpected };
 struct CScanThreadParams {
     const CTarget* target = nullptr;            // the forms compared and the drives names go through
     CLockList* locks = nullptr;
+    CScanProgress* progress = nullptr;          // how far the scan is, whether it is to stop; or none
     OpenProcessFn openProcess = ::OpenProcess;  // tests refuse processes through it
     std::vector<DWORD> refusedPids;             // processes that denied the scan access
     std::wstring failure;                       // why the scan could not run; empty when it ran
     ScanException exception = ScanException::None;
+
+    CScanProgress& Progress() { return progress ? *progress : unwatched; }
+
+private:
+    CScanProgress unwatched;  // kept when nobody follows the scan
 };
 
 // Runs scan on the thread's parameter block. Without parameters it returns at once.

@@ -423,3 +423,24 @@ TEST_F(LockEngine, FileHeldThroughItsOtherNameIsFound)
     ReportLinkNames({});
     EXPECT_TRUE(HeldBy(Search(other), fixture.pid()).empty()) << "without the names the other name finds nothing";
 }
+
+TEST_F(LockEngine, ProgressCountsWhatTheScansGoThroughAndACancelledScanKeepsNothing)
+{
+    FixtureProcess fixture(program, {L"open", target + L"\\a.txt", L"load", library});
+    CScanProgress progress;
+    const CLockSearch whole = SearchLocks(services, MakeTarget(target, false, services), {}, &progress);
+    EXPECT_FALSE(whole.cancelled);
+    EXPECT_EQ(HeldBy(whole, fixture.pid()).size(), 3u);
+    EXPECT_EQ(progress.fileHandles.load(), whole.stats.handles.fileHandles);
+    EXPECT_EQ(progress.handlesDone.load(), progress.fileHandles.load());
+    EXPECT_GT(progress.processes.load(), 3u);
+    EXPECT_EQ(progress.processesDone.load(), progress.processes.load());
+
+    CScanProgress stopped;
+    stopped.cancel = true;
+    const CLockSearch cancelled = SearchLocks(services, MakeTarget(target, false, services), {}, &stopped);
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_TRUE(cancelled.rows.empty());
+    EXPECT_EQ(stopped.handlesDone.load(), 0u) << "stopped before its first handle";
+    EXPECT_EQ(stopped.processesDone.load(), 0u) << "and before its first process";
+}
