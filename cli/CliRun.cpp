@@ -47,6 +47,11 @@ std::wstring CheckPath(const std::wstring& path)
     return Quoted(path) + L" cannot be read: " + SystemMessage(error);
 }
 
+CAfterActionRequest AfterActionOf(const CCliOptions& options, const CTarget& target)
+{
+    return MakeAfterActionRequest(target, options.afterAction, options.newName, options.destination);
+}
+
 // Why PATH cannot be listed or acted on as asked, found before any lock is touched; empty
 // when it can.
 std::wstring TargetProblem(const CCliOptions& options, const CTarget& target)
@@ -57,7 +62,7 @@ std::wstring TargetProblem(const CCliOptions& options, const CTarget& target)
         return target.problem;
     if (std::wstring missing = CheckPath(target.path); !missing.empty())
         return missing;
-    return AfterActionProblem(target, {options.afterAction, options.newName, options.destination});
+    return AfterActionProblem(target, AfterActionOf(options, target));
 }
 
 // The locks of one scan, described as the main window's rows are.
@@ -157,7 +162,7 @@ public:
         request.command = o_.command == Command::Kill ? RemovalCommand::Terminate : RemovalCommand::UnlockAll;
         request.rows.assign(rows.begin(), rows.end());
         request.rowsListed = actedOn_ = !rows.empty();
-        request.afterAction = {o_.afterAction, o_.newName, o_.destination};
+        request.afterAction = AfterActionOf(o_, target_);
         const CRemovalOutcome outcome = RunRemoval(services_, target_, request, *this);
         if (outcome.stopped == RemovalStop::Declined)
             return kExitUsage;
@@ -243,7 +248,7 @@ private:
                               Quoted(RenamedPath(target_.path, o_.newName)) + L"."));
         else if (o_.afterAction == AfterAction::MoveTo)
             console_.Out(Line(L"Moved " + Quoted(target_.path) + L" to " +
-                              Quoted(MoveDestination(target_, {o_.afterAction, o_.newName, o_.destination})) + L"."));
+                              Quoted(MoveDestination(target_, AfterActionOf(o_, target_))) + L"."));
         return true;
     }
 

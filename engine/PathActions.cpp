@@ -89,13 +89,12 @@ CActionOutcome MoveProcedure(const CTarget& target, const CAfterActionRequest& r
 // A move needs a folder to go to, other than the one the path is in.
 std::wstring DestinationProblem(const CTarget& target, const CAfterActionRequest& request)
 {
-    const CTargetPath destination = NormalizeTargetPath(request.destination, target.drives.aliases);
-    if (!destination.problem.empty())
-        return destination.problem;
-    if (!::PathIsDirectoryW(destination.path.c_str()))
+    if (!request.destinationProblem.empty())
+        return request.destinationProblem;
+    if (!::PathIsDirectoryW(request.destination.c_str()))
         return Quoted(request.destination) + L" is not an existing folder to move into.";
-    if (EqualsNoCase(ParentFolder(target.path), destination.path))
-        return Quoted(target.path) + L" is already in " + Quoted(destination.path) +
+    if (EqualsNoCase(ParentFolder(target.path), request.destination))
+        return Quoted(target.path) + L" is already in " + Quoted(request.destination) +
                L"; choose another folder to move it to.";
     return {};
 }
@@ -110,10 +109,22 @@ std::wstring ActionPath(const std::wstring& path)
     return shortPath.empty() ? path : shortPath;
 }
 
+CAfterActionRequest MakeAfterActionRequest(const CTarget& target, AfterAction action, const std::wstring& newName,
+                                           const std::wstring& destination)
+{
+    CAfterActionRequest request{action, newName, destination, {}};
+    if (action == AfterAction::MoveTo && !destination.empty()) {
+        CTargetPath folder = NormalizeTargetPath(destination, target.drives.aliases);
+        request.destinationProblem = std::move(folder.problem);
+        if (!folder.path.empty())
+            request.destination = std::move(folder.path);
+    }
+    return request;
+}
+
 std::wstring MoveDestination(const CTarget& target, const CAfterActionRequest& request)
 {
-    const std::wstring folder = NormalizeTargetPath(request.destination, target.drives.aliases).path;
-    return MovedPath(target.path, folder.empty() ? request.destination : folder);
+    return MovedPath(target.path, request.destination);
 }
 
 std::wstring AfterActionProblem(const CTarget& target, const CAfterActionRequest& request)

@@ -13,8 +13,13 @@ enum class AfterAction { DoNothing, Delete, RenameTo, MoveTo };
 struct CAfterActionRequest {
     AfterAction action = AfterAction::DoNothing;
     std::wstring newName;      // for RenameTo, taken as typed
-    std::wstring destination;  // for MoveTo, as written
+    std::wstring destination;  // for MoveTo: normalised as targets are
+    std::wstring destinationProblem;  // why the destination as written names no folder (a device)
 };
+
+// The request with its destination normalised once, through the command's drive table.
+CAfterActionRequest MakeAfterActionRequest(const CTarget& target, AfterAction action, const std::wstring& newName,
+                                           const std::wstring& destination);
 
 // How a front end tells the user about outcomes and asks its one question.
 class IActionPrompts {
@@ -55,7 +60,7 @@ bool PathExists(const std::wstring& path);
 // The form the file system calls act on: the short form, or the path as shown when the
 // volume keeps no short names or the path is too long for one.
 std::wstring ActionPath(const std::wstring& path);
-// Where a move takes the target: its normalised destination folder joined with its last element.
+// Where a move takes the target: the destination folder joined with its last element.
 std::wstring MoveDestination(const CTarget& target, const CAfterActionRequest& request);
 
 }  // namespace tarnwick

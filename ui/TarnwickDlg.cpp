@@ -315,7 +315,10 @@ AfterAction CTarnwickDlg::ChosenAfterAction() const
     return AfterAction::DoNothing;
 }
 
-CAfterActionRequest CTarnwickDlg::ChosenRequest() const { return {ChosenAfterAction(), m_strRenameTo, m_strMoveTo}; }
+CAfterActionRequest CTarnwickDlg::ChosenRequest() const
+{
+    return MakeAfterActionRequest(commandTarget_, ChosenAfterAction(), m_strRenameTo, m_strMoveTo);
+}
 
 // The rows whose lock is gone have left the list; the path's outcome is shown, and the window
 // ends when no row is left.

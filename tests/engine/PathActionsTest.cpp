@@ -49,9 +49,11 @@ CTarget TargetOf(const std::wstring& path) { return MakeTarget(path, false, CSys
 
 class PathActionsOnDisk : public ::testing::Test {
 protected:
-    ActionResult Run(const std::wstring& path, const CAfterActionRequest& request)
+    ActionResult Run(const std::wstring& path, AfterAction action, const std::wstring& newName = L"",
+                     const std::wstring& destination = L"")
     {
         const CTarget target = TargetOf(path);
+        const CAfterActionRequest request = MakeAfterActionRequest(target, action, newName, destination);
         EXPECT_EQ(AfterActionProblem(target, request), L"") << WideToUtf8(path);
         outcome = CarryOutAfterAction(target, request, prompts);
         return outcome.result;
@@ -69,17 +71,17 @@ TEST_F(PathActionsOnDisk, RenamesFilesAndFoldersAndMovesThem)
     CreateFolders(folder);
     WriteFile(folder + L"\\inside.txt");
 
-    EXPECT_EQ(Run(file, {AfterAction::RenameTo, L"b.txt", L""}), ActionResult::Done);
+    EXPECT_EQ(Run(file, AfterAction::RenameTo, L"b.txt"), ActionResult::Done);
     EXPECT_TRUE(Exists(dir.Sub(L"b.txt")));
     EXPECT_FALSE(Exists(file));
-    EXPECT_EQ(Run(folder, {AfterAction::RenameTo, L"New Folder", L""}), ActionResult::Done);
+    EXPECT_EQ(Run(folder, AfterAction::RenameTo, L"New Folder"), ActionResult::Done);
     EXPECT_TRUE(Exists(dir.Sub(L"New Folder\\inside.txt")));
 
     const std::wstring archive = dir.Sub(L"archive");
     CreateFolders(archive);
-    EXPECT_EQ(Run(dir.Sub(L"b.txt"), {AfterAction::MoveTo, L"", archive}), ActionResult::Done);
+    EXPECT_EQ(Run(dir.Sub(L"b.txt"), AfterAction::MoveTo, L"", archive), ActionResult::Done);
     EXPECT_TRUE(Exists(archive + L"\\b.txt"));
-    EXPECT_EQ(Run(dir.Sub(L"New Folder"), {AfterAction::MoveTo, L"", archive + L"\\"}), ActionResult::Done);
+    EXPECT_EQ(Run(dir.Sub(L"New Folder"), AfterAction::MoveTo, L"", archive + L"\\"), ActionResult::Done);
     EXPECT_TRUE(Exists(archive + L"\\New Folder\\inside.txt"));
     EXPECT_TRUE(prompts.told.empty());
 }
@@ -89,7 +91,7 @@ TEST_F(PathActionsOnDisk, FolderDirectlyBelowADriveRootIsRenamedInPlace)
     const std::wstring folder = L"C:\\tarnwick-root-" + std::to_wstring(::GetCurrentProcessId());
     const std::wstring renamed = folder + L"-renamed";
     CreateFolders(folder);
-    EXPECT_EQ(Run(folder, {AfterAction::RenameTo, renamed.substr(3), L""}), ActionResult::Done);
+    EXPECT_EQ(Run(folder, AfterAction::RenameTo, renamed.substr(3)), ActionResult::Done);
     EXPECT_TRUE(Exists(renamed));
     EXPECT_FALSE(Exists(folder));
     RemoveTree(renamed);
@@ -106,21 +108,22 @@ TEST_F(PathActionsOnDisk, FailedRenamesAndMovesSayWhatFailedAndTheSystemsReason)
     const std::wstring exists = SystemMessage(ERROR_ALREADY_EXISTS);
     const struct {
         std::wstring path;
-        CAfterActionRequest request;
-        std::wstring text;
+        AfterAction action;
+        std::wstring newName, destination, text;
     } cases[] = {
-        {file, {AfterAction::RenameTo, L"taken.txt", L""},
+        {file, AfterAction::RenameTo, L"taken.txt", L"",
          L"Unable to rename \"" + file + L"\" to \"" + dir.Sub(L"taken.txt") + L"\":\n" + exists},
-        {folder, {AfterAction::RenameTo, L"taken.txt", L""},
+        {folder, AfterAction::RenameTo, L"taken.txt", L"",
          L"Unable to rename \"" + folder + L"\" to \"" + dir.Sub(L"taken.txt") + L"\":\n" + exists},
-        {folder, {AfterAction::MoveTo, L"", archive},
+        {folder, AfterAction::MoveTo, L"", archive,
          L"Unable to move \"" + folder + L"\" to \"" + archive + L"\\folder\":\n" + exists},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Run(c.path, c.request), ActionResult::Failed);
+        EXPECT_EQ(Run(c.path, c.action, c.newName, c.destination), ActionResult::Failed);
         EXPECT_EQ(outcome.text, c.text);
     }
-    EXPECT_EQ(AfterActionProblem(TargetOf(file), {AfterAction::MoveTo, L"", dir.Sub(L"no such folder")}),
+    const CTarget target = TargetOf(file);
+    EXPECT_EQ(AfterActionProblem(target, MakeAfterActionRequest(target, AfterAction::MoveTo, L"", dir.Sub(L"no such folder"))),
               L"\"" + dir.Sub(L"no such folder") + L"\" is not an existing folder to move into.")
         << "refused before any lock is touched";
     EXPECT_TRUE(Exists(file));
@@ -159,10 +162,9 @@ TEST(ProtectedFolders, RootsAndTheSystemsOwnFoldersAreRefusedHoweverWritten)
         EXPECT_EQ(ProtectedFolderProblem(target),
                   L"\"" + path + L"\" is " + what + L"; Tarnwick does not delete, rename or move it.")
             << WideToUtf8(path);
-        EXPECT_EQ(AfterActionProblem(target, {AfterAction::MoveTo, L"", L"D:\\x"}), ProtectedFolderProblem(target));
+        EXPECT_EQ(AfterActionProblem(target, {AfterAction::MoveTo, L"", L"D:\\x", L""}), ProtectedFolderProblem(target));
     }
-    EXPECT_EQ(AfterActionProblem(TargetOf(L"C:\\"), {AfterAction::DoNothing, L"", L""}), L"")
-        << "listing and unlocking go on";
+    EXPECT_EQ(AfterActionProblem(TargetOf(L"C:\\"), {}), L"") << "listing and unlocking go on";
 
     TempDir dir{L"tarnwick-protected"};
     SubstDrive own(dir.path());
@@ -177,9 +179,9 @@ TEST_F(PathActionsOnDisk, DeleteReportsSuccessOrAMissingPath)
     const std::wstring folder = dir.Sub(L"victim");
     CreateFolders(folder + L"\\sub");
     WriteFile(folder + L"\\sub\\f.txt");
-    EXPECT_EQ(Run(folder, {AfterAction::Delete, L"", L""}), ActionResult::Done);
+    EXPECT_EQ(Run(folder, AfterAction::Delete), ActionResult::Done);
     EXPECT_FALSE(Exists(folder));
-    EXPECT_EQ(Run(folder, {AfterAction::Delete, L"", L""}), ActionResult::Done);
+    EXPECT_EQ(Run(folder, AfterAction::Delete), ActionResult::Done);
     EXPECT_EQ(prompts.told, (std::vector<std::wstring>{L"Path was successfully deleted",
                                                        L"It looks like the specified path does not exist"}));
     EXPECT_TRUE(prompts.asked.empty());
