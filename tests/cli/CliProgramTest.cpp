@@ -394,6 +394,7 @@ TEST_F(CliProgram, MappedViewIsListedAsAMappingThatUnlockCannotCloseAndKillEnds)
 
 TEST_F(CliProgram, ListFindsHighHandlesLongPathsThirtyTwoBitModulesWhateverTheCase)
 {
+    SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     const HardLocks hard = MakeHardLocks(dir);
     const CliResult run = RunCli({L"list", hard.spelled, L"--json"});
     EXPECT_EQ(run.code, 1u) << WideToUtf8(run.err);

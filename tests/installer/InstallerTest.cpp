@@ -435,6 +435,7 @@ TEST(Installer, UninstallLeavesALoadedExtensionToTheNextBoot)
 
 TEST(Installer32, InstallsNothingAndSaysSoInOneMessage)
 {
+    SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     RemoveEarlierInstallation();
     EXPECT_NE(RunToCompletion(Medium(L"x86\\setup.exe"), L"/S"), 0u);
     ExpectNothingInstalledIn(DefaultFolder());
@@ -455,6 +456,7 @@ TEST(Installer32, InstallsNothingAndSaysSoInOneMessage)
 // medium's setup.exe must see the installer all the same.
 TEST(Launcher, StartsThe64BitInstallerWhoseWindowShows)
 {
+    SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     RemoveEarlierInstallation();
     const StartedProcess launcher(Medium(L"setup.exe"), L"", {HostPath(TARNWICK_BUILD_ROOT + std::string("/medium"))});
     ASSERT_TRUE(launcher.started());

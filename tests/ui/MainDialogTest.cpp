@@ -78,6 +78,7 @@ TEST_F(MainDialog, AFolderWrittenWithATrailingBackslashListsItsLocks)
 
 TEST_F(MainDialog, ListsHighHandlesLongPathsThirtyTwoBitModulesWhateverTheCase)
 {
+    SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     const HardLocks hard = MakeHardLocks(dir);
     CTarnwickDlg dialog(hard.spelled);
     RunWithPerson(dialog, [&](HWND window) {
