@@ -1,8 +1,10 @@
 # Shared steps of scripts/run and scripts/test: install what is missing, build, prepare Wine.
 # Sourced, not run.
 
-TARNWICK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD_ROOT=${TARNWICK_BUILD:-$TARNWICK_ROOT/build}
+# The checkout and the build by their physical paths, however they were reached (through a
+# symlink, a relative TARNWICK_BUILD); see configure_and_build.
+TARNWICK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+BUILD_ROOT=$(realpath -m "${TARNWICK_BUILD:-$TARNWICK_ROOT/build}")
 BUILD64=$BUILD_ROOT/x64
 BUILD32=$BUILD_ROOT/x86
 export WINEPREFIX=$BUILD_ROOT/wineprefix
@@ -69,11 +71,17 @@ install_missing_packages() {
 }
 
 # Configures every time, so that a changed option takes effect; an unchanged tree costs a second.
+# CMake writes every path as the current folder was reached (through a symlink it follows
+# PWD), and a path spelled otherwise changes every compile command: so that no command
+# rebuilds what another built, both steps run from the checkout's physical path.
 configure_and_build() {
   local dir=$1 toolchain=$2; shift 2
-  cmake -S "$TARNWICK_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$TARNWICK_ROOT/cmake/$toolchain" "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  (
+    cd "$TARNWICK_ROOT"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$TARNWICK_ROOT/cmake/$toolchain" "$@" >/dev/null
+    cmake --build "$dir" -j "$(nproc)"
+  )
 }
 
 # The 32-bit tree builds only the setup launcher; the 64-bit tree holds every test,
