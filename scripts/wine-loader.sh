@@ -18,7 +18,7 @@ no_32bit_asked() {
 # Decided once: the scripts and programs started below inherit the choice; returns 1 when it
 # was made already.
 choose_wine_loader() {
-  [ -z "${TARNWICK_WINE:-}" ] || return 1
+  [ -z "${TARNWICK_WINE:-}" ] || [ -z "${TARNWICK_32BIT:-}" ] || return 1
   if ! no_32bit_asked && "$WINE32_LOADER" --version >/dev/null 2>&1; then
     export TARNWICK_32BIT=1 TARNWICK_WINE=wine
   else
