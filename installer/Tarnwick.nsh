@@ -1,9 +1,9 @@
-; What both installers of the medium share: names, version and the refusal on 32-bit Windows.
-; makensis gets VERSION (four numbers) and OUTFILE from the build.
+; What both installers of the medium share: names, version and icons.
+; makensis gets VERSION (four numbers) and OUTFILE from the build. Each installer names its
+; target (width and character set) before it includes this.
 
 !define PUBLISHER "Quillmere"
 
-Unicode true
 ; The medium's layout fixes the name setup.exe, which NSIS warns about.
 !pragma warning disable 9000
 SetCompressor /SOLID lzma
@@ -13,8 +13,6 @@ BrandingText "${PUBLISHER} Tarnwick ${VERSION}"
 OutFile "${OUTFILE}"
 Icon "../ui/res/Tarnwick.ico"
 UninstallIcon "../ui/res/Tarnwick.ico"
-
-!define NEEDS_64_BIT "Tarnwick needs a 64-bit edition of Windows."
 
 VIProductVersion "${VERSION}"
 VIAddVersionKey "ProductName" "Tarnwick"

@@ -1,19 +1,18 @@
 ; The 64-bit installer: the program, its context-menu extension and the command-line program
-; in Program Files, for every user of the machine. NSIS itself runs as a 32-bit program, so
-; the 64-bit registry view, program folder and regsvr32 are named explicitly.
-; makensis also gets BIN_DIR, the folder of the built programs.
+; in Program Files, for every user of the machine. A 64-bit program itself, it sees the 64-bit
+; program folder, system folder and registry view as they are, and runs where Wine starts no
+; 32-bit program. makensis also gets BIN_DIR, the folder of the built programs.
+Target amd64-unicode
 !include "Tarnwick.nsh"
 !include "FileFunc.nsh"
 !include "LogicLib.nsh"
-!include "x64.nsh"
 
 RequestExecutionLevel admin
 
 !define INSTALL_KEY "Software\Quillmere\Tarnwick"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick"
 !define SHORTCUT "$SMPROGRAMS\Tarnwick.lnk"
-; Sysnative is where a 32-bit program finds the 64-bit system folder.
-!define REGSVR32 '"$WINDIR\Sysnative\regsvr32.exe" /s'
+!define REGSVR32 '"$SYSDIR\regsvr32.exe" /s'
 ; A restart is needed to finish; the code Windows installers report for it.
 !define EXIT_RESTART_NEEDED 3010
 
@@ -23,11 +22,6 @@ UninstPage uninstConfirm
 UninstPage instfiles
 
 Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_OK|MB_ICONSTOP "${NEEDS_64_BIT}" /SD IDOK
-    Abort
-  ${EndIf}
-  SetRegView 64
   SetShellVarContext all
   ; /D= wins; otherwise an upgrade goes where the installed version lives (NSIS drops the
   ; trailing backslash from $INSTDIR).
@@ -35,7 +29,7 @@ Function .onInit
     ReadRegStr $INSTDIR HKLM "${INSTALL_KEY}" "InstallLocation"
   ${EndIf}
   ${If} $INSTDIR == ""
-    StrCpy $INSTDIR "$PROGRAMFILES64\Tarnwick"
+    StrCpy $INSTDIR "$PROGRAMFILES\Tarnwick"
   ${EndIf}
 FunctionEnd
 
@@ -94,7 +88,6 @@ Section
 SectionEnd
 
 Function un.onInit
-  SetRegView 64
   SetShellVarContext all
 FunctionEnd
 

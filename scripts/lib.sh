@@ -1,8 +1,10 @@
 # Shared steps of scripts/run and scripts/test: install what is missing, build, prepare Wine.
 # Sourced, not run.
 
-TARNWICK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD_ROOT=${TARNWICK_BUILD:-$TARNWICK_ROOT/build}
+# The checkout and the build by their physical paths, however they were reached (through a
+# symlink, a relative TARNWICK_BUILD); see configure_and_build.
+TARNWICK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+BUILD_ROOT=$(realpath -m "${TARNWICK_BUILD:-$TARNWICK_ROOT/build}")
 BUILD64=$BUILD_ROOT/x64
 BUILD32=$BUILD_ROOT/x86
 export WINEPREFIX=$BUILD_ROOT/wineprefix
@@ -13,11 +15,31 @@ export WINEDEBUG=-all
 export XDG_DATA_HOME=$WINEPREFIX/drive_c/desktop-data
 # No Mono or Gecko download prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+source "$TARNWICK_ROOT/scripts/wine-loader.sh"
 
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
           wine wine64 wine32:i386 xvfb xauth imagemagick googletest python3 nsis)
 
 log() { printf '== %s\n' "$*" >&2; }
+
+no_32bit_reason() {
+  if no_32bit_asked; then
+    echo "32-bit programs are not started (TARNWICK_NO_32BIT=$TARNWICK_NO_32BIT)"
+  else
+    echo "32-bit programs do not run here ($WINE32_LOADER cannot start)"
+  fi
+}
+
+# Whether 32-bit programs run is found out once, after wine32 is installed, by the first script
+# of a run; it says so in one line, and what it starts inherits the answer.
+know_the_machine() {
+  choose_wine_loader || return 0
+  if [ "$TARNWICK_32BIT" = 1 ]; then
+    log "32-bit programs run here; Wine starts through $TARNWICK_WINE"
+  else
+    log "$(no_32bit_reason): Wine starts through $TARNWICK_WINE, and tests that start a 32-bit program are skipped"
+  fi
+}
 
 missing_packages() {
   local p
@@ -27,6 +49,11 @@ missing_packages() {
 }
 
 ensure_packages() {
+  install_missing_packages
+  know_the_machine
+}
+
+install_missing_packages() {
   local missing
   missing=$(missing_packages)
   [ -z "$missing" ] && return 0
@@ -44,11 +71,17 @@ ensure_packages() {
 }
 
 # Configures every time, so that a changed option takes effect; an unchanged tree costs a second.
+# CMake writes every path as the current folder was reached (through a symlink it follows
+# PWD), and a path spelled otherwise changes every compile command: so that no command
+# rebuilds what another built, both steps run from the checkout's physical path.
 configure_and_build() {
   local dir=$1 toolchain=$2; shift 2
-  cmake -S "$TARNWICK_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$TARNWICK_ROOT/cmake/$toolchain" "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  (
+    cd "$TARNWICK_ROOT"
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$TARNWICK_ROOT/cmake/$toolchain" "$@" >/dev/null
+    cmake --build "$dir" -j "$(nproc)"
+  )
 }
 
 # The 32-bit tree builds only the setup launcher; the 64-bit tree holds every test,
@@ -60,23 +93,45 @@ build_all() {
   configure_and_build "$BUILD64" toolchain-x64.cmake -DTARNWICK_X86_BIN_DIR="$BUILD32/bin"
 }
 
-# The prefix must be made after wine32 is installed, or 32-bit programs cannot start.
+# The prefix must be made after wine32 is installed, or 32-bit programs cannot start in it.
+# Either loader makes the same 64-bit prefix where they run, so both ways of starting Wine
+# share it; only one made where 32-bit programs could not start lacks its 32-bit half, and is
+# made again once they can (a build folder carried over from such a machine).
+PREFIX_WITHOUT_32BIT=made-without-32-bit
+
+make_prefix() {
+  log "creating Wine prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  "$TARNWICK_WINE" wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  if ! "$WINE32_LOADER" --version >/dev/null 2>&1; then
+    touch "$WINEPREFIX/$PREFIX_WITHOUT_32BIT"
+  fi
+}
+
+drop_prefix_without_32bit() {
+  if [ "$TARNWICK_32BIT" = 1 ] && [ -f "$WINEPREFIX/$PREFIX_WITHOUT_32BIT" ]; then
+    log "the Wine prefix was made where 32-bit programs could not start"
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+  fi
+}
+
 # Its windows live on a virtual desktop: without a window manager, destroying a visible
 # top-level window otherwise stalls for two seconds, and screenshots lack frames.
 ensure_prefix() {
+  know_the_machine
+  drop_prefix_without_32bit
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    log "creating Wine prefix $WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
+    make_prefix
   fi
   if ! grep -q '"Default"="1280x1024"' "$WINEPREFIX/user.reg" 2>/dev/null; then
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
+    "$TARNWICK_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    "$TARNWICK_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
     wineserver -w
   fi
   mkdir -p "$XDG_DATA_HOME"
   # The first program under a new server also brings up the desktop; one that starts in
   # the middle of that can fail to start, so let a trivial one go first.
-  wine cmd.exe /c exit 0 >/dev/null 2>&1 || true
+  "$TARNWICK_WINE" cmd.exe /c exit 0 >/dev/null 2>&1 || true
 }

@@ -291,6 +291,7 @@ TEST_F(LockEngine, LocksUnderAPathLongerThan260CharactersAreFoundByHandleModuleA
 
 TEST_F(LockEngine, LibraryOfA32BitProcessIsAModuleLock)
 {
+    SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     const std::wstring lib32 = target + L"\\lockdll32.dll";
     ASSERT_TRUE(::CopyFileW(X86BinPath(L"lockdll.dll").c_str(), lib32.c_str(), FALSE));
     FixtureProcess fixture(X86BinPath(L"holder.exe"), {L"load", lib32});
@@ -361,6 +362,7 @@ CList<CFileLock> ScanModulesOnly(const CSystemServices& services, CModuleScanSta
 
 TEST_F(LockEngine, LoaderListsReadInOneWalkGiveTheModulesAndViewsThePlatformGives)
 {
+    SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     // A view right behind an image shows whether the walk steps over images exactly.
     FixtureProcess fixture(program, {L"load", library, L"mapnext", target + L"\\m.dat"});
     FixtureProcess fixture32(X86BinPath(L"holder.exe"), {L"map", target + L"\\m32.dat"});

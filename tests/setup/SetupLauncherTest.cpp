@@ -131,6 +131,7 @@ void ExpectOneFatalMessageThenExit(const StartedProcess& launcher)
 
 TEST(SetupLauncher, StartsThe64BitInstallerHiddenWithoutArgumentsAndWaitsForIt)
 {
+    SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     ASSERT_TRUE(Exists(LauncherPath())) << WideToUtf8(LauncherPath());
     InstallerFolder folder(true, true);
     const StartedProcess launcher(LauncherPath(), L"/quiet --target-dir=C:\\elsewhere", {folder.path()});
@@ -151,6 +152,7 @@ TEST(SetupLauncher, StartsThe64BitInstallerHiddenWithoutArgumentsAndWaitsForIt)
 
 TEST(SetupLauncher, ReportsAMissing64BitInstallerWithoutFallingBackTo32Bit)
 {
+    SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     InstallerFolder folder(false, true);
     const StartedProcess launcher(LauncherPath(), L"", {folder.path()});
     ExpectOneFatalMessageThenExit(launcher);
@@ -160,6 +162,7 @@ TEST(SetupLauncher, ReportsAMissing64BitInstallerWithoutFallingBackTo32Bit)
 // Neither this folder nor the launcher's own one has the installer subfolders.
 TEST(SetupLauncher, ReportsFailureWhenStartedOutsideTheInstallerFolder)
 {
+    SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     TempDir elsewhere(L"tarnwick-setup-cwd");
     const StartedProcess launcher(LauncherPath(), L"", {elsewhere.path()});
     ExpectOneFatalMessageThenExit(launcher);

@@ -229,4 +229,12 @@ std::wstring CurrentUser()
     return name;
 }
 
+bool ThirtyTwoBitProgramsRun()
+{
+    wchar_t said[8] = {};
+    return !(::GetEnvironmentVariableW(L"TARNWICK_32BIT", said, 8) && std::wstring(said) == L"0");
+}
+
+const char* No32BitSkipReason() { return TARNWICK_NO_32BIT_REASON; }
+
 }  // namespace tarnwick::test

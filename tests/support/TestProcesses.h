@@ -113,4 +113,15 @@ private:
 // The name of the user the tests run as.
 std::wstring CurrentUser();
 
+// Whether 32-bit programs are started here. The scripts say so in TARNWICK_32BIT: "0" where the
+// machine runs none or TARNWICK_NO_32BIT=1 asks for none; unsaid, as on Windows, they are.
+bool ThirtyTwoBitProgramsRun();
+// What a test that must start a 32-bit program says when it is skipped; ctest looks for it.
+const char* No32BitSkipReason();
+
 }  // namespace tarnwick::test
+
+// The first statement of a test that must start a 32-bit program.
+#define SKIP_UNLESS_32BIT_PROGRAMS_RUN()                  \
+    if (!::tarnwick::test::ThirtyTwoBitProgramsRun())     \
+    GTEST_SKIP() << ::tarnwick::test::No32BitSkipReason()

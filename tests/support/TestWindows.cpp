@@ -168,6 +168,24 @@ BITMAPINFOHEADER PictureHeader(const WindowPicture& picture)
     return info;
 }
 
+// The device context of a whole window, its frame included, given back at the end.
+class WholeWindowDc {
+public:
+    explicit WholeWindowDc(HWND window) : window_(window), dc_(::GetWindowDC(window)) {}
+    ~WholeWindowDc()
+    {
+        if (dc_)
+            ::ReleaseDC(window_, dc_);
+    }
+    WholeWindowDc(const WholeWindowDc&) = delete;
+    WholeWindowDc& operator=(const WholeWindowDc&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
 }  // namespace
 
 WindowPicture CaptureWindow(HWND window)
@@ -177,12 +195,12 @@ WindowPicture CaptureWindow(HWND window)
     WindowPicture picture;
     picture.width = rect.right - rect.left;
     picture.height = rect.bottom - rect.top;
-    const CWindowDc screen(nullptr);
-    const UniqueMemoryDc memory(::CreateCompatibleDC(screen.get()));
-    const UniqueGdiObject bitmap(::CreateCompatibleBitmap(screen.get(), picture.width, picture.height));
+    const WholeWindowDc painted(window);
+    const UniqueMemoryDc memory(::CreateCompatibleDC(painted.get()));
+    const UniqueGdiObject bitmap(::CreateCompatibleBitmap(painted.get(), picture.width, picture.height));
     {
         const CSelection selected(memory.get(), bitmap.get());
-        ::BitBlt(memory.get(), 0, 0, picture.width, picture.height, screen.get(), rect.left, rect.top, SRCCOPY);
+        ::BitBlt(memory.get(), 0, 0, picture.width, picture.height, painted.get(), 0, 0, SRCCOPY);
     }
     BITMAPINFOHEADER info = PictureHeader(picture);
     picture.pixels.resize(((picture.width * 3 + 3) / 4) * 4 * picture.height);
@@ -194,6 +212,9 @@ WindowPicture CaptureWindow(HWND window)
 void RedrawWholeWindow(HWND window)
 {
     ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    // The window's own thread may have begun a paint of its own meanwhile; a message it
+    // answers only between messages lets it finish.
+    ::SendMessageW(window, WM_NULL, 0, 0);
 }
 
 int DifferingPixels(const WindowPicture& a, const WindowPicture& b)

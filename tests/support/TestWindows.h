@@ -38,14 +38,16 @@ HWND WaitForWindowWithControl(DWORD pid, int controlId, DWORD timeoutMs = 20000)
 std::wstring ListViewCellText(HWND list, int row, int column);
 std::vector<std::wstring> ListViewColumn(HWND list, int column);
 
-// What a window shows on the screen, as 24-bit rows from the bottom up.
+// What a window shows, as 24-bit rows from the bottom up.
 struct WindowPicture {
     int width = 0, height = 0;
     std::vector<BYTE> pixels;
 };
-// The window as it is on the screen now, without drawing it anew.
+// The window, frame included, as it has painted itself so far, without drawing it anew. It is
+// read from the window's own device context, not the screen: Wine hands a window's paint on to
+// the X server in its own time.
 WindowPicture CaptureWindow(HWND window);
-// Draws the window and all its controls anew, now.
+// Draws the window and all its controls anew, and returns once they are drawn.
 void RedrawWholeWindow(HWND window);
 // How many pixels two pictures of the same size differ in; -1 when their sizes differ.
 int DifferingPixels(const WindowPicture& a, const WindowPicture& b);

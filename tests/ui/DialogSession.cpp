@@ -88,6 +88,37 @@ HWND SizeGripOf(HWND window)
     return nullptr;
 }
 
+namespace {
+
+// Whether the dialog is still in the system's size loop, which holds the mouse until the
+// button goes up.
+bool InSizeLoop(HWND window)
+{
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui);
+    return (gui.flags & GUI_INMOVESIZE) != 0;
+}
+
+}  // namespace
+
+bool DragGripTo(HWND window, POINT to)
+{
+    RECT grip, before;
+    ::GetWindowRect(SizeGripOf(window), &grip);
+    ::GetWindowRect(window, &before);
+    DragMouse({(grip.left + grip.right) / 2, (grip.top + grip.bottom) / 2}, to);
+    const bool taken = Eventually(
+        [&] {
+            RECT now;
+            ::GetWindowRect(window, &now);
+            return !InSizeLoop(window) && !::EqualRect(&now, &before);
+        },
+        30000);
+    Settle(window);
+    return taken;
+}
+
 void SelectRowsOf(HWND window, const std::wstring& processName)
 {
     const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);

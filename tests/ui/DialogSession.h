@@ -28,6 +28,9 @@ std::wstring Text(HWND window, int id);
 RECT ClientRectOf(HWND window, int id);
 // The size grip of a resizable dialog, or null.
 HWND SizeGripOf(HWND window);
+// Drags the dialog's size grip to `to` with the mouse; true once the dialog has taken the whole
+// drag (left its size loop at a new size), which on a loaded machine comes well after the input.
+bool DragGripTo(HWND window, POINT to);
 // Selects exactly the rows whose Process column reads name.
 void SelectRowsOf(HWND window, const std::wstring& processName);
 // Waits until the dialog has handled everything sent or posted to it so far.

@@ -120,13 +120,10 @@ TEST_F(WindowFit, MainWindowTextsFitAndItOpensCentredWithinTheWorkArea)
         SaveWindowPicture(window, PictureName(L"fit-main-window"));
 
         // As small as a person can drag it.
-        const HWND grip = SizeGripOf(window);
-        ASSERT_NE(grip, nullptr);
-        RECT gripRect, outer;
-        ::GetWindowRect(grip, &gripRect);
+        ASSERT_NE(SizeGripOf(window), nullptr);
+        RECT outer;
         ::GetWindowRect(window, &outer);
-        DragMouse({(gripRect.left + gripRect.right) / 2, (gripRect.top + gripRect.bottom) / 2},
-                  {outer.left + 20, outer.top + 20});
+        ASSERT_TRUE(DragGripTo(window, {outer.left + 20, outer.top + 20})) << "the drag did not resize the window";
         MINMAXINFO limits = {};
         ::SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
         ::GetWindowRect(window, &outer);
