@@ -162,11 +162,22 @@ void CHandleCloser::CloseIfStillNamed(HANDLE owner, const std::vector<const CLoc
         if (results[i] != UnlockResult::Closed)
             continue;
         const UniqueHandle copy = CopyOf(owner, *rows[i]);
-        if (copy && NamesRowFile(copy.get(), *rows[i]))
-            CopyOf(owner, *rows[i], DUPLICATE_CLOSE_SOURCE);
-        else
+        if (!copy || !NamesRowFile(copy.get(), *rows[i]) || !ClosedRowFile(owner, *rows[i]))
             results[i] = UnlockResult::Changed;
     }
+}
+
+// Closes the owner's handle; true when what was closed is the row's file. The system closes the
+// source whatever else fails, but not a value that names no handle any more. And a value can
+// change under the close itself where the system closes it by running code inside the owner
+// (Wine): a handle the owner was closing on its own may be gone, and one of the system's own
+// may take its value; the copy the close hands back tells what was closed.
+bool CHandleCloser::ClosedRowFile(HANDLE owner, const CLockItem& row)
+{
+    const UniqueHandle closed = CopyOf(owner, row, DUPLICATE_CLOSE_SOURCE);
+    if (!closed)
+        return ::GetLastError() != ERROR_INVALID_HANDLE;
+    return NamesRowFile(closed.get(), row);
 }
 
 // Named through the scan's own worker and written as the scan writes a row's path.

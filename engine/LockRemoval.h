@@ -43,6 +43,7 @@ public:
 private:
     void CloseIfStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
                            std::vector<UnlockResult>& results);
+    bool ClosedRowFile(HANDLE owner, const CLockItem& row);
     bool NamesRowFile(HANDLE copy, const CLockItem& row);
     bool IsRowObject(const CLockItem& row);
 
