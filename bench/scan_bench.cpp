@@ -130,22 +130,23 @@ Rounds Measure(const CSystemServices& services, const CTarget& target, int round
 
 void PrintHeader()
 {
-    std::printf("%-9s %8s %8s %6s %8s %10s %10s %7s %7s %9s %8s\n", "scan", "engine", "floor", "ratio",
-                "handles", "us/handle", "floor us/h", "file h.", "locks", "time-outs", "modules");
+    std::printf("%-9s %8s %8s %6s %8s %10s %10s %7s %7s %9s %8s\n", "scan", "engine", "floor", "ratio", "handles",
+                "us/handle", "floor us/h", "file h.", "locks", "time-outs", "modules");
 }
 
 void PrintLegend()
 {
-    std::printf("ratio: the engine against the floor; handles: the handle scan alone against the floor;\n"
-                "time-outs: workers killed over all rounds (handles given up); modules: the module and mapping\n"
-                "scan alone against the engine\n");
+    std::printf(
+        "ratio: the engine against the floor; handles: the handle scan alone against the floor;\n"
+        "time-outs: workers killed over all rounds (handles given up); modules: the module and mapping\n"
+        "scan alone against the engine\n");
 }
 
 void PrintRow(const char* label, const Rounds& r)
 {
-    std::printf("%-9s %7.3fs %7.3fs %6.2f %8.2f %10.1f %10.1f %7lu %7zu %5lu (%lu) %7.0f%%\n", label,
-                Median(r.engine), Median(r.floor), r.Ratio(), r.HandleRatio(), r.EngineMicros(), r.FloorMicros(),
-                r.fileHandles, r.engineLocks, r.timeouts, r.givenUp, Median(r.modules) / Median(r.engine) * 100);
+    std::printf("%-9s %7.3fs %7.3fs %6.2f %8.2f %10.1f %10.1f %7lu %7zu %5lu (%lu) %7.0f%%\n", label, Median(r.engine),
+                Median(r.floor), r.Ratio(), r.HandleRatio(), r.EngineMicros(), r.FloorMicros(), r.fileHandles,
+                r.engineLocks, r.timeouts, r.givenUp, Median(r.modules) / Median(r.engine) * 100);
     if (r.engineLocks != r.floorLocks)
         std::printf("          the floor found %zu handle locks, the engine %zu\n", r.floorLocks, r.engineLocks);
 }
@@ -153,8 +154,7 @@ void PrintRow(const char* label, const Rounds& r)
 // Holder processes, four for the files under the target and one for those elsewhere.
 class HeldFiles {
 public:
-    HeldFiles(const TempDir& dir, int held, int elsewhere)
-        : target_(dir.Sub(L"target" + std::to_wstring(held)))
+    HeldFiles(const TempDir& dir, int held, int elsewhere) : target_(dir.Sub(L"target" + std::to_wstring(held)))
     {
         for (int i = 0; i < kTargetHolders; ++i)
             Hold(target_ + L"\\p" + std::to_wstring(i), held / kTargetHolders);

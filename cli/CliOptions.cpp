@@ -67,11 +67,31 @@ void Choose(CParseState& state, AfterAction action)
 
 // Each takes one option (and its value) into the options; the message when the value is
 // unusable, empty otherwise.
-std::wstring TakeAll(CParseState& s, const std::wstring&) { s.options.all = true; return {}; }
-std::wstring TakeJson(CParseState& s, const std::wstring&) { s.options.json = true; return {}; }
-std::wstring TakeForce(CParseState& s, const std::wstring&) { s.options.force = true; return {}; }
-std::wstring TakeAtBoot(CParseState& s, const std::wstring&) { s.options.atBoot = true; return {}; }
-std::wstring TakeDelete(CParseState& s, const std::wstring&) { Choose(s, AfterAction::Delete); return {}; }
+std::wstring TakeAll(CParseState& s, const std::wstring&)
+{
+    s.options.all = true;
+    return {};
+}
+std::wstring TakeJson(CParseState& s, const std::wstring&)
+{
+    s.options.json = true;
+    return {};
+}
+std::wstring TakeForce(CParseState& s, const std::wstring&)
+{
+    s.options.force = true;
+    return {};
+}
+std::wstring TakeAtBoot(CParseState& s, const std::wstring&)
+{
+    s.options.atBoot = true;
+    return {};
+}
+std::wstring TakeDelete(CParseState& s, const std::wstring&)
+{
+    Choose(s, AfterAction::Delete);
+    return {};
+}
 
 std::wstring TakePid(CParseState& s, const std::wstring& value)
 {
@@ -88,8 +108,8 @@ std::wstring TakeWait(CParseState& s, const std::wstring& value)
     s.options.waitMs = ParseSeconds(value);
     if (s.options.waitMs)
         return {};
-    return L"--wait needs a number of seconds from 0 to " + std::to_wstring(kLongestWaitSeconds) + L", not \"" +
-           value + L"\".";
+    return L"--wait needs a number of seconds from 0 to " + std::to_wstring(kLongestWaitSeconds) + L", not \"" + value +
+           L"\".";
 }
 
 std::wstring TakeNewName(CParseState& s, const std::wstring& value)
@@ -98,7 +118,8 @@ std::wstring TakeNewName(CParseState& s, const std::wstring& value)
         return L"--rename-to needs the new name.";
     if (!IsPlainName(value))
         return L"--rename-to needs a name within PATH's folder (no \\, / or :, and no dot or blank at its end), "
-               L"not \"" + value + L"\".";
+               L"not \"" +
+               value + L"\".";
     s.options.newName = value;
     Choose(s, AfterAction::RenameTo);
     return {};
@@ -123,9 +144,9 @@ struct COptionSpec {
 };
 
 constexpr COptionSpec kOptions[] = {
-    {L"--all", false, true, TakeAll},          {L"--json", false, true, TakeJson},
-    {L"--pid", true, false, TakePid},          {L"--force", false, false, TakeForce},
-    {L"--delete", false, false, TakeDelete},   {L"--at-boot", false, false, TakeAtBoot},
+    {L"--all", false, true, TakeAll},           {L"--json", false, true, TakeJson},
+    {L"--pid", true, false, TakePid},           {L"--force", false, false, TakeForce},
+    {L"--delete", false, false, TakeDelete},    {L"--at-boot", false, false, TakeAtBoot},
     {L"--rename-to", true, false, TakeNewName}, {L"--move-to", true, false, TakeDestination},
     {L"--wait", true, false, TakeWait},
 };
@@ -188,7 +209,8 @@ public:
         }
         const bool needsPath = !(o.command == Command::List && o.all);
         if (needsPath && !pathSeen_)
-            return CommandName(o.command) + (o.command == Command::List ? L" needs a PATH (or --all)." : L" needs a PATH.");
+            return CommandName(o.command) +
+                   (o.command == Command::List ? L" needs a PATH (or --all)." : L" needs a PATH.");
         if (pathSeen_ && o.path.empty())
             return L"The PATH is empty.";
         if (state_.afterActions > 1)

@@ -32,7 +32,7 @@ struct CCliOptions {
     std::wstring newName;      // --rename-to: a name within PATH's folder
     std::wstring destination;  // --move-to, as written
     bool atBoot = false;
-    bool force = false;  // kill: end critical processes too
+    bool force = false;           // kill: end critical processes too
     std::optional<DWORD> waitMs;  // --wait, in milliseconds
 };
 

@@ -152,8 +152,8 @@ public:
             return kExitPlatform;
         const CLockRows rows = first.Rows(o_.pid);
         if (o_.pid && rows.empty()) {
-            console_.Err(Line(L"Process " + std::to_wstring(*o_.pid) + L" holds no lock on " + Quoted(target_.path) +
-                              L"."));
+            console_.Err(
+                Line(L"Process " + std::to_wstring(*o_.pid) + L" holds no lock on " + Quoted(target_.path) + L"."));
             return kExitUsage;
         }
         if (rows.empty())
@@ -175,7 +175,8 @@ public:
     bool ConfirmDeleteAtBoot(const std::wstring&) override
     {
         if (o_.atBoot)
-            console_.Out(Line(Quoted(target_.path) + L" is still there; it is scheduled for deletion at the next boot."));
+            console_.Out(
+                Line(Quoted(target_.path) + L" is still there; it is scheduled for deletion at the next boot."));
         else
             console_.Err(Line(L"Unable to delete " + Quoted(target_.path) +
                               L"; --at-boot would schedule its deletion at the next boot."));

@@ -59,8 +59,8 @@ std::wstring LockTable(const CLockRows& rows)
     std::wstring table = Padded(L"Process", process) + Padded(L"PID", pid) + Padded(L"Owner", owner) +
                          Padded(L"Kind", kind) + L"Path" + kNewline;
     for (const CLockItem* row : rows) {
-        table += Padded(row->processName, process) + Padded(std::to_wstring(row->pid), pid) + Padded(row->owner, owner) +
-                 Padded(KindOf(*row), kind) + row->lockPath + kNewline;
+        table += Padded(row->processName, process) + Padded(std::to_wstring(row->pid), pid) +
+                 Padded(row->owner, owner) + Padded(KindOf(*row), kind) + row->lockPath + kNewline;
     }
     return table;
 }
@@ -75,10 +75,9 @@ std::wstring LockJson(const CLockRows& rows)
         const auto valueIf = [&row](LockKind kind) { return row.kind == kind ? std::to_wstring(row.value) : L"null"; };
         json += L"  {\"process\": " + JsonString(row.processName) + L", \"pid\": " + std::to_wstring(row.pid) +
                 L", \"owner\": " + JsonString(row.owner) + L", \"kind\": \"" + KindOf(row) + L"\", \"path\": " +
-                JsonString(row.lockPath) + L", \"handle\": " + valueIf(LockKind::Handle) +
-                L", \"loadAddress\": " + valueIf(LockKind::Module) + L", \"viewAddress\": " +
-                valueIf(LockKind::Mapping) + L", \"imagePath\": " + JsonString(row.imagePath) + L"}" +
-                (i + 1 < rows.size() ? L"," : L"") + kNewline;
+                JsonString(row.lockPath) + L", \"handle\": " + valueIf(LockKind::Handle) + L", \"loadAddress\": " +
+                valueIf(LockKind::Module) + L", \"viewAddress\": " + valueIf(LockKind::Mapping) + L", \"imagePath\": " +
+                JsonString(row.imagePath) + L"}" + (i + 1 < rows.size() ? L"," : L"") + kNewline;
     }
     return json + L"]" + kNewline;
 }
@@ -121,7 +120,10 @@ std::wstring Hex(uint64_t value)
     return text;
 }
 
-std::wstring DescribeProcess(const CLockItem& row) { return row.processName + L" (PID " + std::to_wstring(row.pid) + L")"; }
+std::wstring DescribeProcess(const CLockItem& row)
+{
+    return row.processName + L" (PID " + std::to_wstring(row.pid) + L")";
+}
 
 std::wstring DescribeLock(const CLockItem& row)
 {

@@ -66,8 +66,9 @@ bool CBatchedResolver::Add(const CHandleEntry& entry)
 {
     const HANDLE owner = OwnerProcess(DWORD(entry.pid));
     UniqueHandle copy;
-    if (!owner || !::DuplicateHandle(owner, reinterpret_cast<HANDLE>(entry.handleValue), ::GetCurrentProcess(),
-                                     copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS) ||
+    if (!owner ||
+        !::DuplicateHandle(owner, reinterpret_cast<HANDLE>(entry.handleValue), ::GetCurrentProcess(), copy.put(), 0,
+                           FALSE, DUPLICATE_SAME_ACCESS) ||
         !copy)
         return true;
     filling_->names.Add(copy.get());
@@ -158,7 +159,8 @@ void ReportIfMatching(CHandleScanParams& params, const CHandleEntry& entry, cons
         return;
     const CDriveAliases& aliases = params.target->drives.aliases;
     if (MatchesTarget(params.target->forms, ComparableName(aliases, name)))
-        params.locks->Append({DWORD(entry.pid), RowPathOf(aliases, name), entry.handleValue, LockKind::Handle, entry.object});
+        params.locks->Append(
+            {DWORD(entry.pid), RowPathOf(aliases, name), entry.handleValue, LockKind::Handle, entry.object});
 }
 
 void ScanHandles(CHandleScanParams& params)

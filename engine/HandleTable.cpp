@@ -13,7 +13,7 @@ constexpr ULONG kGrowthMargin = 64 * 1024;  // handles opened between two calls
 
 struct CRawTable {
     std::vector<std::uint64_t> buffer;  // 8-byte aligned
-    ULONG length = 0;  // bytes handed to the system
+    ULONG length = 0;                   // bytes handed to the system
     LONG status = 0;
 };
 
@@ -51,8 +51,8 @@ std::vector<CHandleEntry> EntriesOf(const CRawTable& table, std::size_t headerBy
     const auto* raw = reinterpret_cast<const Entry*>(bytes + headerBytes);
     std::vector<CHandleEntry> entries(count);
     for (std::size_t i = 0; i < count; ++i) {
-        entries[i] = {raw[i].pid, raw[i].handleValue, reinterpret_cast<ULONG_PTR>(raw[i].object),
-                      raw[i].grantedAccess, raw[i].objectType};
+        entries[i] = {raw[i].pid, raw[i].handleValue, reinterpret_cast<ULONG_PTR>(raw[i].object), raw[i].grantedAccess,
+                      raw[i].objectType};
     }
     return entries;
 }

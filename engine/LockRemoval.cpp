@@ -16,8 +16,8 @@ constexpr UINT kEndedExitCode = 1;  // a parent reading 0 would take the end for
 constexpr DWORD kImageNameCapacity = 32768;
 
 // The processes Windows cannot run without, wherever they are started from the system folder.
-constexpr const wchar_t* kCoreProcesses[] = {L"csrss.exe",   L"smss.exe",    L"wininit.exe", L"winlogon.exe",
-                                             L"services.exe", L"lsass.exe"};
+constexpr const wchar_t* kCoreProcesses[] = {L"csrss.exe",    L"smss.exe",     L"wininit.exe",
+                                             L"winlogon.exe", L"services.exe", L"lsass.exe"};
 
 // The row's process with the rights asked for, or nothing when it cannot be opened or is not
 // the process the scan saw: a process id is handed out again once its process has gone. The

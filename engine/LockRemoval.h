@@ -41,8 +41,7 @@ public:
     UnlockResult Close(const CLockItem& row) { return CloseOwnerRows({&row}).front(); }
 
 private:
-    void CloseIfStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
-                           std::vector<UnlockResult>& results);
+    void CloseIfStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows, std::vector<UnlockResult>& results);
     bool ClosedRowFile(HANDLE owner, const CLockItem& row);
     bool NamesRowFile(HANDLE copy, const CLockItem& row);
     bool IsRowObject(const CLockItem& row);

@@ -11,10 +11,7 @@ std::wstring Counted(ULONG count, const wchar_t* one, const wchar_t* many)
 
 }  // namespace
 
-bool IsScannable(const CTarget& target)
-{
-    return target.showAll || (target.problem.empty() && !target.path.empty());
-}
+bool IsScannable(const CTarget& target) { return target.showAll || (target.problem.empty() && !target.path.empty()); }
 
 CLockSearch SearchLocks(const CSystemServices& services, const CTarget& target, const CScanSeams& seams,
                         CScanProgress* progress)
@@ -37,7 +34,8 @@ std::wstring UnseenSentence(const CScanStats& stats)
 {
     std::wstring unseen;
     if (stats.processesRefused)
-        unseen = Counted(stats.processesRefused, L"process refused to be examined", L"processes refused to be examined");
+        unseen =
+            Counted(stats.processesRefused, L"process refused to be examined", L"processes refused to be examined");
     if (stats.handles.givenUp) {
         unseen += unseen.empty() ? L"" : L" and ";
         unseen += Counted(stats.handles.givenUp, L"handle did not give its name in time",

@@ -65,9 +65,9 @@ struct CModule {
 };
 
 // The parts of a 64-bit process's loader records that are read (the engine is 64-bit only).
-constexpr ULONG_PTR kPebLoaderData = 0x18;     // PEB::Ldr
-constexpr ULONG_PTR kLoaderLoadOrder = 0x10;   // PEB_LDR_DATA::InLoadOrderModuleList
-constexpr ULONG kMaxLoaderEntries = 16384;     // a list that runs on further is not trusted
+constexpr ULONG_PTR kPebLoaderData = 0x18;    // PEB::Ldr
+constexpr ULONG_PTR kLoaderLoadOrder = 0x10;  // PEB_LDR_DATA::InLoadOrderModuleList
+constexpr ULONG kMaxLoaderEntries = 16384;    // a list that runs on further is not trusted
 struct CLoaderEntry {
     ULONG_PTR next;  // InLoadOrderLinks.Flink, the start of the record
     ULONG_PTR otherLinks[5];
@@ -108,8 +108,9 @@ bool ReadLoaderList(HANDLE process, NtQueryInformationProcessFn query, std::vect
             return false;
         CModule module{record.base, record.sizeOfImage, std::wstring(record.nameBytes / sizeof(wchar_t), L'\0')};
         SIZE_T read = 0;
-        if (record.nameBytes && ::ReadProcessMemory(process, reinterpret_cast<const void*>(record.nameBuffer),
-                                                    module.name.data(), record.nameBytes, &read) &&
+        if (record.nameBytes &&
+            ::ReadProcessMemory(process, reinterpret_cast<const void*>(record.nameBuffer), module.name.data(),
+                                record.nameBytes, &read) &&
             read == record.nameBytes)
             modules.push_back(std::move(module));
         entry = record.next;
@@ -137,10 +138,7 @@ private:
 // One run over every process: its modules, then its mapped views.
 class CProcessWalker {
 public:
-    explicit CProcessWalker(CModuleScanParams& params)
-        : params_(params), rowPaths_(params.target->drives.aliases)
-    {
-    }
+    explicit CProcessWalker(CModuleScanParams& params) : params_(params), rowPaths_(params.target->drives.aliases) {}
     void Scan(DWORD pid);
 
 private:

@@ -10,10 +10,10 @@
 namespace tarnwick {
 
 struct CModuleScanStats {
-    ULONG processes = 0;       // ids listed
+    ULONG processes = 0;  // ids listed
     ULONG processesOpened = 0;
-    ULONG modules = 0;         // modules whose names were read
-    ULONG views = 0;           // mapped views whose file names were read
+    ULONG modules = 0;  // modules whose names were read
+    ULONG views = 0;    // mapped views whose file names were read
 };
 
 struct CModuleScanParams : CScanThreadParams {

@@ -13,8 +13,8 @@ namespace tarnwick {
 namespace {
 
 constexpr ULONG kObjectNameInformation = 1;
-constexpr DWORD kFileNameOpened = 8;     // the name as the handle was opened, drive letter volume
-constexpr DWORD kNameCapacity = 32768;   // the longest name the system hands out, in characters
+constexpr DWORD kFileNameOpened = 8;    // the name as the handle was opened, drive letter volume
+constexpr DWORD kNameCapacity = 32768;  // the longest name the system hands out, in characters
 constexpr DWORD kObjectInfoBytes = sizeof(UNICODE_STRING) + 65536;
 constexpr DWORD kWorkerExitGraceMs = 100;
 
@@ -30,7 +30,7 @@ LONGLONG Now()
 // One handle of a batch and, once the worker has got it, its name.
 struct CNameSlot {
     HANDLE handle;
-    DWORD length;  // 0: no name (yet)
+    DWORD length;       // 0: no name (yet)
     bool isObjectName;  // the name is the object's (device form), not a final path
     wchar_t name[kNameCapacity];
 };
@@ -163,8 +163,7 @@ void CNameBatch::Add(HANDLE handle)
 
 CNameSlot& CNameBatch::slot(std::size_t i) const { return static_cast<CNameSlot*>(memory_.get())[i]; }
 
-CNameQueryWorker::CNameQueryWorker(const CSystemServices& services, const CDeviceMap& deviceMap,
-                                   CNameQueryStats& stats)
+CNameQueryWorker::CNameQueryWorker(const CSystemServices& services, const CDeviceMap& deviceMap, CNameQueryStats& stats)
     : services_(services), deviceMap_(deviceMap), stats_(stats)
 {
 }

@@ -10,12 +10,11 @@ using NtQueryObjectFn = LONG(NTAPI*)(HANDLE handle, ULONG infoClass, PVOID buffe
 using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE file, LPWSTR buffer, DWORD length, DWORD flags);
 using GetFileInformationByHandleExFn = BOOL(WINAPI*)(HANDLE file, int infoClass, LPVOID buffer, DWORD size);
 using OpenProcessFn = HANDLE(WINAPI*)(DWORD access, BOOL inherit, DWORD pid);
-using NtQueryVirtualMemoryFn = LONG(NTAPI*)(HANDLE process, PVOID address, ULONG infoClass, PVOID buffer,
-                                            SIZE_T length, PSIZE_T returned);
+using NtQueryVirtualMemoryFn = LONG(NTAPI*)(HANDLE process, PVOID address, ULONG infoClass, PVOID buffer, SIZE_T length,
+                                            PSIZE_T returned);
 using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length,
                                                  PULONG returned);
 using NtProcessControlFn = LONG(NTAPI*)(HANDLE process);
-using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE file, PVOID ioStatus, PVOID buffer, ULONG length,
-                                              ULONG infoClass);
+using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE file, PVOID ioStatus, PVOID buffer, ULONG length, ULONG infoClass);
 
 }  // namespace tarnwick

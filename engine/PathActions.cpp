@@ -148,8 +148,7 @@ std::wstring AfterActionProblem(const CTarget& target, const CAfterActionRequest
     return request.action == AfterAction::MoveTo ? DestinationProblem(target, request) : std::wstring();
 }
 
-CActionOutcome CarryOutAfterAction(const CTarget& target, const CAfterActionRequest& request,
-                                   IActionPrompts& prompts)
+CActionOutcome CarryOutAfterAction(const CTarget& target, const CAfterActionRequest& request, IActionPrompts& prompts)
 {
     switch (request.action) {
     case AfterAction::Delete: return DeleteProcedure(target.path, prompts);

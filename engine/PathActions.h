@@ -12,8 +12,8 @@ enum class AfterAction { DoNothing, Delete, RenameTo, MoveTo };
 
 struct CAfterActionRequest {
     AfterAction action = AfterAction::DoNothing;
-    std::wstring newName;      // for RenameTo, taken as typed
-    std::wstring destination;  // for MoveTo: normalised as targets are
+    std::wstring newName;             // for RenameTo, taken as typed
+    std::wstring destination;         // for MoveTo: normalised as targets are
     std::wstring destinationProblem;  // why the destination as written names no folder (a device)
 };
 
@@ -53,8 +53,7 @@ struct CActionOutcome {
 std::wstring AfterActionProblem(const CTarget& target, const CAfterActionRequest& request);
 
 // Carries out an after-action that passed AfterActionProblem on the target's path.
-CActionOutcome CarryOutAfterAction(const CTarget& target, const CAfterActionRequest& request,
-                                   IActionPrompts& prompts);
+CActionOutcome CarryOutAfterAction(const CTarget& target, const CAfterActionRequest& request, IActionPrompts& prompts);
 
 bool PathExists(const std::wstring& path);
 // The form the file system calls act on: the short form, or the path as shown when the

@@ -20,14 +20,10 @@ struct CKnownFolderId {
 };
 
 constexpr CKnownFolderId kProtectedFolders[] = {
-    {&FOLDERID_Windows, L"the Windows folder"},
-    {&FOLDERID_System, L"a system folder"},
-    {&FOLDERID_SystemX86, L"a system folder"},
-    {&FOLDERID_ProgramFiles, L"a program folder"},
-    {&FOLDERID_ProgramFilesX86, L"a program folder"},
-    {&FOLDERID_ProgramFilesX64, L"a program folder"},
-    {&FOLDERID_ProgramData, L"the program-data folder"},
-    {&FOLDERID_UserProfiles, L"the users' folder"},
+    {&FOLDERID_Windows, L"the Windows folder"},          {&FOLDERID_System, L"a system folder"},
+    {&FOLDERID_SystemX86, L"a system folder"},           {&FOLDERID_ProgramFiles, L"a program folder"},
+    {&FOLDERID_ProgramFilesX86, L"a program folder"},    {&FOLDERID_ProgramFilesX64, L"a program folder"},
+    {&FOLDERID_ProgramData, L"the program-data folder"}, {&FOLDERID_UserProfiles, L"the users' folder"},
     {&FOLDERID_Profile, L"a user's profile folder"},
 };
 

@@ -41,7 +41,8 @@ bool GoesOn(const CTarget& target, const CRemovalRequest& request, IRemovalPromp
         break;
     case RemovalCommand::UnlockAll:
         if (!request.rows.empty() && target.showAll &&
-            !prompts.ConfirmUnlockAll(L"Are you sure you want to remove all locks?  This will likely crash your system!"))
+            !prompts.ConfirmUnlockAll(
+                L"Are you sure you want to remove all locks?  This will likely crash your system!"))
             stopped = RemovalStop::Declined;
         break;
     case RemovalCommand::Terminate:
@@ -55,8 +56,7 @@ bool GoesOn(const CTarget& target, const CRemovalRequest& request, IRemovalPromp
 
 class CRemoval {
 public:
-    CRemoval(const CSystemServices& services, const CTarget& target, IRemovalPrompts& prompts,
-             CRemovalOutcome& outcome)
+    CRemoval(const CSystemServices& services, const CTarget& target, IRemovalPrompts& prompts, CRemovalOutcome& outcome)
         : services_(services), target_(target), prompts_(prompts), outcome_(outcome)
     {
     }
@@ -65,8 +65,9 @@ public:
     {
         CHandleCloser closer(services_, target_.drives);
         for (const COwnerRows& owner : owners) {
-            const std::vector<UnlockResult> results =
-                IsSelf(owner) ? std::vector<UnlockResult>(owner.size(), UnlockResult::Self) : closer.CloseOwnerRows(owner);
+            const std::vector<UnlockResult> results = IsSelf(owner)
+                                                          ? std::vector<UnlockResult>(owner.size(), UnlockResult::Self)
+                                                          : closer.CloseOwnerRows(owner);
             for (std::size_t i = 0; i < owner.size(); ++i) {
                 CRowOutcome row{owner[i], results[i]};
                 Tell(row, results[i] == UnlockResult::Closed, {owner[i]});
@@ -92,7 +93,7 @@ public:
         }
         for (const COwnerRows& owner : owners) {
             CRowOutcome row{owner.front()};
-            row.ended = IsSelf(owner) ? EndResult::Self
+            row.ended = IsSelf(owner)                   ? EndResult::Self
                         : declined.count(owner.front()) ? EndResult::Declined
                                                         : TerminateOwner(*owner.front());
             Tell(row, row.ended == EndResult::Ended, owner);

@@ -10,8 +10,7 @@ namespace tarnwick {
 namespace {
 
 // Starts a scan thread; a thread that cannot be created is the scan's failure.
-UniqueHandle Launch(ScanThreadStarter startThread, LPTHREAD_START_ROUTINE routine, void* params,
-                    std::wstring& failure)
+UniqueHandle Launch(ScanThreadStarter startThread, LPTHREAD_START_ROUTINE routine, void* params, std::wstring& failure)
 {
     UniqueHandle thread(startThread(routine, params));
     if (!thread && failure.empty())

@@ -32,7 +32,7 @@ struct CScanSeams {
 struct CLockScanResult {
     CList<CFileLock> locks;  // handle, module and mapping locks in the order the scans appended them
     CScanStats stats;
-    std::wstring failure;  // why the scan could not run, in words for the user; empty when it ran
+    std::wstring failure;    // why the scan could not run, in words for the user; empty when it ran
     bool cancelled = false;  // stopped at the watcher's request: no locks are kept
 };
 

@@ -21,7 +21,7 @@ enum class ScanException { None, OutOfMemory, Unexpected };
 
 // What every scan thread is handed, owned by whoever starts it.
 struct CScanThreadParams {
-    const CTarget* target = nullptr;            // the forms compared and the drives names go through
+    const CTarget* target = nullptr;  // the forms compared and the drives names go through
     CLockList* locks = nullptr;
     CScanProgress* progress = nullptr;          // how far the scan is, whether it is to stop; or none
     OpenProcessFn openProcess = ::OpenProcess;  // tests refuse processes through it

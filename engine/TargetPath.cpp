@@ -80,10 +80,7 @@ UniqueHandle OpenForQueries(const std::wstring& path)
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-std::wstring PlainForm(const std::wstring& path)
-{
-    return HasLongPathPrefix(path) ? DropLongPathPrefix(path) : path;
-}
+std::wstring PlainForm(const std::wstring& path) { return HasLongPathPrefix(path) ? DropLongPathPrefix(path) : path; }
 
 // The normalised drive form of what the handle names after every link; empty when unknown.
 std::wstring FinalPathOf(HANDLE file, const CSystemServices& services)
@@ -125,8 +122,9 @@ std::wstring FolderById(HANDLE volumeFolder, LONGLONG folderId, const CSystemSer
     id.dwSize = sizeof id;
     id.Type = FileIdType;
     id.FileId.QuadPart = folderId;
-    const UniqueHandle folder(::OpenFileById(volumeFolder, &id, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             nullptr, FILE_FLAG_BACKUP_SEMANTICS));
+    const UniqueHandle folder(::OpenFileById(volumeFolder, &id, 0,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             FILE_FLAG_BACKUP_SEMANTICS));
     return folder ? FinalPathOf(folder.get(), services) : std::wstring();
 }
 

@@ -89,10 +89,10 @@ RECT CenteredWindowRect(const RECT& window, const RECT& around, const RECT& work
 {
     const LONG width = std::min(window.right - window.left, workArea.right - workArea.left);
     const LONG height = std::min(window.bottom - window.top, workArea.bottom - workArea.top);
-    const LONG left = std::clamp(around.left + (around.right - around.left - width) / 2, workArea.left,
-                                 workArea.right - width);
-    const LONG top = std::clamp(around.top + (around.bottom - around.top - height) / 2, workArea.top,
-                                workArea.bottom - height);
+    const LONG left =
+        std::clamp(around.left + (around.right - around.left - width) / 2, workArea.left, workArea.right - width);
+    const LONG top =
+        std::clamp(around.top + (around.bottom - around.top - height) / 2, workArea.top, workArea.bottom - height);
     return {left, top, left + width, top + height};
 }
 
@@ -139,7 +139,8 @@ HINSTANCE CDialogEx::ResourceInstance() { return ::GetModuleHandleW(nullptr); }
 
 SIZE CDialogEx::TemplateClientSize() const
 {
-    const HRSRC found = ::FindResourceW(ResourceInstance(), MAKEINTRESOURCEW(templateId_), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
+    const HRSRC found =
+        ::FindResourceW(ResourceInstance(), MAKEINTRESOURCEW(templateId_), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
     const HGLOBAL loaded = found ? ::LoadResource(ResourceInstance(), found) : nullptr;
     const auto* words = static_cast<const WORD*>(loaded ? ::LockResource(loaded) : nullptr);
     RECT size = {};

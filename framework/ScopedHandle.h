@@ -125,9 +125,6 @@ private:
 };
 
 // An unnamed auto-reset event, initially not signalled.
-inline UniqueHandle MakeAutoResetEvent()
-{
-    return UniqueHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-}
+inline UniqueHandle MakeAutoResetEvent() { return UniqueHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr)); }
 
 }  // namespace tarnwick

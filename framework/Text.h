@@ -25,8 +25,7 @@ inline std::string WideToBytes(std::wstring_view text, UINT codePage)
 {
     if (text.empty())
         return {};
-    const int length =
-        ::WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    const int length = ::WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(length, '\0');
     ::WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), bytes.data(), length, nullptr, nullptr);
     return bytes;
@@ -62,9 +61,9 @@ inline std::wstring_view Trim(std::wstring_view text)
 inline std::wstring KnownSystemMessage(DWORD error)
 {
     wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-        reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     const UniqueLocalMemory owner(text);
     std::wstring message = length ? std::wstring(text, length) : std::wstring();
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))

@@ -44,8 +44,8 @@ void Resize(HWND window, int width, int height)
 int WrappedTextHeight(HWND control, int width)
 {
     const bool noPrefix = (::GetWindowLongPtrW(control, GWL_STYLE) & SS_NOPREFIX) != 0;
-    const RECT extent = MeasuredText(control, TextOf(control), width,
-                                     DT_WORDBREAK | DT_EXPANDTABS | (noPrefix ? DT_NOPREFIX : 0));
+    const RECT extent =
+        MeasuredText(control, TextOf(control), width, DT_WORDBREAK | DT_EXPANDTABS | (noPrefix ? DT_NOPREFIX : 0));
     return extent.bottom - extent.top;
 }
 
@@ -68,7 +68,8 @@ int MakeRoomForText(HWND dialog, int id)
     for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
         const RECT rect = RectInParent(dialog, child);
         if (rect.top >= grown.bottom)
-            ::SetWindowPos(child, nullptr, rect.left, rect.top + extra, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            ::SetWindowPos(child, nullptr, rect.left, rect.top + extra, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     Resize(control, grown.right - grown.left, grown.bottom - grown.top + extra);
     RECT window;

@@ -95,9 +95,7 @@ STDMETHODIMP CShellExt::GetCommandString(UINT_PTR command, UINT request, UINT*, 
     if (command != 0 || !buffer)
         return E_INVALIDARG;
     switch (request) {
-    case GCS_HELPTEXTW:
-        ::lstrcpynW(reinterpret_cast<wchar_t*>(buffer), kHelpText, int(size));
-        return S_OK;
+    case GCS_HELPTEXTW: ::lstrcpynW(reinterpret_cast<wchar_t*>(buffer), kHelpText, int(size)); return S_OK;
     case GCS_HELPTEXTA: {
         char narrow[std::size(kHelpText) * 2] = {};
         ::WideCharToMultiByte(CP_THREAD_ACP, 0, kHelpText, -1, narrow, int(sizeof narrow), nullptr, nullptr);
@@ -119,8 +117,8 @@ STDMETHODIMP CShellExt::InvokeCommand(CMINVOKECOMMANDINFO* info)
     if (!m_pszProgram || m_szFile[0] == L'\0')
         return E_INVALIDARG;
     FormatProgramParameters(m_szFile, m_szParams, std::size(m_szParams));
-    const auto result = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteW(nullptr, L"open", m_pszProgram, m_szParams, nullptr, SW_SHOW));
+    const auto result =
+        reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, L"open", m_pszProgram, m_szParams, nullptr, SW_SHOW));
     // A plain start refused for want of rights is retried with elevation; every other
     // outcome is left to the user to see.
     if (result == SE_ERR_ACCESSDENIED)

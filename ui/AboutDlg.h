@@ -11,7 +11,6 @@
 
 namespace tarnwick {
 
-
 class CAboutDlg : public CDialogEx {
 public:
     // Reads the program's version. open: how the link hands the maker's site to the browser.

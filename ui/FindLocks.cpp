@@ -22,8 +22,8 @@ void ShowRows(CLockListView& view, std::vector<CLockItem>& rows)
 
 std::wstring NoLocksMessage(const std::wstring& path, const std::wstring& unseen)
 {
-    std::wstring message =
-        L"No locks detected on \"" + PathForMessage(path) + L"\".\nI can still attempt to delete, move, or rename the path.";
+    std::wstring message = L"No locks detected on \"" + PathForMessage(path) +
+                           L"\".\nI can still attempt to delete, move, or rename the path.";
     return unseen.empty() ? message : message + L"\n\n" + unseen;
 }
 

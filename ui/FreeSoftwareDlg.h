@@ -10,7 +10,6 @@
 
 namespace tarnwick {
 
-
 class CFreeSoftwareDlg : public CDialogEx {
 public:
     CFreeSoftwareDlg() : CDialogEx(IDD_FREE_SOFTWARE, nullptr) {}

@@ -97,8 +97,8 @@ void CLockListView::Setup(HINSTANCE resources)
     // Small icons grow with the DPI; a fixed 16 pixels would be tiny beside the text.
     const int iconWidth = ::GetSystemMetrics(SM_CXSMICON), iconHeight = ::GetSystemMetrics(SM_CYSMICON);
     images_.reset(::ImageList_Create(iconWidth, iconHeight, ILC_COLOR32 | ILC_MASK, 1, 0));
-    const UniqueIcon defaultIcon(static_cast<HICON>(::LoadImageW(
-        resources, MAKEINTRESOURCEW(IDI_PROCESS), IMAGE_ICON, iconWidth, iconHeight, LR_DEFAULTCOLOR)));
+    const UniqueIcon defaultIcon(static_cast<HICON>(
+        ::LoadImageW(resources, MAKEINTRESOURCEW(IDI_PROCESS), IMAGE_ICON, iconWidth, iconHeight, LR_DEFAULTCOLOR)));
     ::ImageList_ReplaceIcon(images_.get(), -1, defaultIcon.get());
     ListView_SetImageList(hwnd_, images_.get(), LVSIL_SMALL);
 }
@@ -165,7 +165,8 @@ int CLockListView::FindRow(const CLockItem* lock) const
 std::vector<int> CLockListView::SelectedRows() const
 {
     std::vector<int> rows;
-    for (int i = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); i != -1; i = ListView_GetNextItem(hwnd_, i, LVNI_SELECTED))
+    for (int i = ListView_GetNextItem(hwnd_, -1, LVNI_SELECTED); i != -1;
+         i = ListView_GetNextItem(hwnd_, i, LVNI_SELECTED))
         rows.push_back(i);
     return rows;
 }

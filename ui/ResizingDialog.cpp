@@ -148,9 +148,9 @@ void CResizingDialog::CreateSizeGrip()
     RECT grip;
     ::SetRect(&grip, -::GetSystemMetrics(SM_CXVSCROLL), -::GetSystemMetrics(SM_CYHSCROLL), 0, 0);
     ::OffsetRect(&grip, initialClientSize_.cx, initialClientSize_.cy);
-    sizeGrip_ = ::CreateWindowExW(0, L"Scrollbar", L"size", WS_CHILD | WS_VISIBLE | SBS_SIZEGRIP, grip.left,
-                                  grip.top, grip.right - grip.left, grip.bottom - grip.top, hwnd(), nullptr,
-                                  ResourceInstance(), nullptr);
+    sizeGrip_ =
+        ::CreateWindowExW(0, L"Scrollbar", L"size", WS_CHILD | WS_VISIBLE | SBS_SIZEGRIP, grip.left, grip.top,
+                          grip.right - grip.left, grip.bottom - grip.top, hwnd(), nullptr, ResourceInstance(), nullptr);
     if (!sizeGrip_)
         return;
     anchors_.push_back({sizeGrip_, 1.0, 1.0, 0.0, 0.0, grip});
@@ -231,20 +231,15 @@ void CResizingDialog::OnGetMinMaxInfo(MINMAXINFO* info)
 bool CResizingDialog::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     switch (message) {
-    case WM_GETMINMAXINFO:
-        OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam));
-        return true;
+    case WM_GETMINMAXINFO: OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam)); return true;
     case WM_SIZE:
         OnSize(UINT(wParam), LOWORD(lParam), HIWORD(lParam));
         return false;  // the default handling still runs
     case WM_DPICHANGED:
         OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return false;  // the dialog rescales its fonts
-    case kLayOutAgain:
-        LayOut();
-        return true;
-    default:
-        return CDialogEx::ProcessMessage(message, wParam, lParam, result);
+    case kLayOutAgain: LayOut(); return true;
+    default: return CDialogEx::ProcessMessage(message, wParam, lParam, result);
     }
 }
 

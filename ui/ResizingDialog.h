@@ -64,8 +64,8 @@ private:
     SIZE initialClientSize_ = {};
     SIZE minimumWindowSize_ = {};
     SIZE frameSize_ = {};  // window size less client size
-    int margin_ = 0;  // the templates' margin around their controls, in pixels
-    UINT dpi_ = 0;    // at which all of the above was recorded
+    int margin_ = 0;       // the templates' margin around their controls, in pixels
+    UINT dpi_ = 0;         // at which all of the above was recorded
     HWND sizeGrip_ = nullptr;
 };
 

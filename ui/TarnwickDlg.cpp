@@ -18,7 +18,7 @@ static_assert(IDS_APP_TITLE == kAppTitleStringId, "the message boxes' caption is
 
 namespace {
 
-constexpr UINT kBrowseFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;                  // 0x41
+constexpr UINT kBrowseFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;        // 0x41
 constexpr UINT kBrowseFilesAndFolders = kBrowseFolders | BIF_BROWSEINCLUDEFILES;  // 0x4041
 // "Unlock All" in show-all mode and ending a critical process.
 constexpr UINT kDangerousQuestion = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
@@ -32,12 +32,12 @@ struct Anchor {
 // Registration order matters only for the layout batch; the "Path" label stays in place. The
 // warning also widens with the window, so that it can rewrap when the window is made narrower.
 constexpr Anchor kAnchors[] = {
-    {IDCANCEL, 100, 100, 0, 0},       {IDC_UNLOCK, 0, 100, 0, 0},       {IDC_UNLOCK_ALL, 0, 100, 0, 0},
-    {IDC_TERMINATE, 0, 100, 0, 0},    {IDC_SHOW_ALL, 0, 100, 0, 0},     {IDC_REFRESH, 0, 100, 0, 0},
-    {IDC_BROWSE_PATH, 100, 0, 0, 0},  {IDC_BROWSE_MOVE_TO, 0, 100, 0, 0}, {IDC_RENAME_TO, 0, 100, 0, 0},
-    {IDC_MOVE_TO, 0, 100, 0, 0},      {IDC_PATH, 0, 0, 100, 0},         {IDC_DO_NOTHING, 0, 100, 0, 0},
-    {IDC_DELETE, 0, 100, 0, 0},       {IDC_RENAME, 0, 100, 0, 0},       {IDC_MOVE, 0, 100, 0, 0},
-    {IDC_AFTER_GROUP, 0, 100, 0, 0},  {IDC_WARNING, 0, 100, 100, 0},      {IDC_LOCK_LIST, 0, 0, 100, 100},
+    {IDCANCEL, 100, 100, 0, 0},      {IDC_UNLOCK, 0, 100, 0, 0},         {IDC_UNLOCK_ALL, 0, 100, 0, 0},
+    {IDC_TERMINATE, 0, 100, 0, 0},   {IDC_SHOW_ALL, 0, 100, 0, 0},       {IDC_REFRESH, 0, 100, 0, 0},
+    {IDC_BROWSE_PATH, 100, 0, 0, 0}, {IDC_BROWSE_MOVE_TO, 0, 100, 0, 0}, {IDC_RENAME_TO, 0, 100, 0, 0},
+    {IDC_MOVE_TO, 0, 100, 0, 0},     {IDC_PATH, 0, 0, 100, 0},           {IDC_DO_NOTHING, 0, 100, 0, 0},
+    {IDC_DELETE, 0, 100, 0, 0},      {IDC_RENAME, 0, 100, 0, 0},         {IDC_MOVE, 0, 100, 0, 0},
+    {IDC_AFTER_GROUP, 0, 100, 0, 0}, {IDC_WARNING, 0, 100, 100, 0},      {IDC_LOCK_LIST, 0, 0, 100, 100},
 };
 
 std::wstring LoadResourceString(UINT id)
@@ -95,7 +95,10 @@ public:
     }
 
 private:
-    int Show(const std::wstring& text, UINT flags) { return AppMessageBox(owner_, WithPathsForMessage(text, paths_), flags); }
+    int Show(const std::wstring& text, UINT flags)
+    {
+        return AppMessageBox(owner_, WithPathsForMessage(text, paths_), flags);
+    }
 
     HWND owner_;
     CLockListView& list_;
@@ -258,7 +261,10 @@ void CTarnwickDlg::OnUnlockAll()
         UnlockRows(true);
 }
 
-void CTarnwickDlg::UnlockRows(bool all) { CompleteAction(Remove(all ? RemovalCommand::UnlockAll : RemovalCommand::Unlock)); }
+void CTarnwickDlg::UnlockRows(bool all)
+{
+    CompleteAction(Remove(all ? RemovalCommand::UnlockAll : RemovalCommand::Unlock));
+}
 
 void CTarnwickDlg::OnTerminate()
 {
@@ -381,18 +387,13 @@ bool CTarnwickDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
             return false;
         OnPaint();
         return true;
-    case WM_QUERYDRAGICON:
-        result = reinterpret_cast<LRESULT>(m_hIcon);
-        return true;
-    case WM_DESTROY:
-        OnDestroy();
-        return false;  // the default handling still runs
+    case WM_QUERYDRAGICON: result = reinterpret_cast<LRESULT>(m_hIcon); return true;
+    case WM_DESTROY: OnDestroy(); return false;  // the default handling still runs
     case WM_SYSCOMMAND:
         if (OnSysCommand(UINT(wParam)))
             return true;
         break;
-    default:
-        break;
+    default: break;
     }
     return CResizingDialog::ProcessMessage(message, wParam, lParam, result);
 }

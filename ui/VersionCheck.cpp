@@ -74,8 +74,7 @@ CFileVersion ReadOwnVersion()
 std::wstring VersionText(const CFileVersion& version)
 {
     wchar_t text[64];
-    swprintf(text, 64, L"Tarnwick, Version %d.%d.%d.%d", version.major, version.minor, version.third,
-             version.fourth);
+    swprintf(text, 64, L"Tarnwick, Version %d.%d.%d.%d", version.major, version.minor, version.third, version.fourth);
     return text;
 }
 

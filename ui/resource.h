@@ -10,8 +10,8 @@
 // Icons and strings.
 #define IDS_ABOUTBOX 101
 #define IDS_APP_TITLE 0xE000  // the caption of the program's message boxes (the framework reads it)
-#define IDR_MAINFRAME 128  // the program's icon
-#define IDI_PROCESS 129    // default icon of a process without one
+#define IDR_MAINFRAME 128     // the program's icon
+#define IDI_PROCESS 129       // default icon of a process without one
 
 // Controls of the main dialog.
 #define IDC_PATH 1000

@@ -75,7 +75,10 @@ public:
     CComObject() { CComDllModule::Get().Lock(); }
     ~CComObject() { CComDllModule::Get().Unlock(); }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override { return this->InternalQueryInterface(iid, object); }
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        return this->InternalQueryInterface(iid, object);
+    }
     STDMETHODIMP_(ULONG) AddRef() override { return ULONG(this->InternalAddRef()); }
     STDMETHODIMP_(ULONG) Release() override
     {
@@ -108,7 +111,10 @@ public:
     {
     }
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override { return this->InternalQueryInterface(iid, object); }
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        return this->InternalQueryInterface(iid, object);
+    }
     STDMETHODIMP_(ULONG) AddRef() override
     {
         const LONG count = this->InternalAddRef();

@@ -177,13 +177,10 @@ LSTATUS Remove(HKEY base, const RegistryScriptEntry& entry)
 {
     using Kind = RegistryScriptEntry::Kind;
     switch (entry.kind) {
-    case Kind::Shared:
-        return ERROR_SUCCESS;
+    case Kind::Shared: return ERROR_SUCCESS;
     case Kind::Replaced:
-    case Kind::Owned:
-        return DeleteTree(base, entry.key);
-    case Kind::Value:
-        break;
+    case Kind::Owned: return DeleteTree(base, entry.key);
+    case Kind::Value: break;
     }
     UniqueRegKey key;
     LSTATUS status = ::RegOpenKeyExW(base, entry.key.c_str(), 0, KEY_SET_VALUE, key.put());

@@ -161,7 +161,7 @@ TEST_F(CliProgram, UnlockDeletesAFolderOnceItsHandlesAreClosedButNotPastAModule)
     for (const auto& file : {L"\\a.txt", L"\\b.txt"}) {
         const std::wstring path = held + file;
         EXPECT_TRUE(Contains(unlocked.out, L"Closed: holder.exe (PID " + std::to_wstring(outside.pid()) +
-                                                L"), handle " + Hex(outside.HandleOf(path)) + L": " + path));
+                                               L"), handle " + Hex(outside.HandleOf(path)) + L": " + path));
     }
     EXPECT_TRUE(Contains(unlocked.out, L"No lock remains on \"" + held + L"\"."));
     EXPECT_TRUE(Contains(unlocked.out, L"Path was successfully deleted"));
@@ -189,8 +189,8 @@ TEST_F(CliProgram, DeleteOfABusyPathIsScheduledForTheNextBootOnlyWithAtBoot)
     // not stop, unless the path lies on another file system than the trash.
     const bool underWine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
     ASSERT_TRUE(!underWine || ::PathIsDirectoryW(L"Z:\\dev\\shm")) << "no second file system to delete on";
-    const std::wstring base = underWine ? L"Z:\\dev\\shm\\tarnwick-cli-" + std::to_wstring(::GetCurrentProcessId())
-                                        : dir.Sub(L"busy");
+    const std::wstring base =
+        underWine ? L"Z:\\dev\\shm\\tarnwick-cli-" + std::to_wstring(::GetCurrentProcessId()) : dir.Sub(L"busy");
     const std::wstring held = base + L"\\held";
     CreateFolders(held);
     const FolderRemover removeBase{base};
@@ -349,8 +349,8 @@ TEST_F(CliProgram, FindsTheLocksHoweverThePathIsWrittenAndUnlocksAHighHandleExac
     ASSERT_TRUE(::SetCurrentDirectoryW(dir.path().c_str()));  // the program starts in the test's folder
     SubstDrive drive(dir.path());
     ASSERT_TRUE(drive.defined());
-    for (const std::wstring& written :
-         {held + L"\\", slashes, std::wstring(L"held"), std::wstring(L".\\x\\..\\held\\"), drive.letter() + L"\\held"}) {
+    for (const std::wstring& written : {held + L"\\", slashes, std::wstring(L"held"), std::wstring(L".\\x\\..\\held\\"),
+                                        drive.letter() + L"\\held"}) {
         const CliResult run = RunCli({L"list", written, L"--json"});
         const JsonValue json = ParsedJson(run);
         EXPECT_EQ(run.err, L"");
@@ -410,8 +410,10 @@ TEST_F(CliProgram, NewNameThatIsNoPlainNameIsRefusedAndNothingChanges)
     for (const wchar_t* name : {L"..\\x", L"a/b", L"x:y", L"x. "}) {
         const CliResult run = RunCli({L"unlock", file, L"--rename-to", name});
         EXPECT_EQ(run.code, 2u) << WideToUtf8(name);
-        EXPECT_EQ(run.err, L"--rename-to needs a name within PATH's folder (no \\, / or :, and no dot or blank at its "
-                           L"end), not \"" + std::wstring(name) + L"\".\r\nTry \"tarnwick-cli --help\".\r\n");
+        EXPECT_EQ(run.err,
+                  L"--rename-to needs a name within PATH's folder (no \\, / or :, and no dot or blank at its "
+                  L"end), not \"" +
+                      std::wstring(name) + L"\".\r\nTry \"tarnwick-cli --help\".\r\n");
     }
     EXPECT_TRUE(holder.StillHolds(holder.HandleOf(file)));
     EXPECT_TRUE(Exists(file));
@@ -452,8 +454,8 @@ TEST_F(CliProgram, HandleProtectedFromClosingIsReportedAsNotClosed)
     FixtureProcess holder(BinPath(L"holder.exe"), {L"protect", file});
     const CliResult run = RunCli({L"unlock", file});
     EXPECT_EQ(run.code, 1u) << WideToUtf8(run.out + run.err);
-    const std::wstring lock = L"holder.exe (PID " + std::to_wstring(holder.pid()) + L"), handle " +
-                              Hex(holder.HandleOf(file)) + L": " + file;
+    const std::wstring lock =
+        L"holder.exe (PID " + std::to_wstring(holder.pid()) + L"), handle " + Hex(holder.HandleOf(file)) + L": " + file;
     EXPECT_TRUE(Contains(run.out, L"Not closed, the handle stays open (protected from closing): " + lock))
         << WideToUtf8(run.out);
     EXPECT_TRUE(Contains(run.out, L"1 lock remains on \"" + file + L"\":\r\n  " + lock));

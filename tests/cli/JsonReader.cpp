@@ -92,7 +92,7 @@ private:
 
     bool String(std::wstring& out)
     {
-        ++at_;  // the opening quote
+        ++at_;            // the opening quote
         std::string run;  // raw UTF-8 since the last escape
         for (;;) {
             if (at_ >= s_.size())

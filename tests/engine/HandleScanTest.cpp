@@ -210,10 +210,9 @@ TEST_F(HandleScan, QueryThatDoesNotAnswerIsSkippedAndAFreshWorkerGoesOn)
 TEST_F(HandleScan, HandlesWithTheSkippedAccessMasksAreNeverQueried)
 {
     const std::wstring plain = target + L"\\plain.txt";
-    const std::vector<std::pair<ULONG, std::wstring>> skipped = {
-        {0x120189, target + L"\\read-attributes.txt"},
-        {0x100000, target + L"\\synchronize.txt"},
-        {0x1A019F, target + L"\\owner.txt"}};
+    const std::vector<std::pair<ULONG, std::wstring>> skipped = {{0x120189, target + L"\\read-attributes.txt"},
+                                                                 {0x100000, target + L"\\synchronize.txt"},
+                                                                 {0x1A019F, target + L"\\owner.txt"}};
     std::vector<std::wstring> args = {L"open", plain};
     for (const auto& [mask, path] : skipped) {
         wchar_t hex[16];
@@ -297,10 +296,11 @@ TEST_F(HandleScan, ThousandHeldFilesAreAllFound)
     ASSERT_EQ(holder.handles().size(), 1000u);
 
     const ScanResult result = RunHandleScan(target, false, services);
-    std::printf("[ measure  ] 1000 held files: %.3f s, %lu table entries, %lu file handles, %lu queried, "
-                "%lu timed out\n",
-                result.seconds, result.stats.tableEntries, result.stats.fileHandles, result.stats.namesQueried,
-                result.stats.timeouts);
+    std::printf(
+        "[ measure  ] 1000 held files: %.3f s, %lu table entries, %lu file handles, %lu queried, "
+        "%lu timed out\n",
+        result.seconds, result.stats.tableEntries, result.stats.fileHandles, result.stats.namesQueried,
+        result.stats.timeouts);
     EXPECT_EQ(result.locks.size(), 1000u);
     EXPECT_EQ(result.stats.timeouts, 0u);
 }
@@ -479,8 +479,9 @@ std::vector<CFileLock> ScanOneHandleAtATime(const std::wstring& path, const CSys
         if (!process)
             process.reset(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, DWORD(entry.pid)));
         UniqueHandle copy;
-        if (process && ::DuplicateHandle(process.get(), reinterpret_cast<HANDLE>(entry.handleValue),
-                                         ::GetCurrentProcess(), copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS) &&
+        if (process &&
+            ::DuplicateHandle(process.get(), reinterpret_cast<HANDLE>(entry.handleValue), ::GetCurrentProcess(),
+                              copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS) &&
             worker.NameOf(copy.get(), name))
             ReportIfMatching(params, entry, name);
     }

@@ -46,7 +46,7 @@ CExtendedHandleEntry Extended(const CHandleEntry& e)
 
 CNarrowHandleEntry Narrow(const CHandleEntry& e)
 {
-    return {USHORT(e.pid), 0, UCHAR(e.objectType), 0, USHORT(e.handleValue), reinterpret_cast<PVOID>(e.object),
+    return {USHORT(e.pid),  0, UCHAR(e.objectType), 0, USHORT(e.handleValue), reinterpret_cast<PVOID>(e.object),
             e.grantedAccess};
 }
 

@@ -210,7 +210,6 @@ HANDLE WINAPI RefusingOpenProcess(DWORD access, BOOL inherit, DWORD pid)
     return ::OpenProcess(access, inherit, pid);
 }
 
-
 }  // namespace
 
 TEST_F(LockEngine, EverySpellingOfTheTargetFindsTheLocksBeneathIt)
@@ -317,8 +316,9 @@ TEST_F(LockEngine, ProcessesThatRefuseToBeExaminedAreCountedOnce)
     CScanStats both;
     both.processesRefused = 2;
     both.handles.givenUp = 3;
-    EXPECT_EQ(UnseenSentence(both), L"2 processes refused to be examined and 3 handles did not give their names "
-                                    L"in time; locks they hold are not listed.");
+    EXPECT_EQ(UnseenSentence(both),
+              L"2 processes refused to be examined and 3 handles did not give their names "
+              L"in time; locks they hold are not listed.");
     EXPECT_EQ(UnseenSentence(CScanStats{}), L"");
 }
 
@@ -338,8 +338,7 @@ TEST_F(LockEngine, TableThatCannotBeReadIsAFailedScanNotAnEmptyOne)
 {
     services.NtQuerySystemInformation = UnreadableHandleTable;
     const CLockSearch search = Search(target);
-    EXPECT_NE(search.failure.find(L"handle table could not be read"), std::wstring::npos)
-        << WideToUtf8(search.failure);
+    EXPECT_NE(search.failure.find(L"handle table could not be read"), std::wstring::npos) << WideToUtf8(search.failure);
 }
 
 namespace {
@@ -403,7 +402,8 @@ TEST_F(LockEngine, FolderReachedThroughALinkIsScannedWhereItLeads)
     EXPECT_EQ(scanned.finalPath, real);
     EXPECT_EQ(HeldBy(search, fixture.pid()), (std::set<std::pair<std::wstring, LockKind>>{{held, LockKind::Handle}}))
         << "handles name the folder the link leads to";
-    EXPECT_EQ(HeldBy(Search(target + L"\\link\\sub\\held.txt"), fixture.pid()).size(), 1u) << "a file reached through it";
+    EXPECT_EQ(HeldBy(Search(target + L"\\link\\sub\\held.txt"), fixture.pid()).size(), 1u)
+        << "a file reached through it";
 }
 
 TEST_F(LockEngine, FileHeldThroughItsOtherNameIsFound)

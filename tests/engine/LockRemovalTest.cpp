@@ -178,8 +178,7 @@ TEST_F(LockRemoval, CriticalOwnersAreAskedAboutFirstAndEndedOnlyAfterAYes)
     stop.critical = Consent::Stop;
     EXPECT_EQ(RunRemoval(marking, target, request, stop).stopped, RemovalStop::Declined);
     ASSERT_EQ(stop.asked.size(), 1u);
-    EXPECT_NE(stop.asked[0].find(L"\"holder.exe\" (PID " + std::to_wstring(critical.pid()) + L")"),
-              std::wstring::npos)
+    EXPECT_NE(stop.asked[0].find(L"\"holder.exe\" (PID " + std::to_wstring(critical.pid()) + L")"), std::wstring::npos)
         << WideToUtf8(stop.asked[0]);
     EXPECT_NE(stop.asked[0].find(L"stops Windows at once"), std::wstring::npos);
     EXPECT_TRUE(Alive(critical) && Alive(plain)) << "a Stop touches nothing, not even the plain process";
@@ -260,7 +259,8 @@ TEST_F(LockRemoval, OnlyHandleRowsAreClosedWhateverTheirValue)
     DWORD flags = 0;
     for (const LockKind kind : {LockKind::Module, LockKind::Mapping}) {
         row.kind = kind;
-        EXPECT_EQ(closer.Close(row), UnlockResult::NotAHandle) << "a value that happens to be a handle is no handle lock";
+        EXPECT_EQ(closer.Close(row), UnlockResult::NotAHandle)
+            << "a value that happens to be a handle is no handle lock";
         EXPECT_TRUE(::GetHandleInformation(file.get(), &flags));
     }
     row.kind = LockKind::Handle;

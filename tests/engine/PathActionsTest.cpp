@@ -29,7 +29,6 @@ public:
     std::vector<std::wstring> told, asked;
 };
 
-
 }  // namespace
 
 TEST(PathActionNames, RenameAndMoveTargets)
@@ -123,7 +122,8 @@ TEST_F(PathActionsOnDisk, FailedRenamesAndMovesSayWhatFailedAndTheSystemsReason)
         EXPECT_EQ(outcome.text, c.text);
     }
     const CTarget target = TargetOf(file);
-    EXPECT_EQ(AfterActionProblem(target, MakeAfterActionRequest(target, AfterAction::MoveTo, L"", dir.Sub(L"no such folder"))),
+    EXPECT_EQ(AfterActionProblem(target,
+                                 MakeAfterActionRequest(target, AfterAction::MoveTo, L"", dir.Sub(L"no such folder"))),
               L"\"" + dir.Sub(L"no such folder") + L"\" is not an existing folder to move into.")
         << "refused before any lock is touched";
     EXPECT_TRUE(Exists(file));
@@ -162,7 +162,8 @@ TEST(ProtectedFolders, RootsAndTheSystemsOwnFoldersAreRefusedHoweverWritten)
         EXPECT_EQ(ProtectedFolderProblem(target),
                   L"\"" + path + L"\" is " + what + L"; Tarnwick does not delete, rename or move it.")
             << WideToUtf8(path);
-        EXPECT_EQ(AfterActionProblem(target, {AfterAction::MoveTo, L"", L"D:\\x", L""}), ProtectedFolderProblem(target));
+        EXPECT_EQ(AfterActionProblem(target, {AfterAction::MoveTo, L"", L"D:\\x", L""}),
+                  ProtectedFolderProblem(target));
     }
     EXPECT_EQ(AfterActionProblem(TargetOf(L"C:\\"), {}), L"") << "listing and unlocking go on";
 

@@ -129,8 +129,7 @@ TEST(DeviceForm, BuildsFromTheDriveListAndSkipsDrivesWithoutDevice)
     EXPECT_EQ(map.entries()[0].second, L"C:");
 
     std::wstring converted;
-    ASSERT_TRUE(
-        DeviceFormToDriveForm(ReadCurrentDriveTable().devices, std::wstring(device) + L"\\x.txt", converted));
+    ASSERT_TRUE(DeviceFormToDriveForm(ReadCurrentDriveTable().devices, std::wstring(device) + L"\\x.txt", converted));
     EXPECT_EQ(converted, L"C:\\x.txt");
 }
 

@@ -81,20 +81,20 @@ TEST_P(BindingFailure, ReportsItsFatalMessage)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, BindingFailure,
-    ::testing::Values(
-        FatalCase{6, 1, L"", "", L"Fatal error - unsupported platform detected"},
-        FatalCase{6, 2, L"ntdll.dll", "", L"Fatal error - unable to load functions from ntdll.dll"},
-        FatalCase{6, 2, L"", "NtQuerySystemInformation",
-                  L"Fatal error - unable to load NtQuerySystemInformation from ntdll.dll"},
-        FatalCase{5, 2, L"", "NtQueryObject", L"Fatal error - unable to load NtQueryObject from ntdll.dll"},
-        FatalCase{6, 2, L"kernel32.dll", "", L"Fatal error - unable to load functions from kernel32.dll"},
-        FatalCase{10, 2, L"", "GetFinalPathNameByHandleW",
-                  L"Fatal error - unable to load GetFinalPathNameByHandleW from kernel32.dll"},
-        FatalCase{6, 2, L"", "GetFileInformationByHandleEx",
-                  L"Fatal error - unable to load GetFileInformationByHandleEx from kernel32.dll"},
-        // Version 4 chooses no profile; a kernel32 without the entry point then ends the process.
-        FatalCase{4, 2, L"", "GetFinalPathNameByHandleW",
-                  L"Fatal error - unable to load GetFinalPathNameByHandleW from kernel32.dll"}));
+    ::testing::Values(FatalCase{6, 1, L"", "", L"Fatal error - unsupported platform detected"},
+                      FatalCase{6, 2, L"ntdll.dll", "", L"Fatal error - unable to load functions from ntdll.dll"},
+                      FatalCase{6, 2, L"", "NtQuerySystemInformation",
+                                L"Fatal error - unable to load NtQuerySystemInformation from ntdll.dll"},
+                      FatalCase{5, 2, L"", "NtQueryObject",
+                                L"Fatal error - unable to load NtQueryObject from ntdll.dll"},
+                      FatalCase{6, 2, L"kernel32.dll", "", L"Fatal error - unable to load functions from kernel32.dll"},
+                      FatalCase{10, 2, L"", "GetFinalPathNameByHandleW",
+                                L"Fatal error - unable to load GetFinalPathNameByHandleW from kernel32.dll"},
+                      FatalCase{6, 2, L"", "GetFileInformationByHandleEx",
+                                L"Fatal error - unable to load GetFileInformationByHandleEx from kernel32.dll"},
+                      // Version 4 chooses no profile; a kernel32 without the entry point then ends the process.
+                      FatalCase{4, 2, L"", "GetFinalPathNameByHandleW",
+                                L"Fatal error - unable to load GetFinalPathNameByHandleW from kernel32.dll"}));
 
 TEST(Binding, VersionDecidesNamingModeAndFallbackTypeNumber)
 {

@@ -62,9 +62,9 @@ TEST_F(TargetPaths, DriveRootsKeepTheirBackslashAndSharesLoseTheirs)
 
 TEST_F(TargetPaths, DeviceNamesAreRefusedNotScanned)
 {
-    for (const std::wstring& written : {std::wstring(L"CON"), std::wstring(L"nul"), std::wstring(L"COM1"),
-                                        std::wstring(L"\\\\.\\PhysicalDrive0"), std::wstring(L"\\\\.\\C:"),
-                                        std::wstring(L"\\\\?\\GLOBALROOT\\Device\\Null"), folder + L"\\con"}) {
+    for (const std::wstring& written :
+         {std::wstring(L"CON"), std::wstring(L"nul"), std::wstring(L"COM1"), std::wstring(L"\\\\.\\PhysicalDrive0"),
+          std::wstring(L"\\\\.\\C:"), std::wstring(L"\\\\?\\GLOBALROOT\\Device\\Null"), folder + L"\\con"}) {
         const CTargetPath target = NormalizeTargetPath(written, CDriveAliases{});
         EXPECT_EQ(target.path, L"") << WideToUtf8(written);
         EXPECT_NE(target.problem.find(L"device"), std::wstring::npos) << WideToUtf8(written);

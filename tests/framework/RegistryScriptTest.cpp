@@ -21,14 +21,13 @@ protected:
 TEST_F(RegistryScriptTest, MalformedScriptChangesNothing)
 {
     const std::string good = "owned | HKCU | Software\\TarnwickScriptTest\\Written | @ | x\n";
-    for (const char* bad : {"kept | HKCU | Software\\TarnwickScriptTest\\B\n",
-                            "owned | HKXX | Software\\TarnwickScriptTest\\B\n",
-                            "shared | HKCU | Software\\TarnwickScriptTest\\B | @ | shared keys hold no value\n",
-                            "value | HKCU | Software\\TarnwickScriptTest\\B\n",
-                            "owned | HKCU | Software\\TarnwickScriptTest\\B | @\n",
-                            "owned | HKCU | Software\\TarnwickScriptTest\\B | @ | %UNKNOWN%\n",
-                            "owned | HKCU | Software\\TarnwickScriptTest\\B | @ | 50%\n",
-                            "owned | HKCU | \n", "owned | HKCU | \\Software\\TarnwickScriptTest\n"}) {
+    for (const char* bad :
+         {"kept | HKCU | Software\\TarnwickScriptTest\\B\n", "owned | HKXX | Software\\TarnwickScriptTest\\B\n",
+          "shared | HKCU | Software\\TarnwickScriptTest\\B | @ | shared keys hold no value\n",
+          "value | HKCU | Software\\TarnwickScriptTest\\B\n", "owned | HKCU | Software\\TarnwickScriptTest\\B | @\n",
+          "owned | HKCU | Software\\TarnwickScriptTest\\B | @ | %UNKNOWN%\n",
+          "owned | HKCU | Software\\TarnwickScriptTest\\B | @ | 50%\n", "owned | HKCU | \n",
+          "owned | HKCU | \\Software\\TarnwickScriptTest\n"}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(ApplyRegistryScript(good + bad, replacements_, RegistryDirection::Register),
                   HRESULT_FROM_WIN32(ERROR_INVALID_DATA));

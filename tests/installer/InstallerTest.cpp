@@ -55,7 +55,6 @@ std::wstring ShellFolder(int csidl)
 std::wstring DefaultFolder() { return ShellFolder(CSIDL_PROGRAM_FILES) + L"\\Tarnwick"; }
 std::wstring Shortcut() { return ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\Tarnwick.lnk"; }
 
-
 bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
 std::string FileBytes(const std::wstring& path)
@@ -97,7 +96,10 @@ DWORD RunToCompletion(const std::wstring& program, const std::wstring& arguments
     return started.ExitCode(0);
 }
 
-DWORD Install(const std::wstring& switches = L"") { return RunToCompletion(Medium(L"x64\\setup.exe"), L"/S" + switches); }
+DWORD Install(const std::wstring& switches = L"")
+{
+    return RunToCompletion(Medium(L"x64\\setup.exe"), L"/S" + switches);
+}
 
 // Its own exit code says nothing: it hands the work to a copy of itself.
 void Uninstall(const std::wstring& folder) { RunToCompletion(folder + L"\\uninstall.exe", L"/S"); }
@@ -118,8 +120,8 @@ std::string Export(const std::wstring& key, const std::wstring& view)
 {
     const TempDir dir(L"tarnwick-export");
     const std::wstring file = dir.Sub(L"key.reg");
-    RunToCompletion(ShellFolder(CSIDL_SYSTEM) + L"\\reg.exe",
-                    L"export " + QuoteCommandLineArgument(key) + L" " + QuoteCommandLineArgument(file) + L" /y " + view);
+    RunToCompletion(ShellFolder(CSIDL_SYSTEM) + L"\\reg.exe", L"export " + QuoteCommandLineArgument(key) + L" " +
+                                                                  QuoteCommandLineArgument(file) + L" /y " + view);
     return FileBytes(file);
 }
 
@@ -127,8 +129,8 @@ std::string Export(const std::wstring& key, const std::wstring& view)
 // view shows too.
 std::map<std::wstring, std::string> OwnedKeys()
 {
-    std::vector<std::wstring> keys = {L"HKLM\\Software\\Quillmere", L"HKLM\\" + kUninstallKey,
-                                      L"HKLM\\" + kApproved, L"HKCR\\CLSID\\" + kClsid};
+    std::vector<std::wstring> keys = {L"HKLM\\Software\\Quillmere", L"HKLM\\" + kUninstallKey, L"HKLM\\" + kApproved,
+                                      L"HKCR\\CLSID\\" + kClsid};
     for (const auto& handler : kHandlerKeys)
         keys.push_back(L"HKCR\\" + handler);
     std::map<std::wstring, std::string> exports;
@@ -149,8 +151,8 @@ int UninstallEntries()
             ERROR_SUCCESS)
             continue;
         wchar_t name[256];
-        for (DWORD i = 0, length = 256; ::RegEnumKeyExW(entries.get(), i, name, &length, nullptr, nullptr, nullptr,
-                                                        nullptr) == ERROR_SUCCESS;
+        for (DWORD i = 0, length = 256;
+             ::RegEnumKeyExW(entries.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
              ++i, length = 256) {
             wchar_t displayName[256] = {};
             DWORD bytes = sizeof displayName - sizeof(wchar_t);
@@ -184,7 +186,8 @@ std::wstring FileVersion(const std::wstring& path)
         !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &size))
         return L"none";
     return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionMS)) +
-           L"." + std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionLS));
+           L"." + std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." +
+           std::to_wstring(LOWORD(info->dwFileVersionLS));
 }
 
 // SCS_64BIT_BINARY or SCS_32BIT_BINARY, as the program's header says; -1 when it has none.
@@ -256,7 +259,9 @@ TEST(Medium, HoldsTheLauncherBothInstallersAndItsZip)
 
     // The zip's central directory: one record per entry, its name at offset 46.
     const std::string zip = FileBytes(HostPath(TARNWICK_BUILD_ROOT) + L"\\Tarnwick-" + kVersion + L".zip");
-    const auto u16 = [&](std::size_t at) { return std::size_t(std::uint8_t(zip[at])) | std::uint8_t(zip[at + 1]) << 8; };
+    const auto u16 = [&](std::size_t at) {
+        return std::size_t(std::uint8_t(zip[at])) | std::uint8_t(zip[at + 1]) << 8;
+    };
     std::vector<std::string> files;
     for (std::size_t at = zip.find("PK\x01\x02"); at != std::string::npos && at + 46 <= zip.size();
          at = zip.find("PK\x01\x02", at + 4)) {

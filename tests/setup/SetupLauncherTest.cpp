@@ -22,7 +22,6 @@ constexpr DWORD kTimeoutMs = 30000;
 
 std::wstring LauncherPath() { return X86BinPath(L"setup.exe"); }
 
-
 bool EndsWithNoCase(const std::wstring& text, const std::wstring& tail)
 {
     return text.size() >= tail.size() && _wcsicmp(text.c_str() + text.size() - tail.size(), tail.c_str()) == 0;
@@ -184,8 +183,8 @@ TEST(SetupLauncherBinary, IsA32BitWindowsProgramAskingForNoElevation)
     EXPECT_EQ(u16(pe + 24), 0x10bu) << "optional header magic";
     EXPECT_EQ(u16(pe + 24 + 68), unsigned(IMAGE_SUBSYSTEM_WINDOWS_GUI)) << "subsystem";
 
-    const HMODULE module = ::LoadLibraryExW(LauncherPath().c_str(), nullptr,
-                                            LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    const HMODULE module =
+        ::LoadLibraryExW(LauncherPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(module, nullptr);
     const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
     ASSERT_NE(found, nullptr) << "no manifest";

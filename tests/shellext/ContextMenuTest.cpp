@@ -96,8 +96,7 @@ TEST_F(ContextMenuTest, InitializeRefusesUnusableSelections)
 
     // Beyond 259 characters the path would reach the main program cut, naming another folder.
     const std::wstring tooLong = L"C:\\" + std::wstring(MAX_PATH - 3, L'a');
-    for (const auto& paths : {std::vector<std::wstring>{},
-                              std::vector<std::wstring>{tooLong, L"C:\\Data"},
+    for (const auto& paths : {std::vector<std::wstring>{}, std::vector<std::wstring>{tooLong, L"C:\\Data"},
                               std::vector<std::wstring>{L"C:\\Da\"ta"}}) {
         Selection selection(paths);
         EXPECT_EQ(InitializeWith(menu.get(), selection.get()), E_INVALIDARG);
@@ -118,7 +117,8 @@ TEST_F(ContextMenuTest, MenuGetsOneItemAtCommandOffsetZero)
     EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_DEFAULTONLY | CMF_EXPLORE), S_OK);
     EXPECT_EQ(::GetMenuItemCount(popup), 2);
 
-    EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_NORMAL | CMF_EXPLORE), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
+    EXPECT_EQ(menu->QueryContextMenu(popup, 1, 100, 200, CMF_NORMAL | CMF_EXPLORE),
+              MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
     ASSERT_EQ(::GetMenuItemCount(popup), 3);
     EXPECT_EQ(MenuText(popup, 1), L"Tarnwick...");
     EXPECT_EQ(::GetMenuItemID(popup, 1), 100u);
@@ -230,10 +230,10 @@ private:
 
 TEST_F(InvokeTest, PathsArriveAsTheProgramsFirstArgument)
 {
-    for (const std::wstring& path : std::vector<std::wstring>{L"C:\\Program Files\\Some Folder", L"C:\\", L"D:\\",
-                                    L"C:\\" + std::wstring(256, L'b'),               // 259 characters
-                                    L"C:\\" + std::wstring(254, L'c') + L"\\",        // 258, ending in a backslash
-                                    L"C:\\" + std::wstring(253, L'd') + L"\\\\"}) {  // 258, ending in two
+    for (const std::wstring& path : std::vector<std::wstring>{
+             L"C:\\Program Files\\Some Folder", L"C:\\", L"D:\\", L"C:\\" + std::wstring(256, L'b'),  // 259 characters
+             L"C:\\" + std::wstring(254, L'c') + L"\\",       // 258, ending in a backslash
+             L"C:\\" + std::wstring(253, L'd') + L"\\\\"}) {  // 258, ending in two
         SCOPED_TRACE(WideToUtf8(path));
         EXPECT_EQ(StartFor(path), path);
     }
@@ -265,8 +265,8 @@ TEST_F(InvokeTest, VerbsAndOtherOffsetsStartNothing)
     EXPECT_EQ(Invoke(menu.get(), MAKEINTRESOURCEA(1)), E_INVALIDARG);
     EXPECT_EQ(menu->InvokeCommand(nullptr), E_INVALIDARG);
     // A verb string whose address has bits 16 to 31 clear is still a verb string.
-    auto* high = static_cast<char*>(::VirtualAlloc(reinterpret_cast<void*>(0x7ff00000000ull), 4096,
-                                                   MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    auto* high = static_cast<char*>(
+        ::VirtualAlloc(reinterpret_cast<void*>(0x7ff00000000ull), 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     ASSERT_EQ(reinterpret_cast<ULONG_PTR>(high), 0x7ff00000000ull);
     std::strcpy(high, "open");
     EXPECT_EQ(Invoke(menu.get(), high), E_INVALIDARG);

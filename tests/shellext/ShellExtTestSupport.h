@@ -20,7 +20,10 @@ public:
 
     std::wstring path() const { return path_; }
     HRESULT CanUnloadNow() const { return canUnloadNow_(); }
-    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object) const { return getClassObject_(clsid, iid, object); }
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object) const
+    {
+        return getClassObject_(clsid, iid, object);
+    }
     HRESULT RegisterServer() const { return registerServer_(); }
     HRESULT UnregisterServer() const { return unregisterServer_(); }
     HRESULT Install(BOOL install, const wchar_t* command) const { return install_(install, command); }

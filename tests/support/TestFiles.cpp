@@ -88,7 +88,7 @@ SubstDrive::~SubstDrive()
 
 void CreateFolders(const std::wstring& path)
 {
-    for (std::size_t at = path.find(L'\\', 3); ; at = path.find(L'\\', at + 1)) {
+    for (std::size_t at = path.find(L'\\', 3);; at = path.find(L'\\', at + 1)) {
         ::CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
         if (at == std::wstring::npos)
             break;

@@ -17,7 +17,6 @@ std::wstring X86BinPath(const std::wstring& fileName);
 // Wine's Z: drive reaches.
 std::wstring HostPath(const std::string& path);
 
-
 // A fresh folder under the temporary folder, removed with all it holds at the end.
 class TempDir {
 public:

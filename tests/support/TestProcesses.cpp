@@ -172,9 +172,10 @@ HardLocks MakeHardLocks(const TempDir& dir)
         throw std::runtime_error("cannot copy the 32-bit library");
     HardLocks locks{dir.Sub(L"CAF\u00c9"), {high, distant, lib32}, nullptr, nullptr};
     locks.holder = std::make_unique<FixtureProcess>(
-        BinPath(L"holder.exe"), std::vector<std::wstring>{L"events", L"17000", L"open", high, L"open",
-                                                          longPathPrefix + distant});
-    locks.holder32 = std::make_unique<FixtureProcess>(X86BinPath(L"holder.exe"), std::vector<std::wstring>{L"load", lib32});
+        BinPath(L"holder.exe"),
+        std::vector<std::wstring>{L"events", L"17000", L"open", high, L"open", longPathPrefix + distant});
+    locks.holder32 =
+        std::make_unique<FixtureProcess>(X86BinPath(L"holder.exe"), std::vector<std::wstring>{L"load", lib32});
     if (locks.holder->HandleOf(high) <= 0xFFFF)
         throw std::runtime_error("the holder's handle is not above 16 bits");
     return locks;

@@ -75,7 +75,7 @@ private:
 // case, follows paths beyond 260 characters and lists 32-bit modules: held in a folder
 // "Café" that the tests name as "CAFÉ".
 struct HardLocks {
-    std::wstring spelled;            // the folder as the tests write it
+    std::wstring spelled;             // the folder as the tests write it
     std::vector<std::wstring> paths;  // every locked path, as a scan reports it
     std::unique_ptr<FixtureProcess> holder, holder32;
 };
@@ -122,6 +122,6 @@ const char* No32BitSkipReason();
 }  // namespace tarnwick::test
 
 // The first statement of a test that must start a 32-bit program.
-#define SKIP_UNLESS_32BIT_PROGRAMS_RUN()                  \
-    if (!::tarnwick::test::ThirtyTwoBitProgramsRun())     \
+#define SKIP_UNLESS_32BIT_PROGRAMS_RUN()              \
+    if (!::tarnwick::test::ThirtyTwoBitProgramsRun()) \
     GTEST_SKIP() << ::tarnwick::test::No32BitSkipReason()

@@ -31,8 +31,8 @@ void WriteString(HKEY root, const std::wstring& key, const std::wstring& name, c
     if (::RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, opened.put(), nullptr) !=
             ERROR_SUCCESS ||
         ::RegSetValueExW(opened.get(), name.empty() ? nullptr : name.c_str(), 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(data.c_str()), DWORD((data.size() + 1) * sizeof(wchar_t))) !=
-            ERROR_SUCCESS)
+                         reinterpret_cast<const BYTE*>(data.c_str()),
+                         DWORD((data.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
         throw std::runtime_error("cannot write a registry value");
 }
 

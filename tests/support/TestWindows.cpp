@@ -120,7 +120,8 @@ private:
 
 HWND WaitForWindowWithControl(DWORD pid, int controlId, DWORD timeoutMs)
 {
-    return WaitForWindowOf(pid, timeoutMs, [controlId](HWND window) { return ::GetDlgItem(window, controlId) != nullptr; });
+    return WaitForWindowOf(pid, timeoutMs,
+                           [controlId](HWND window) { return ::GetDlgItem(window, controlId) != nullptr; });
 }
 
 std::wstring ListViewCellText(HWND list, int row, int column)

@@ -145,7 +145,6 @@ BOOL CALLBACK FindTree(HWND child, LPARAM param)
     return FALSE;
 }
 
-
 std::wstring SelectedItemText(HWND tree)
 {
     const auto item = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));

@@ -44,10 +44,10 @@ public:
         wc.hInstance = ::GetModuleHandleW(nullptr);
         wc.lpszClassName = L"TarnwickListHost";
         ::RegisterClassW(&wc);
-        window_ = ::CreateWindowExW(0, wc.lpszClassName, L"Lock list", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900,
-                                    400, nullptr, nullptr, wc.hInstance, this);
-        const HWND list = ::CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP,
-                                            10, 10, 860, 330, window_, HMENU(INT_PTR(kListId)), wc.hInstance, nullptr);
+        window_ = ::CreateWindowExW(0, wc.lpszClassName, L"Lock list", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 900, 400,
+                                    nullptr, nullptr, wc.hInstance, this);
+        const HWND list = ::CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 10,
+                                            10, 860, 330, window_, HMENU(INT_PTR(kListId)), wc.hInstance, nullptr);
         view.Attach(list);
         view.Setup(::GetModuleHandleW(nullptr));
     }
@@ -275,8 +275,8 @@ TEST_F(ScanIntoView, ScanWithoutLocksSaysSoAndFitsTheHeaders)
     FindLocksInto(host.view, services, MakeTarget(asPassed, false, services), host.window());
     person.join();
 
-    EXPECT_EQ(shown, L"No locks detected on \"" + asPassed +
-                         L"\".\nI can still attempt to delete, move, or rename the path.");
+    EXPECT_EQ(shown,
+              L"No locks detected on \"" + asPassed + L"\".\nI can still attempt to delete, move, or rename the path.");
     EXPECT_EQ(caption, L"Tarnwick");
     EXPECT_EQ(host.view.RowCount(), 0);
     const wchar_t* headers[] = {L"Process", L"PID", L"Owner"};

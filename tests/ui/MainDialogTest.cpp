@@ -47,19 +47,22 @@ TEST_F(MainDialog, OpensOnTheLockedFolderWithRowsSortedByProcessName)
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
     CTarnwickDlg dialog(target);
     Session session;
-    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
-        EXPECT_EQ(Text(window, IDC_PATH), target);
-        const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);
-        EXPECT_EQ(ListViewColumn(list, 0), (std::vector<std::wstring>{L"alpha.exe", L"zulu.exe"}));
-        EXPECT_EQ(ListViewColumn(list, 3), (std::vector<std::wstring>{target + L"\\a.txt", target + L"\\z.txt"}));
-        EXPECT_TRUE(Checked(window, IDC_DO_NOTHING));
-        GUITHREADINFO gui = {};
-        gui.cbSize = sizeof gui;
-        ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui);
-        EXPECT_EQ(gui.hwndFocus, ::GetDlgItem(window, IDC_UNLOCK_ALL));
-        EXPECT_EQ(::SendMessageW(window, DM_GETDEFID, 0, 0), MAKELRESULT(IDC_UNLOCK_ALL, DC_HASDEFID));
-        SaveWindowPicture(window, L"main-window.bmp");
-    }, &session);
+    const INT_PTR result = RunWithPerson(
+        dialog,
+        [&](HWND window) {
+            EXPECT_EQ(Text(window, IDC_PATH), target);
+            const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);
+            EXPECT_EQ(ListViewColumn(list, 0), (std::vector<std::wstring>{L"alpha.exe", L"zulu.exe"}));
+            EXPECT_EQ(ListViewColumn(list, 3), (std::vector<std::wstring>{target + L"\\a.txt", target + L"\\z.txt"}));
+            EXPECT_TRUE(Checked(window, IDC_DO_NOTHING));
+            GUITHREADINFO gui = {};
+            gui.cbSize = sizeof gui;
+            ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &gui);
+            EXPECT_EQ(gui.hwndFocus, ::GetDlgItem(window, IDC_UNLOCK_ALL));
+            EXPECT_EQ(::SendMessageW(window, DM_GETDEFID, 0, 0), MAKELRESULT(IDC_UNLOCK_ALL, DC_HASDEFID));
+            SaveWindowPicture(window, L"main-window.bmp");
+        },
+        &session);
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_TRUE(session.startupMessages.empty());
 }
@@ -69,9 +72,13 @@ TEST_F(MainDialog, AFolderWrittenWithATrailingBackslashListsItsLocks)
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
     CTarnwickDlg dialog(target + L"\\");
     Session session;
-    RunWithPerson(dialog, [&](HWND window) {
-        EXPECT_EQ(ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3), std::vector<std::wstring>{target + L"\\a.txt"});
-    }, &session);
+    RunWithPerson(
+        dialog,
+        [&](HWND window) {
+            EXPECT_EQ(ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3),
+                      std::vector<std::wstring>{target + L"\\a.txt"});
+        },
+        &session);
     EXPECT_TRUE(session.startupMessages.empty());
 }
 
@@ -119,20 +126,23 @@ TEST_F(MainDialog, ScanThatCannotRunOrADeviceNameIsSaidNeverAsNoLocks)
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
     CTarnwickDlg failing(target, LoaderWithUnreadableHandleTable());
     Session session;
-    RunWithPerson(failing, [&](HWND) {}, &session);
+    RunWithPerson(
+        failing, [&](HWND) {}, &session);
     ASSERT_EQ(session.startupMessages.size(), 1u);
     EXPECT_EQ(session.startupMessages[0],
               ScanFailedMessage(target, L"the system handle table could not be read (status 0xC0000022)"));
 
     CTarnwickDlg throwing(target, LoaderWithHandleTableBeyondMemory());
     Session stopped;
-    RunWithPerson(throwing, [&](HWND) {}, &stopped);
+    RunWithPerson(
+        throwing, [&](HWND) {}, &stopped);
     EXPECT_EQ(stopped.startupMessages,
               std::vector<std::wstring>{ScanFailedMessage(target, L"there was not enough memory for it")});
 
     CTarnwickDlg device(L"CON");
     Session refused;
-    RunWithPerson(device, [&](HWND window) { EXPECT_EQ(Rows(window), 0); }, &refused);
+    RunWithPerson(
+        device, [&](HWND window) { EXPECT_EQ(Rows(window), 0); }, &refused);
     EXPECT_EQ(refused.startupMessages, std::vector<std::wstring>{L"\"CON\" names a device, not a file or folder."});
 }
 
@@ -140,7 +150,8 @@ TEST_F(MainDialog, WithoutPathOrShowAllTheListStaysEmptyAndNothingIsSaid)
 {
     CTarnwickDlg dialog(L"");
     Session session;
-    RunWithPerson(dialog, [&](HWND window) { EXPECT_EQ(Rows(window), 0); }, &session);
+    RunWithPerson(
+        dialog, [&](HWND window) { EXPECT_EQ(Rows(window), 0); }, &session);
     EXPECT_TRUE(session.startupMessages.empty());
 }
 
@@ -166,7 +177,8 @@ TEST_F(MainDialog, ShowAllLocksRescansEverythingAndBack)
 
 TEST_F(MainDialog, RefreshOnAPathThatLostItsLocksSaysSoAndEmptiesTheList)
 {
-    auto alpha = std::make_unique<FixtureProcess>(dir.Sub(L"alpha.exe"), std::vector<std::wstring>{L"open", target + L"\\a.txt"});
+    auto alpha = std::make_unique<FixtureProcess>(dir.Sub(L"alpha.exe"),
+                                                  std::vector<std::wstring>{L"open", target + L"\\a.txt"});
     CTarnwickDlg dialog(target);
     RunWithPerson(dialog, [&](HWND window) {
         ASSERT_EQ(Rows(window), 1);
@@ -283,8 +295,8 @@ TEST(BrowseCallback, OpensTheBrowserAtThePathItWasGiven)
     type.hInstance = ::GetModuleHandleW(nullptr);
     type.lpszClassName = L"TarnwickPretendBrowser";
     ::RegisterClassW(&type);
-    const HWND browser = ::CreateWindowW(type.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, type.hInstance,
-                                         nullptr);
+    const HWND browser =
+        ::CreateWindowW(type.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, type.hInstance, nullptr);
     BrowserRecord record;
     ::SetWindowLongPtrW(browser, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&record));
     const std::wstring start = L"C:\\Data\\Reports";
@@ -448,11 +460,14 @@ TEST_F(MainDialog, ColumnHeadersKeepTheirWholeTextWithRowsAndWithout)
     });
     CTarnwickDlg empty(dir.Sub(L"nothing here"));
     Session session;
-    RunWithPerson(empty, [&](HWND window) {
-        ASSERT_EQ(Rows(window), 0);
-        ExpectHeadersWhole(window);
-        SaveWindowPicture(window, L"main-window-headers-without-rows.bmp");
-    }, &session);
+    RunWithPerson(
+        empty,
+        [&](HWND window) {
+            ASSERT_EQ(Rows(window), 0);
+            ExpectHeadersWhole(window);
+            SaveWindowPicture(window, L"main-window-headers-without-rows.bmp");
+        },
+        &session);
     EXPECT_EQ(session.startupMessages.size(), 1u) << "the scan found nothing and said so";
 }
 
@@ -464,7 +479,7 @@ TEST_F(MainDialog, ArrowKeysStepThroughTheFourAfterActionsAndOnlyThem)
         const struct {
             UINT key;
             int chosen;
-        } steps[] = {{VK_DOWN, IDC_DELETE}, {VK_DOWN, IDC_RENAME}, {VK_DOWN, IDC_MOVE},      {VK_DOWN, IDC_DO_NOTHING},
+        } steps[] = {{VK_DOWN, IDC_DELETE}, {VK_DOWN, IDC_RENAME}, {VK_DOWN, IDC_MOVE}, {VK_DOWN, IDC_DO_NOTHING},
                      {VK_UP, IDC_MOVE},     {VK_LEFT, IDC_RENAME}, {VK_RIGHT, IDC_MOVE}};
         for (const auto& step : steps) {
             PressKey(window, step.key);
@@ -495,8 +510,8 @@ TEST_F(MainDialog, AVeryLongPathIsShortenedInItsMessageWhichStaysOnTheScreen)
     path.resize(355);
     CTarnwickDlg dialog(path);
     Session session;
-    RunWithPerson(dialog, [&](HWND window) { EXPECT_EQ(Text(window, IDC_PATH), path) << "the field keeps it all"; },
-                  &session);
+    RunWithPerson(
+        dialog, [&](HWND window) { EXPECT_EQ(Text(window, IDC_PATH), path) << "the field keeps it all"; }, &session);
     ASSERT_EQ(session.startupMessages.size(), 1u);
     const std::wstring& said = session.startupMessages[0];
     EXPECT_EQ(said, NoLocksMessage(path));
@@ -548,8 +563,10 @@ TEST(ResizingLayout, TheSmallestClientAreaKeepsEveryControlInsideWithItsMargin)
     // A list that grows both ways, a button column fixed at the left, a button that keeps to
     // the lower right, and a grip in the very corner.
     const std::vector<CControlAnchor> anchors = {
-        Anchored(0, 0, 1, 1, {10, 10, 590, 300}),  Anchored(0, 1, 0, 0, {10, 320, 380, 340}),
-        Anchored(1, 1, 0, 0, {500, 360, 590, 390}), Anchored(1, 1, 0, 0, {584, 384, 600, 400}),
+        Anchored(0, 0, 1, 1, {10, 10, 590, 300}),
+        Anchored(0, 1, 0, 0, {10, 320, 380, 340}),
+        Anchored(1, 1, 0, 0, {500, 360, 590, 390}),
+        Anchored(1, 1, 0, 0, {584, 384, 600, 400}),
     };
     const SIZE smallest = MinimumClientSize(anchors, initial, 10);
     EXPECT_EQ(smallest.cx, 390) << "the fixed button's right edge plus the margin";
@@ -564,10 +581,10 @@ TEST(ResizingLayout, TheSmallestClientAreaKeepsEveryControlInsideWithItsMargin)
 TEST(ResizingLayout, RoomForTextMovesOnlyWhatLiesBelow)
 {
     std::vector<CControlAnchor> anchors = {
-        Anchored(0, 0, 1, 1, {10, 10, 590, 200}),   // above
-        Anchored(0, 1, 1, 0, {10, 210, 590, 236}),  // the text
-        Anchored(0, 1, 0, 0, {10, 240, 300, 320}),  // below
-        Anchored(0, 1, 0, 0, {400, 236, 500, 250}), // below, touching
+        Anchored(0, 0, 1, 1, {10, 10, 590, 200}),    // above
+        Anchored(0, 1, 1, 0, {10, 210, 590, 236}),   // the text
+        Anchored(0, 1, 0, 0, {10, 240, 300, 320}),   // below
+        Anchored(0, 1, 0, 0, {400, 236, 500, 250}),  // below, touching
     };
     MakeRoomBelow(anchors, 1, 13);
     EXPECT_EQ(anchors[0].initial.bottom, 200);

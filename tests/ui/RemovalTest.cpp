@@ -19,7 +19,6 @@ namespace {
 
 const DWORD kSelf = ::GetCurrentProcessId();
 
-
 // The button drawn as the default one, which Enter presses.
 int DefaultButtonOf(HWND box)
 {
@@ -138,11 +137,14 @@ TEST_F(Removal, WithAnEmptyListEveryCommandGoesStraightToTheAfterAction)
         CTarnwickDlg dialog(target);
         Session session;
         std::wstring told;
-        const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
-            PressDialogButton(window, command);
-            if (command == IDC_TERMINATE)
-                told = Answer(IDOK);
-        }, &session);
+        const INT_PTR result = RunWithPerson(
+            dialog,
+            [&](HWND window) {
+                PressDialogButton(window, command);
+                if (command == IDC_TERMINATE)
+                    told = Answer(IDOK);
+            },
+            &session);
         EXPECT_EQ(session.startupMessages.size(), 1u) << "the scan found nothing";
         EXPECT_EQ(result, IDOK) << "Do Nothing with no rows closes the dialog";
         if (command == IDC_TERMINATE) {
@@ -177,8 +179,8 @@ TEST_F(Removal, TerminateEndsTheSelectedProcessAndKeepsTheOtherRows)
 {
     FixtureProcess zulu(dir.Sub(L"zulu.exe"), {L"open", target + L"\\z.txt"});
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
-    auto gone = std::make_unique<FixtureProcess>(dir.Sub(L"gone.exe"),
-                                                 std::vector<std::wstring>{L"open", target + L"\\g.txt"});
+    auto gone =
+        std::make_unique<FixtureProcess>(dir.Sub(L"gone.exe"), std::vector<std::wstring>{L"open", target + L"\\g.txt"});
     CTarnwickDlg dialog(target);
     RunWithPerson(dialog, [&](HWND window) {
         ASSERT_EQ(Rows(window), 3);

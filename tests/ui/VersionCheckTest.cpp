@@ -60,7 +60,7 @@ struct ManifestCase {
     const char* what;
     std::string manifest;
     bool newer;
-    std::wstring page;  // the page Yes opens; empty: the product page
+    std::wstring page;                // the page Yes opens; empty: the product page
     std::wstring said = kNothingNew;  // the message when there is nothing newer
 };
 
@@ -145,9 +145,12 @@ TEST_F(VersionCheckAgainstServer, LinesThatAreNoVersionAreIgnored)
         {"not at the start of its line", Manifest("<v><version>2.0.0.0</version></v>\r\n"), false, {}, kNoVersion},
         {"no version line at all", Manifest("<release>2.0.0.0</release>\r\n"), false, {}, kNoVersion},
         {"an unreadable version beside an older one",
-         Manifest("<version>9.9</version>\r\n<version>1.3.3.0</version>\r\n"), false, {}},
+         Manifest("<version>9.9</version>\r\n<version>1.3.3.0</version>\r\n"),
+         false,
+         {}},
         {"several lines, one newer",
-         Manifest("<version>1.0.0.0</version>\r\n<version>1.3.4.1</version>\r\n<version>1.2.0.0</version>\r\n"), true,
+         Manifest("<version>1.0.0.0</version>\r\n<version>1.3.4.1</version>\r\n<version>1.2.0.0</version>\r\n"),
+         true,
          {}},
     });
 }
@@ -158,25 +161,34 @@ TEST_F(VersionCheckAgainstServer, AnAddressLineNamesThePageWhenItIsAWebAddress)
     Expect({
         {"web address", Manifest("<version>1.3.5.0</version>\r\n<url> " + WideToUtf8(download) + " </url>\r\n"), true,
          download},
-        {"address before the version", Manifest("<url>http://mirror.quillmere.example/</url>\r\n<version>1.3.5.0</version>\r\n"),
-         true, L"http://mirror.quillmere.example/"},
+        {"address before the version",
+         Manifest("<url>http://mirror.quillmere.example/</url>\r\n<version>1.3.5.0</version>\r\n"), true,
+         L"http://mirror.quillmere.example/"},
         {"the later address wins",
          Manifest("<url>https://a.quillmere.example/</url>\r\n<url>https://b.quillmere.example/</url>\r\n"
                   "<version>1.3.5.0</version>\r\n"),
          true, L"https://b.quillmere.example/"},
         {"empty address", Manifest("<version>1.3.5.0</version>\r\n<url>  </url>\r\n"), true, {}},
         // The program runs elevated: a manifest must not make it start a program or script.
-        {"local program", Manifest("<version>1.3.5.0</version>\r\n<url>C:\\Windows\\System32\\calc.exe</url>\r\n"),
-         true, {}},
-        {"script by file address", Manifest("<version>1.3.5.0</version>\r\n<url>file:///C:/evil.bat</url>\r\n"), true,
+        {"local program",
+         Manifest("<version>1.3.5.0</version>\r\n<url>C:\\Windows\\System32\\calc.exe</url>\r\n"),
+         true,
+         {}},
+        {"script by file address",
+         Manifest("<version>1.3.5.0</version>\r\n<url>file:///C:/evil.bat</url>\r\n"),
+         true,
          {}},
         {"a bad address keeps an earlier good one",
          Manifest("<url>https://a.quillmere.example/</url>\r\n<url>cmd.exe</url>\r\n<version>1.3.5.0</version>\r\n"),
          true, L"https://a.quillmere.example/"},
-        {"capital tags stay in the address", Manifest("<version>1.3.5.0</version>\r\n<URL>https://x.example/</URL>\r\n"),
-         true, {}},
+        {"capital tags stay in the address",
+         Manifest("<version>1.3.5.0</version>\r\n<URL>https://x.example/</URL>\r\n"),
+         true,
+         {}},
         {"version and address on one line: only the version",
-         Manifest("<version>1.3.5.0</version><url>https://other.quillmere.example/</url>\r\n"), true, {}},
+         Manifest("<version>1.3.5.0</version><url>https://other.quillmere.example/</url>\r\n"),
+         true,
+         {}},
     });
 }
 
@@ -217,7 +229,8 @@ TEST(VersionCheckMessages, AFailureGivesTheReasonWhereThereIsOne)
     EXPECT_EQ(DownloadFailureReason(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x7777)), L"")
         << "no reason the system cannot word";
 
-    const CManifestVerdict unopened = ReadManifestFile(L"C:\\no such folder\\version.xml", {1, 3, 4, 0}, L"https://p.example/");
+    const CManifestVerdict unopened =
+        ReadManifestFile(L"C:\\no such folder\\version.xml", {1, 3, 4, 0}, L"https://p.example/");
     EXPECT_NE(unopened.openError, DWORD(ERROR_SUCCESS));
     EXPECT_EQ(NothingNewMessage(unopened), CheckFailedMessage(SystemMessage(unopened.openError)));
 }
@@ -277,7 +290,8 @@ TEST(VersionNumbers, CompareSignedAnnouncedPartsWithUnsignedOwnParts)
 
 TEST(WebAddresses, OnlyHttpAndHttpsAreOpened)
 {
-    for (const wchar_t* good : {L"https://www.quillmere.example/", L"HTTP://QUILLMERE.EXAMPLE", L"http://127.0.0.1:8080/x"})
+    for (const wchar_t* good :
+         {L"https://www.quillmere.example/", L"HTTP://QUILLMERE.EXAMPLE", L"http://127.0.0.1:8080/x"})
         EXPECT_TRUE(IsWebAddress(good)) << WideToUtf8(good);
     for (const wchar_t* bad : {L"", L"http://", L"https:/x", L"file:///C:/evil.bat", L"C:\\Windows\\notepad.exe",
                                L"\\\\server\\share\\run.cmd", L"javascript:alert(1)", L"ftp://quillmere.example/",

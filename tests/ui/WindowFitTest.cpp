@@ -84,7 +84,8 @@ void ExpectCentredOn(HWND window, const RECT& around)
     RECT rect;
     ::GetWindowRect(window, &rect);
     const RECT work = WorkAreaOf(window);
-    EXPECT_TRUE(rect.left >= work.left && rect.top >= work.top && rect.right <= work.right && rect.bottom <= work.bottom)
+    EXPECT_TRUE(rect.left >= work.left && rect.top >= work.top && rect.right <= work.right &&
+                rect.bottom <= work.bottom)
         << "window " << rect.left << "," << rect.top << "-" << rect.right << "," << rect.bottom;
     const LONG width = rect.right - rect.left, height = rect.bottom - rect.top;
     const LONG left = std::clamp(around.left + (around.right - around.left - width) / 2, work.left, work.right - width);
