@@ -18,9 +18,19 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 source "$TARNWICK_ROOT/scripts/wine-loader.sh"
 
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
-          wine wine64 wine32:i386 xvfb xauth imagemagick googletest python3 nsis)
+          wine wine64 wine32:i386 xvfb xauth imagemagick googletest python3 nsis clang-format)
 
 log() { printf '== %s\n' "$*" >&2; }
+
+# The C++ sources laid out as the repository's .clang-format says; the files that are not, listed.
+check_format() {
+  local files
+  files=$(cd "$TARNWICK_ROOT" && git ls-files '*.cpp' '*.h')
+  if ! (cd "$TARNWICK_ROOT" && clang-format --dry-run --Werror $files); then
+    log "the files above are not laid out as .clang-format says: run clang-format -i on them"
+    return 1
+  fi
+}
 
 no_32bit_reason() {
   if no_32bit_asked; then
