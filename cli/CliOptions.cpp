@@ -66,27 +66,14 @@ void Choose(CParseState& state, AfterAction action)
 }
 
 // Each takes one option (and its value) into the options; the message when the value is
-// unusable, empty otherwise.
-std::wstring TakeAll(CParseState& s, const std::wstring&)
+// unusable, empty otherwise. A switch sets its flag.
+template <bool CCliOptions::*Flag>
+std::wstring TakeSwitch(CParseState& s, const std::wstring&)
 {
-    s.options.all = true;
+    s.options.*Flag = true;
     return {};
 }
-std::wstring TakeJson(CParseState& s, const std::wstring&)
-{
-    s.options.json = true;
-    return {};
-}
-std::wstring TakeForce(CParseState& s, const std::wstring&)
-{
-    s.options.force = true;
-    return {};
-}
-std::wstring TakeAtBoot(CParseState& s, const std::wstring&)
-{
-    s.options.atBoot = true;
-    return {};
-}
+
 std::wstring TakeDelete(CParseState& s, const std::wstring&)
 {
     Choose(s, AfterAction::Delete);
@@ -144,10 +131,14 @@ struct COptionSpec {
 };
 
 constexpr COptionSpec kOptions[] = {
-    {L"--all", false, true, TakeAll},           {L"--json", false, true, TakeJson},
-    {L"--pid", true, false, TakePid},           {L"--force", false, false, TakeForce},
-    {L"--delete", false, false, TakeDelete},    {L"--at-boot", false, false, TakeAtBoot},
-    {L"--rename-to", true, false, TakeNewName}, {L"--move-to", true, false, TakeDestination},
+    {L"--all", false, true, TakeSwitch<&CCliOptions::all>},
+    {L"--json", false, true, TakeSwitch<&CCliOptions::json>},
+    {L"--pid", true, false, TakePid},
+    {L"--force", false, false, TakeSwitch<&CCliOptions::force>},
+    {L"--delete", false, false, TakeDelete},
+    {L"--at-boot", false, false, TakeSwitch<&CCliOptions::atBoot>},
+    {L"--rename-to", true, false, TakeNewName},
+    {L"--move-to", true, false, TakeDestination},
     {L"--wait", true, false, TakeWait},
 };
 

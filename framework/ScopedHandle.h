@@ -89,10 +89,14 @@ using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, NullIsEmpty<PIDLIST_AB
 using UniqueCoTaskString = ScopedResource<PWSTR, NullIsEmpty<PWSTR, ::CoTaskMemFree>>;
 
 // A window's device context (the screen's for a null window), released with the window it
-// came from.
+// came from: its client area's, or with Whole the whole window's, frame included.
 class CWindowDc {
 public:
-    explicit CWindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    enum Area { Client, Whole };
+    explicit CWindowDc(HWND window, Area area = Client)
+        : window_(window), dc_(area == Whole ? ::GetWindowDC(window) : ::GetDC(window))
+    {
+    }
     ~CWindowDc()
     {
         if (dc_)

@@ -169,24 +169,6 @@ BITMAPINFOHEADER PictureHeader(const WindowPicture& picture)
     return info;
 }
 
-// The device context of a whole window, its frame included, given back at the end.
-class WholeWindowDc {
-public:
-    explicit WholeWindowDc(HWND window) : window_(window), dc_(::GetWindowDC(window)) {}
-    ~WholeWindowDc()
-    {
-        if (dc_)
-            ::ReleaseDC(window_, dc_);
-    }
-    WholeWindowDc(const WholeWindowDc&) = delete;
-    WholeWindowDc& operator=(const WholeWindowDc&) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HWND window_;
-    HDC dc_;
-};
-
 }  // namespace
 
 WindowPicture CaptureWindow(HWND window)
@@ -196,7 +178,7 @@ WindowPicture CaptureWindow(HWND window)
     WindowPicture picture;
     picture.width = rect.right - rect.left;
     picture.height = rect.bottom - rect.top;
-    const WholeWindowDc painted(window);
+    const CWindowDc painted(window, CWindowDc::Whole);
     const UniqueMemoryDc memory(::CreateCompatibleDC(painted.get()));
     const UniqueGdiObject bitmap(::CreateCompatibleBitmap(painted.get(), picture.width, picture.height));
     {
