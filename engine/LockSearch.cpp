@@ -9,6 +9,15 @@ std::wstring Counted(ULONG count, const wchar_t* one, const wchar_t* many)
     return std::to_wstring(count) + L" " + (count == 1 ? one : many);
 }
 
+std::vector<DWORD> OwnersOf(const CList<CFileLock>& locks)
+{
+    std::vector<DWORD> pids;
+    pids.reserve(locks.size());
+    for (const CFileLock& lock : locks)
+        pids.push_back(lock.pid);
+    return pids;
+}
+
 }  // namespace
 
 bool IsScannable(const CTarget& target) { return target.showAll || (target.problem.empty() && !target.path.empty()); }
@@ -24,6 +33,7 @@ CLockSearch SearchLocks(const CSystemServices& services, const CTarget& target, 
     search.stats = scan.stats;
     search.cancelled = scan.cancelled;
     CProcessDirectory processes(target.drives.devices, seams.openProcess);
+    processes.DescribeAll(OwnersOf(scan.locks), seams.poolThreads);
     search.rows.reserve(scan.locks.size());
     for (const CFileLock& lock : scan.locks)
         search.rows.push_back(MakeLockItem(lock, processes.GetOrCreate(lock.pid)));

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ProcessPool.h"
 #include "ScanThread.h"
 #include "Text.h"
 
@@ -135,11 +136,21 @@ private:
     std::unordered_map<std::wstring, std::wstring> paths_;
 };
 
-// One run over every process: its modules, then its mapped views.
+// What the walk found in one process, kept until the processes listed before it are reported.
+struct CProcessFindings {
+    std::vector<CFileLock> locks;
+    bool refused = false;
+};
+
+// Walks one process at a time: its modules, then its mapped views. Each thread of a scan has
+// its own, with its own buffers.
 class CProcessWalker {
 public:
-    explicit CProcessWalker(CModuleScanParams& params) : params_(params), rowPaths_(params.target->drives.aliases) {}
-    void Scan(DWORD pid);
+    explicit CProcessWalker(const CModuleScanParams& params) : params_(params), rowPaths_(params.target->drives.aliases)
+    {
+    }
+    void Scan(DWORD pid, CProcessFindings& found);
+    const CModuleScanStats& stats() const { return stats_; }
 
 private:
     bool ListModulesOf(HANDLE process);
@@ -148,10 +159,12 @@ private:
     void ScanViewsOf(HANDLE process, DWORD pid);
     BYTE* PastImage(const MEMORY_BASIC_INFORMATION& region) const;
     std::wstring ViewFileName(HANDLE process, PVOID base);
-    // Appends the lock when the name (drive form, as loaded or mapped) matches the target.
+    // Keeps the lock when the name (drive form, as loaded or mapped) matches the target.
     bool Report(DWORD pid, const std::wstring& name, uint64_t value, LockKind kind);
 
-    CModuleScanParams& params_;
+    const CModuleScanParams& params_;
+    CModuleScanStats stats_;
+    CProcessFindings* found_ = nullptr;  // the process being walked
     std::vector<HMODULE> handles_ = std::vector<HMODULE>(kInitialListLength);
     std::vector<CModule> modules_;
     std::unordered_map<ULONG_PTR, ULONG> imageSizes_;  // of this process's modules, where known
@@ -160,17 +173,21 @@ private:
     CRowPathCache rowPaths_;
 };
 
-void CProcessWalker::Scan(DWORD pid)
+void CProcessWalker::Scan(DWORD pid, CProcessFindings& found)
 {
     UniqueHandle process(params_.openProcess(kQueryInformationAndRead, FALSE, pid));
     if (!process) {
-        if (::GetLastError() == ERROR_ACCESS_DENIED)
-            params_.refusedPids.push_back(pid);
+        found.refused = ::GetLastError() == ERROR_ACCESS_DENIED;
         return;
     }
-    ++params_.stats.processesOpened;
-    ScanModulesOf(process.get(), pid);
-    ScanViewsOf(process.get(), pid);
+    ++stats_.processesOpened;
+    found_ = &found;
+    // This program's own memory is read directly. Under Wine a query through a handle to itself
+    // goes by way of the server, and walked beside the pool's other threads it cost this program
+    // its standard output (every later line written was lost).
+    const HANDLE walked = pid == ::GetCurrentProcessId() ? ::GetCurrentProcess() : process.get();
+    ScanModulesOf(walked, pid);
+    ScanViewsOf(walked, pid);
 }
 
 // A 32-bit process's list lies where systems disagree on how to find it: the platform reads it.
@@ -206,7 +223,7 @@ void CProcessWalker::ScanModulesOf(HANDLE process, DWORD pid)
     if (!ListModulesOf(process))
         return;
     for (const CModule& module : modules_) {
-        ++params_.stats.modules;
+        ++stats_.modules;
         if (module.size)
             imageSizes_[module.base] = module.size;
         Report(pid, module.name, module.base, LockKind::Module);
@@ -254,7 +271,7 @@ std::wstring CProcessWalker::ViewFileName(HANDLE process, PVOID base)
     if (params_.NtQueryVirtualMemory(process, base, kMemoryMappedFilenameInformation, viewName_.data(),
                                      viewName_.size(), &returned) < 0)
         return {};
-    ++params_.stats.views;
+    ++stats_.views;
     const auto* name = reinterpret_cast<const UNICODE_STRING*>(viewName_.data());
     const std::wstring deviceForm(name->Buffer, name->Length / sizeof(wchar_t));
     std::wstring driveForm;
@@ -268,8 +285,15 @@ bool CProcessWalker::Report(DWORD pid, const std::wstring& name, uint64_t value,
     const std::wstring& rowPath = rowPaths_.Get(name);
     if (!MatchesTarget(params_.target->forms, params_.objectNameMode ? rowPath : WithLongPathPrefix(rowPath)))
         return false;
-    params_.locks->Append({pid, rowPath, value, kind});
+    found_->locks.push_back({pid, rowPath, value, kind});
     return true;
+}
+
+void AddStats(CModuleScanStats& total, const CModuleScanStats& part)
+{
+    total.processesOpened += part.processesOpened;
+    total.modules += part.modules;
+    total.views += part.views;
 }
 
 }  // namespace
@@ -284,15 +308,27 @@ void ScanModules(CModuleScanParams& params)
     params.stats.processes = ULONG(ids.size());
     CScanProgress& progress = params.Progress();
     progress.processes = ULONG(std::count_if(ids.begin(), ids.end(), [](DWORD pid) { return pid != 0; }));
-    CProcessWalker walker(params);
-    for (DWORD pid : ids) {
-        if (pid == 0)
-            continue;
-        if (progress.cancelled())
+    const unsigned threads = params.poolThreads ? params.poolThreads : DefaultPoolThreads();
+    std::vector<CProcessWalker> walkers;
+    walkers.reserve(threads);
+    for (unsigned i = 0; i < threads; ++i)
+        walkers.emplace_back(params);
+    std::vector<CProcessFindings> found(ids.size());
+    RunOnPool(ids.size(), threads, [&](unsigned thread, std::size_t i) {
+        if (ids[i] == 0 || progress.cancelled())
             return;
-        walker.Scan(pid);
+        walkers[thread].Scan(ids[i], found[i]);
         ++progress.processesDone;
+    });
+    // In the order the processes were listed, whichever thread finished first.
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (found[i].refused)
+            params.refusedPids.push_back(ids[i]);
+        for (CFileLock& lock : found[i].locks)
+            params.locks->Append(std::move(lock));
     }
+    for (const CProcessWalker& walker : walkers)
+        AddStats(params.stats, walker.stats());
 }
 
 DWORD WINAPI ModuleScanThread(void* param) { return RunScanThread<CModuleScanParams>(param, ScanModules); }

@@ -24,6 +24,8 @@ struct CModuleScanParams : CScanThreadParams {
     // Finds a 64-bit process's loader list, read in one walk; without it every process's
     // modules are listed through the platform.
     NtQueryInformationProcessFn NtQueryInformationProcess = nullptr;
+    // How many threads look into processes side by side; 0: DefaultPoolThreads().
+    unsigned poolThreads = 0;
     CModuleScanStats stats;
 };
 

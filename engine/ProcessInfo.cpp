@@ -4,8 +4,10 @@
 #include <sddl.h>
 #include <shlwapi.h>
 
+#include <unordered_set>
 #include <vector>
 
+#include "ProcessPool.h"
 #include "ScopedHandle.h"
 
 namespace tarnwick {
@@ -67,6 +69,7 @@ bool COwnerFinder::FindOwner(HANDLE process, std::wstring& owner)
     const std::wstring key = SidText(sid.data());
     if (key.empty())
         return false;
+    const std::lock_guard<std::mutex> guard(mutex_);
     if (const auto cached = cache_.find(key); cached != cache_.end()) {
         owner = cached->second;
         return true;
@@ -93,6 +96,21 @@ const CProcessInfo& CProcessDirectory::GetOrCreate(DWORD pid)
     if (found == table_.end())
         found = table_.emplace(pid, Describe(pid)).first;
     return *found->second;
+}
+
+void CProcessDirectory::DescribeAll(const std::vector<DWORD>& pids, unsigned threads)
+{
+    std::vector<DWORD> unknown;
+    std::unordered_set<DWORD> seen;
+    for (DWORD pid : pids) {
+        if (!table_.count(pid) && seen.insert(pid).second)
+            unknown.push_back(pid);
+    }
+    std::vector<std::unique_ptr<CProcessInfo>> described(unknown.size());
+    RunOnPool(unknown.size(), threads ? threads : DefaultPoolThreads(),
+              [&](unsigned, std::size_t i) { described[i] = Describe(unknown[i]); });
+    for (std::size_t i = 0; i < unknown.size(); ++i)
+        table_.emplace(unknown[i], std::move(described[i]));
 }
 
 std::unique_ptr<CProcessInfo> CProcessDirectory::Describe(DWORD pid)

@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "LockRecords.h"
 #include "PathForms.h"
@@ -14,7 +16,7 @@
 namespace tarnwick {
 
 // Finds the account a process runs as; the account look-ups are cached per user, since
-// they can be slow (domain accounts).
+// they can be slow (domain accounts). Threads may ask side by side.
 class COwnerFinder {
 public:
     // True when an account name was found; owner is emptied first and stays empty otherwise.
@@ -23,6 +25,7 @@ public:
     unsigned lookups() const { return lookups_; }
 
 private:
+    std::mutex mutex_;  // held across a look-up, so that a user is looked up once
     CMap<std::wstring, std::wstring> cache_;
     unsigned lookups_ = 0;
 };
@@ -34,6 +37,9 @@ public:
 
     // The record for pid, made on first use; a known pid costs no system call.
     const CProcessInfo& GetOrCreate(DWORD pid);
+    // Makes the records of the pids not yet known side by side on up to `threads` threads
+    // (0: DefaultPoolThreads()), so that GetOrCreate finds them.
+    void DescribeAll(const std::vector<DWORD>& pids, unsigned threads);
     std::size_t size() const { return table_.size(); }
     const COwnerFinder& owners() const { return owners_; }
 

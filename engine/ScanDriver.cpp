@@ -68,17 +68,18 @@ CLockScanResult RunLockScans(const CSystemServices& services, const CTarget& tar
                              CScanProgress* progress)
 {
     CLockScanResult result;
-    CLockList locks;
+    CLockList handleLocks, moduleLocks;
     CScanProgress unwatched;
     CScanProgress& followed = progress ? *progress : unwatched;  // both scans report to one
     auto handleScan = std::make_unique<CHandleScanParams>();
     auto moduleScan = std::make_unique<CModuleScanParams>();
-    Prepare(*handleScan, target, locks, seams, followed);
+    Prepare(*handleScan, target, handleLocks, seams, followed);
     handleScan->services = services;
-    Prepare(*moduleScan, target, locks, seams, followed);
+    Prepare(*moduleScan, target, moduleLocks, seams, followed);
     moduleScan->objectNameMode = services.objectNameMode;
     moduleScan->NtQueryVirtualMemory = services.NtQueryVirtualMemory;
     moduleScan->NtQueryInformationProcess = services.NtQueryInformationProcess;
+    moduleScan->poolThreads = seams.poolThreads;
 
     std::wstring launchFailure;
     const UniqueHandle threads[2] = {Launch(seams.startThread, HandleScanThread, handleScan.get(), launchFailure),
@@ -94,8 +95,10 @@ CLockScanResult RunLockScans(const CSystemServices& services, const CTarget& tar
             result.failure = failure;
     }
     result.cancelled = followed.cancelled();
-    if (!result.cancelled)
-        result.locks = locks.TakeAll();
+    if (!result.cancelled) {
+        result.locks = handleLocks.TakeAll();
+        result.locks.splice(result.locks.end(), moduleLocks.TakeAll());
+    }
     return result;
 }
 

@@ -27,10 +27,15 @@ HANDLE StartScanThread(LPTHREAD_START_ROUTINE routine, void* params);
 struct CScanSeams {
     ScanThreadStarter startThread = StartScanThread;
     OpenProcessFn openProcess = ::OpenProcess;
+    // How many threads look into processes side by side; 0: as many as the machine has cores,
+    // at most 8. One is the walk of one process after another.
+    unsigned poolThreads = 0;
 };
 
 struct CLockScanResult {
-    CList<CFileLock> locks;  // handle, module and mapping locks in the order the scans appended them
+    // The handle scan's locks in handle-table order, then the module scan's in process-list
+    // order (each process's modules, then its views): the same order however the threads ran.
+    CList<CFileLock> locks;
     CScanStats stats;
     std::wstring failure;    // why the scan could not run, in words for the user; empty when it ran
     bool cancelled = false;  // stopped at the watcher's request: no locks are kept

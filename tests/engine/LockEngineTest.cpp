@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "EngineSeams.h"
@@ -445,4 +446,49 @@ TEST_F(LockEngine, ProgressCountsWhatTheScansGoThroughAndACancelledScanKeepsNoth
     EXPECT_TRUE(cancelled.rows.empty());
     EXPECT_EQ(stopped.handlesDone.load(), 0u) << "stopped before its first handle";
     EXPECT_EQ(stopped.processesDone.load(), 0u) << "and before its first process";
+}
+
+TEST_F(LockEngine, RowsOfThePoolAreThoseOfOneThreadInTheSameOrder)
+{
+    constexpr int kHolders = 20;
+    std::vector<std::unique_ptr<FixtureProcess>> holders;
+    for (int i = 0; i < kHolders; ++i) {
+        const std::wstring own = target + L"\\" + std::to_wstring(i);
+        holders.push_back(std::make_unique<FixtureProcess>(
+            program, std::vector<std::wstring>{L"open", own + L".txt", L"load", library, L"map", own + L".dat"}));
+    }
+    CScanSeams oneThread, pool;
+    oneThread.poolThreads = 1;
+    pool.poolThreads = 4;  // more than one whatever the machine
+    CScanProgress progress;
+    scanned = MakeTarget(target, false, services);
+    const CLockSearch walked = SearchLocks(services, scanned, oneThread);
+    const CLockSearch pooled = SearchLocks(services, scanned, pool, &progress);
+
+    ASSERT_GE(walked.rows.size(), 4u * kHolders) << "each holds its file, the program, the library and a view";
+    ASSERT_EQ(pooled.rows.size(), walked.rows.size());
+    for (std::size_t i = 0; i < walked.rows.size(); ++i) {
+        const CLockItem &a = walked.rows[i], &b = pooled.rows[i];
+        SCOPED_TRACE(WideToUtf8(a.lockPath) + " of " + std::to_string(a.pid));
+        ASSERT_EQ(b.pid, a.pid);
+        ASSERT_EQ(b.lockPath, a.lockPath);
+        ASSERT_EQ(b.value, a.value);
+        ASSERT_EQ(b.kind, a.kind);
+        ASSERT_EQ(b.processName, a.processName);
+        ASSERT_EQ(b.owner, a.owner);
+        ASSERT_EQ(b.imagePath, a.imagePath);
+        ASSERT_EQ(b.processCreated, a.processCreated);
+    }
+    EXPECT_EQ(pooled.stats.modules.processesOpened, walked.stats.modules.processesOpened);
+    EXPECT_EQ(pooled.stats.modules.modules, walked.stats.modules.modules);
+    EXPECT_EQ(pooled.stats.modules.views, walked.stats.modules.views);
+    EXPECT_EQ(progress.processesDone.load(), progress.processes.load());
+
+    CProcessDirectory processes(deviceMap);
+    std::vector<DWORD> pids;
+    for (const auto& holder : holders)
+        pids.push_back(holder->pid());
+    processes.DescribeAll(pids, 4);
+    EXPECT_EQ(processes.size(), std::size_t(kHolders));
+    EXPECT_EQ(processes.owners().lookups(), 1u) << "threads side by side look the one user up once";
 }
