@@ -1,6 +1,7 @@
 #include "LockRemoval.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "ProcessInfo.h"
 #include "ScopedHandle.h"
@@ -14,6 +15,8 @@ constexpr ULONG kProcessBreakOnTermination = 29;
 constexpr DWORD kSystemPid = 4;
 constexpr UINT kEndedExitCode = 1;  // a parent reading 0 would take the end for a success
 constexpr DWORD kImageNameCapacity = 32768;
+// Handles checked and closed together: as many as the scan names in one go.
+constexpr std::size_t kCloseBatch = 256;
 
 // The processes Windows cannot run without, wherever they are started from the system folder.
 constexpr const wchar_t* kCoreProcesses[] = {L"csrss.exe",    L"smss.exe",     L"wininit.exe",
@@ -43,6 +46,26 @@ UniqueHandle CopyOf(HANDLE owner, const CLockItem& row, DWORD options = 0)
                            FALSE, options | DUPLICATE_SAME_ACCESS))
         copy.release();
     return copy;
+}
+
+std::vector<UniqueHandle> CopiesOf(HANDLE owner, const std::vector<const CLockItem*>& rows,
+                                   const std::vector<std::size_t>& indices)
+{
+    std::vector<UniqueHandle> copies;
+    for (std::size_t i : indices)
+        copies.push_back(CopyOf(owner, *rows[i]));
+    return copies;
+}
+
+// The indices in runs of at most size, in order.
+std::vector<std::vector<std::size_t>> Split(const std::vector<std::size_t>& indices, std::size_t size)
+{
+    std::vector<std::vector<std::size_t>> runs;
+    for (std::size_t first = 0; first < indices.size(); first += size) {
+        const auto begin = indices.begin() + first;
+        runs.emplace_back(begin, begin + std::min(size, indices.size() - first));
+    }
+    return runs;
 }
 
 std::wstring ImagePathOf(HANDLE process)
@@ -106,6 +129,7 @@ public:
     }
     CHeldStill(const CHeldStill&) = delete;
     CHeldStill& operator=(const CHeldStill&) = delete;
+    bool held() const { return bool(process_); }
 
 private:
     NtProcessControlFn resume_;
@@ -115,7 +139,7 @@ private:
 }  // namespace
 
 CHandleCloser::CHandleCloser(const CSystemServices& services, const CDriveTable& drives)
-    : services_(services), drives_(drives), worker_(services, drives.devices, stats_)
+    : services_(services), drives_(drives), worker_(services, drives.devices, stats_), names_(kCloseBatch)
 {
 }
 
@@ -132,61 +156,129 @@ std::vector<UnlockResult> CHandleCloser::CloseOwnerRows(const std::vector<const 
     bool otherProcess = false;
     const UniqueHandle owner = OpenRowProcess(*rows[handles[0]], PROCESS_DUP_HANDLE, otherProcess);
     const UnlockResult unopened = otherProcess ? UnlockResult::OtherProcess : UnlockResult::NotOpened;
-    for (std::size_t i : handles)
+    std::vector<std::size_t> candidates;
+    for (std::size_t i : handles) {
         results[i] = !owner ? unopened : IsRowObject(*rows[i]) ? UnlockResult::Closed : UnlockResult::Changed;
+        if (results[i] == UnlockResult::Closed)
+            candidates.push_back(i);
+    }
     if (!owner)
         return results;
-    CloseIfStillNamed(owner.get(), rows, results);
-    // The system may accept the close of a handle protected from closing, or refuse it: the
-    // handle tells which way it went.
-    for (std::size_t i : handles) {
-        if (results[i] != UnlockResult::Closed)
-            continue;
-        const UniqueHandle after = CopyOf(owner.get(), *rows[i]);
-        if (after && NamesRowFile(after.get(), *rows[i]))
-            results[i] = UnlockResult::Survived;
-    }
+    CloseWhileStillNamed(owner.get(), rows, candidates, results);
+    MarkSurvivors(owner.get(), rows, candidates, results);
     return results;
 }
 
-// Closes each handle still marked Closed while it still names its row's file, and marks the
-// others Changed. A running owner could close a value and open another file under it between
-// the name check and the close, so it is held still from the first check to the last close;
-// where it cannot be (a critical process), each close follows its check with no other call
-// in between.
-void CHandleCloser::CloseIfStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
-                                      std::vector<UnlockResult>& results)
+// A running owner could close a value and open another file under it between the name check
+// and the close, so it is held still from the first check to the last close. Its handles are
+// named a batch at a time and each batch closed as soon as it is named, so that no check is
+// older than the naming of one batch of this owner when its handle is closed; where the owner
+// cannot be held still (a critical process), a batch is one handle and each close follows its
+// own check.
+void CHandleCloser::CloseWhileStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
+                                         const std::vector<std::size_t>& candidates, std::vector<UnlockResult>& results)
 {
     const CHeldStill still(services_, owner, rows.front()->pid);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (results[i] != UnlockResult::Closed)
-            continue;
-        const UniqueHandle copy = CopyOf(owner, *rows[i]);
-        if (!copy || !NamesRowFile(copy.get(), *rows[i]) || !ClosedRowFile(owner, *rows[i]))
-            results[i] = UnlockResult::Changed;
+    CClosedCopies unconfirmed;
+    for (const std::vector<std::size_t>& batch : Split(candidates, still.held() ? kCloseBatch : 1)) {
+        const std::vector<UniqueHandle> copies = CopiesOf(owner, rows, batch);
+        CloseNamed(owner, rows, batch, copies, NameRowFiles(copies, rows, batch), results, unconfirmed);
+    }
+    // Closes that handed back another object than the one named (or where the system cannot
+    // tell) count only when what came back names the row's file.
+    const std::vector<bool> confirmed = NameRowFiles(unconfirmed.copies, rows, unconfirmed.rows);
+    for (std::size_t k = 0; k < confirmed.size(); ++k) {
+        if (!confirmed[k])
+            results[unconfirmed.rows[k]] = UnlockResult::Changed;
     }
 }
 
-// Closes the owner's handle; true when what was closed is the row's file. The system closes the
-// source whatever else fails, but not a value that names no handle any more. And a value can
-// change under the close itself where the system closes it by running code inside the owner
-// (Wine): a handle the owner was closing on its own may be gone, and one of the system's own
-// may take its value; the copy the close hands back tells what was closed.
-bool CHandleCloser::ClosedRowFile(HANDLE owner, const CLockItem& row)
+// Closes the batch's handles whose copies named their rows' files and marks the others Changed.
+// A close counts only when what it closed is the row's file: the system closes the source
+// whatever else fails, but not a value that names no handle any more. And a value can change
+// under the close itself where the system closes it by running code inside the owner (Wine): a
+// handle the owner was closing on its own may be gone, and one of the system's own may take its
+// value. The copy the close hands back tells what was closed: the object that was named, or else
+// a copy kept in unconfirmed to be named.
+void CHandleCloser::CloseNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
+                               const std::vector<std::size_t>& batch, const std::vector<UniqueHandle>& copies,
+                               const std::vector<bool>& named, std::vector<UnlockResult>& results,
+                               CClosedCopies& unconfirmed)
 {
-    const UniqueHandle closed = CopyOf(owner, row, DUPLICATE_CLOSE_SOURCE);
-    if (!closed)
-        return ::GetLastError() != ERROR_INVALID_HANDLE;
-    return NamesRowFile(closed.get(), row);
+    for (std::size_t k = 0; k < batch.size(); ++k) {
+        const std::size_t i = batch[k];
+        if (!named[k]) {
+            results[i] = UnlockResult::Changed;
+            continue;
+        }
+        UniqueHandle closed = CopyOf(owner, *rows[i], DUPLICATE_CLOSE_SOURCE);
+        if (!closed) {
+            if (::GetLastError() == ERROR_INVALID_HANDLE)
+                results[i] = UnlockResult::Changed;
+        } else if (!SameObject(closed.get(), copies[k].get())) {
+            unconfirmed.rows.push_back(i);
+            unconfirmed.copies.push_back(std::move(closed));
+        }
+    }
 }
 
-// Named through the scan's own worker and written as the scan writes a row's path.
-bool CHandleCloser::NamesRowFile(HANDLE copy, const CLockItem& row)
+bool CHandleCloser::SameObject(HANDLE a, HANDLE b) const
 {
-    std::wstring name;
-    if (!worker_.NameOf(copy, name))
+    return services_.NtCompareObjects && services_.NtCompareObjects(a, b) == 0;
+}
+
+// The system may accept the close of a handle protected from closing, or refuse it, and the owner
+// may have opened the file again under the same value once it runs again: the handle tells.
+void CHandleCloser::MarkSurvivors(HANDLE owner, const std::vector<const CLockItem*>& rows,
+                                  const std::vector<std::size_t>& candidates, std::vector<UnlockResult>& results)
+{
+    std::vector<std::size_t> closed;
+    std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(closed),
+                 [&](std::size_t i) { return results[i] == UnlockResult::Closed; });
+    const std::vector<bool> named = NameRowFiles(CopiesOf(owner, rows, closed), rows, closed);
+    for (std::size_t k = 0; k < closed.size(); ++k) {
+        if (named[k])
+            results[closed[k]] = UnlockResult::Survived;
+    }
+}
+
+// Whether each handle names its row's file (indices[k] is handle k's row): named through the scan's
+// own worker a batch at a time and written as the scan writes a row's path. False for a handle
+// that is not there, and wherever no worker could name them.
+std::vector<bool> CHandleCloser::NameRowFiles(const std::vector<UniqueHandle>& handles,
+                                              const std::vector<const CLockItem*>& rows,
+                                              const std::vector<std::size_t>& indices)
+{
+    std::vector<bool> named(handles.size(), false);
+    std::vector<std::size_t> present;
+    for (std::size_t k = 0; k < handles.size(); ++k) {
+        if (handles[k])
+            present.push_back(k);
+    }
+    for (const std::vector<std::size_t>& batch : Split(present, kCloseBatch)) {
+        if (!NameBatch(handles, batch))
+            continue;
+        std::wstring name;
+        for (std::size_t n = 0; n < batch.size(); ++n) {
+            named[batch[n]] = worker_.NameAt(names_, n, name) &&
+                              EqualsNoCase(RowPathOf(drives_.aliases, name), rows[indices[batch[n]]]->lockPath);
+        }
+    }
+    return named;
+}
+
+// Names the chosen handles; false when no worker could take them.
+bool CHandleCloser::NameBatch(const std::vector<UniqueHandle>& handles, const std::vector<std::size_t>& batch)
+{
+    if (!names_.ok())
         return false;
-    return EqualsNoCase(RowPathOf(drives_.aliases, name), row.lockPath);
+    names_.Clear();
+    for (std::size_t k : batch)
+        names_.Add(handles[k].get());
+    if (!worker_.Start(names_))
+        return false;
+    worker_.Complete(names_);
+    return true;
 }
 
 // The table is read once per command: reading it for every row would make a command on a

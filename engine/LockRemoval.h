@@ -27,7 +27,8 @@ enum class UnlockResult {
 };
 
 // Closes row handles for one command: the name-query worker and the handle table are those
-// of the command, and each owner is opened and held still once for all of its rows.
+// of the command, and each owner is opened and held still once for all of its rows, whose
+// handles are named in batches as the scan names them.
 class CHandleCloser {
 public:
     // drives: the command's, through which the handles' names are written as rows' paths.
@@ -41,15 +42,30 @@ public:
     UnlockResult Close(const CLockItem& row) { return CloseOwnerRows({&row}).front(); }
 
 private:
-    void CloseIfStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows, std::vector<UnlockResult>& results);
-    bool ClosedRowFile(HANDLE owner, const CLockItem& row);
-    bool NamesRowFile(HANDLE copy, const CLockItem& row);
+    // Handles that closes handed back, each with the index of its row.
+    struct CClosedCopies {
+        std::vector<std::size_t> rows;
+        std::vector<UniqueHandle> copies;
+    };
+
+    void CloseWhileStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
+                              const std::vector<std::size_t>& candidates, std::vector<UnlockResult>& results);
+    void CloseNamed(HANDLE owner, const std::vector<const CLockItem*>& rows, const std::vector<std::size_t>& batch,
+                    const std::vector<UniqueHandle>& copies, const std::vector<bool>& named,
+                    std::vector<UnlockResult>& results, CClosedCopies& unconfirmed);
+    bool SameObject(HANDLE a, HANDLE b) const;
+    void MarkSurvivors(HANDLE owner, const std::vector<const CLockItem*>& rows,
+                       const std::vector<std::size_t>& candidates, std::vector<UnlockResult>& results);
+    std::vector<bool> NameRowFiles(const std::vector<UniqueHandle>& handles, const std::vector<const CLockItem*>& rows,
+                                   const std::vector<std::size_t>& indices);
+    bool NameBatch(const std::vector<UniqueHandle>& handles, const std::vector<std::size_t>& batch);
     bool IsRowObject(const CLockItem& row);
 
     const CSystemServices& services_;
     const CDriveTable& drives_;
     CNameQueryStats stats_;
     CNameQueryWorker worker_;
+    CNameBatch names_;
     std::optional<CHandleTableSnapshot> table_;
 };
 

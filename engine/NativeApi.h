@@ -15,6 +15,7 @@ using NtQueryVirtualMemoryFn = LONG(NTAPI*)(HANDLE process, PVOID address, ULONG
 using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE process, ULONG infoClass, PVOID buffer, ULONG length,
                                                  PULONG returned);
 using NtProcessControlFn = LONG(NTAPI*)(HANDLE process);
+using NtCompareObjectsFn = LONG(NTAPI*)(HANDLE first, HANDLE second);
 using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE file, PVOID ioStatus, PVOID buffer, ULONG length, ULONG infoClass);
 
 }  // namespace tarnwick

@@ -41,6 +41,7 @@ constexpr CEntryPoint kEntryPoints[] = {
     {L"ntdll.dll", "NtSuspendProcess", Need::Never, Store<&CSystemServices::NtSuspendProcess>},
     {L"ntdll.dll", "NtResumeProcess", Need::Never, Store<&CSystemServices::NtResumeProcess>},
     {L"ntdll.dll", "NtQueryInformationFile", Need::Never, Store<&CSystemServices::NtQueryInformationFile>},
+    {L"ntdll.dll", "NtCompareObjects", Need::Never, Store<&CSystemServices::NtCompareObjects>},
     {L"kernel32.dll", "GetFinalPathNameByHandleW", Need::InFinalPathMode,
      Store<&CSystemServices::GetFinalPathNameByHandleW>},
     {L"kernel32.dll", "GetFileInformationByHandleEx", Need::InFinalPathMode,

@@ -31,6 +31,7 @@ struct CSystemServices {
     NtProcessControlFn NtSuspendProcess = nullptr;  // with NtResumeProcess: an owner held still
     NtProcessControlFn NtResumeProcess = nullptr;
     NtQueryInformationFileFn NtQueryInformationFile = nullptr;  // the names of a file with several
+    NtCompareObjectsFn NtCompareObjects = nullptr;              // whether two handles stand for one object
     // Names of file handles come from NtQueryObject in device form (version 5 systems).
     bool objectNameMode = false;
     ULONG fileTypeNumber = 0;

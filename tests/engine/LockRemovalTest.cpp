@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,18 @@ LONG NTAPI TableWithObjects(ULONG infoClass, PVOID buffer, ULONG length, PULONG 
 }
 
 bool Alive(const FixtureProcess& fixture) { return ::WaitForSingleObject(fixture.process(), 0) == WAIT_TIMEOUT; }
+
+// The values of the fixture's handles that are still open.
+std::set<unsigned long long> OpenHandles(FixtureProcess& fixture)
+{
+    fixture.Send("check");
+    std::set<unsigned long long> open;
+    for (std::string line = fixture.ReadLine(); line != "checked" && !line.empty(); line = fixture.ReadLine()) {
+        if (line.rfind("open ", 0) == 0)
+            open.insert(std::strtoull(line.c_str() + 5, nullptr, 0));
+    }
+    return open;
+}
 
 // Answers a removal's questions as set and keeps what it was told.
 class RecordingPrompts : public IRemovalPrompts {
@@ -268,4 +281,44 @@ TEST_F(LockRemoval, OnlyHandleRowsAreClosedWhateverTheirValue)
     EXPECT_FALSE(::GetHandleInformation(file.release(), &flags)) << "and is gone";
     row.pid = 0xFFFFFFF0u;
     EXPECT_EQ(closer.Close(row), UnlockResult::NotOpened) << "no such process";
+}
+
+TEST_F(LockRemoval, RowsOfOneOwnerAreClosedInBatchesAndEveryStaleOneIsLeftOpen)
+{
+    CSystemServices withoutComparing = services;  // as before Windows 10: each close is confirmed by name
+    withoutComparing.NtCompareObjects = nullptr;
+    CSystemServices critical = services;  // not held still: a batch is one handle
+    critical.NtQueryInformationProcess = QueryProcessReportingCritical;
+    for (const CSystemServices* with : {&services, &withoutComparing, &critical}) {
+        // More than two batches of handles on two files.
+        FixtureProcess holder(BinPath(L"holder.exe"), {L"repeat", L"300", a, L"repeat", L"300", b});
+        ReportCriticalProcess(with == &critical ? holder.pid() : 0);
+        std::vector<CLockItem> rows = SearchLocks(*with, MakeTarget(folder, false, *with)).rows;
+        ASSERT_EQ(rows.size(), 600u);
+        // Every seventh row names the other file, as one does whose handle was closed and opened
+        // again on another file since the scan; a module row stands among them.
+        for (std::size_t i = 0; i < rows.size(); i += 7)
+            rows[i].lockPath = EqualsNoCase(rows[i].lockPath, a) ? b : a;
+        CLockItem module = rows[1];
+        module.kind = LockKind::Module;
+        std::vector<const CLockItem*> chosen;
+        for (const CLockItem& row : rows)
+            chosen.push_back(&row);
+        chosen.insert(chosen.begin() + 300, &module);
+
+        const std::vector<UnlockResult> results = Closer(*with).CloseOwnerRows(chosen);
+        const std::set<unsigned long long> open = OpenHandles(holder);
+        ASSERT_EQ(results.size(), chosen.size());
+        EXPECT_EQ(results[300], UnlockResult::NotAHandle);
+        EXPECT_EQ(open.size(), 86u) << "the stale rows' handles, and only they, stay open";
+        for (std::size_t k = 0; k < chosen.size(); ++k) {
+            if (chosen[k] == &module)
+                continue;
+            const std::size_t i = chosen[k] - rows.data();
+            SCOPED_TRACE("row " + std::to_string(i));
+            EXPECT_EQ(results[k], i % 7 == 0 ? UnlockResult::Changed : UnlockResult::Closed);
+            EXPECT_EQ(open.count(rows[i].value), i % 7 == 0 ? 1u : 0u);
+        }
+    }
+    ReportCriticalProcess(0);
 }
