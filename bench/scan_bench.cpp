@@ -4,6 +4,10 @@
 // handle scan and the module scan each alone. Figures are medians over the rounds and ratios within this run.
 //   scan_bench [HELD_IN_TARGET [HELD_ELSEWHERE [ROUNDS]]]
 //   scan_bench growth MAX_HELD_IN_TARGET HELD_ELSEWHERE ROUNDS
+// At desktop scale: an empty folder scanned with extra processes of ours running (none, N, and
+// with growth 25, 50 and 100 as well), with the pool and with one thread; and the unlock of
+// 2,001 handles of one process against their scan.
+//   scan_bench processes N ROUNDS [growth]
 #include <windows.h>
 
 #include <algorithm>
@@ -14,8 +18,15 @@
 #include <string>
 #include <vector>
 
+#include <psapi.h>
+
+#include <set>
+
 #include "HandleTable.h"
+#include "LockRemoval.h"
+#include "LockSearch.h"
 #include "ModuleScan.h"
+#include "ProcessPool.h"
 #include "ScanDriver.h"
 #include "TestSupport.h"
 
@@ -201,6 +212,152 @@ int Growth(const CSystemServices& services, int maxHeld, int elsewhere, int roun
     return 0;
 }
 
+constexpr int kUnlockedHandles = 2001;
+
+std::size_t CountProcesses()
+{
+    std::vector<DWORD> ids(4096);
+    DWORD bytes = 0;
+    return ::EnumProcesses(ids.data(), DWORD(ids.size() * sizeof(DWORD)), &bytes) ? bytes / sizeof(DWORD) : 0;
+}
+
+std::vector<const CLockItem*> RowsOf(const CLockSearch& search)
+{
+    std::vector<const CLockItem*> rows;
+    for (const CLockItem& row : search.rows)
+        rows.push_back(&row);
+    return rows;
+}
+
+struct UnlockRounds {
+    std::vector<double> scan, unlock, oneAtATime;
+    std::size_t rows = 0, closed = 0, closedOneAtATime = 0;
+};
+
+// One process holds one file through 2,001 handles: its scan (as list does it), then the
+// unlock of every row, the owner's rows together; beside it the rows closed one call each.
+UnlockRounds MeasureUnlock(const CSystemServices& services, const TempDir& dir, int rounds)
+{
+    const std::wstring file = dir.Sub(L"unlocked.txt");
+    const CTarget target = MakeTarget(file, false, services);
+    const std::vector<std::wstring> args = {L"repeat", std::to_wstring(kUnlockedHandles), file};
+    UnlockRounds r;
+    for (int i = 0; i < rounds; ++i) {
+        FixtureProcess holder(BinPath(L"holder.exe"), args);
+        CLockSearch search;
+        r.scan.push_back(Seconds([&] { search = SearchLocks(services, target); }));
+        std::vector<UnlockResult> results;
+        r.unlock.push_back(
+            Seconds([&] { results = CHandleCloser(services, target.drives).CloseOwnerRows(RowsOf(search)); }));
+        r.rows = search.rows.size();
+        r.closed = std::count(results.begin(), results.end(), UnlockResult::Closed);
+
+        FixtureProcess reference(BinPath(L"holder.exe"), args);
+        const CLockSearch again = SearchLocks(services, target);
+        r.closedOneAtATime = 0;
+        r.oneAtATime.push_back(Seconds([&] {
+            CHandleCloser closer(services, target.drives);
+            for (const CLockItem& row : again.rows)
+                r.closedOneAtATime += closer.Close(row) == UnlockResult::Closed;
+        }));
+    }
+    return r;
+}
+
+void PrintUnlock(const UnlockRounds& r)
+{
+    std::printf("unlock of %d handles of one process on one file, against their scan; medians of %zu rounds\n",
+                kUnlockedHandles, r.scan.size());
+    std::printf("%8s %8s %11s %11s %11s %8s\n", "scan", "unlock", "unlock/scan", "one a call", "one/scan", "closed");
+    std::printf("%7.3fs %7.3fs %11.2f %10.3fs %11.2f %3zu of %zu\n", Median(r.scan), Median(r.unlock),
+                Median(r.unlock) / Median(r.scan), Median(r.oneAtATime), Median(r.oneAtATime) / Median(r.scan),
+                r.closed, r.rows);
+    if (r.closedOneAtATime != r.closed)
+        std::printf("          one row a call closed %zu\n", r.closedOneAtATime);
+    std::printf(
+        "one a call: the same rows closed with one call each (the owner held still and its handle named once\n"
+        "per row)\n\n");
+}
+
+// Processes of ours that hold nothing under the target: each loads a few libraries and maps a file.
+class ExtraProcesses {
+public:
+    explicit ExtraProcesses(const TempDir& dir) : folder_(dir.Sub(L"elsewhere")) { CreateFolders(folder_); }
+
+    void GrowTo(std::size_t count)
+    {
+        while (holders_.size() < count) {
+            const std::wstring mapped = folder_ + L"\\m" + std::to_wstring(holders_.size()) + L".dat";
+            holders_.push_back(std::make_unique<FixtureProcess>(
+                BinPath(L"holder.exe"),
+                std::vector<std::wstring>{L"load", BinPath(L"lockdll.dll"), L"load", SystemLibrary(L"version.dll"),
+                                          L"load", SystemLibrary(L"dbghelp.dll"), L"map", mapped}));
+        }
+    }
+
+private:
+    static std::wstring SystemLibrary(const std::wstring& name)
+    {
+        wchar_t folder[MAX_PATH] = {};
+        ::GetSystemDirectoryW(folder, MAX_PATH);
+        return std::wstring(folder) + L"\\" + name;
+    }
+
+    std::wstring folder_;
+    std::vector<std::unique_ptr<FixtureProcess>> holders_;
+};
+
+struct EmptyScanRounds {
+    std::vector<double> pool, one;
+};
+
+// The pool and one thread take turns, so that both meet the same machine.
+EmptyScanRounds MeasureEmptyScans(const CSystemServices& services, const CTarget& target, int rounds)
+{
+    CScanSeams pool, one;
+    one.poolThreads = 1;
+    EmptyScanRounds r;
+    for (int i = 0; i < rounds; ++i) {
+        r.pool.push_back(Seconds([&] { SearchLocks(services, target, pool); }));
+        r.one.push_back(Seconds([&] { SearchLocks(services, target, one); }));
+    }
+    return r;
+}
+
+int Processes(const CSystemServices& services, int extra, int rounds, bool growth)
+{
+    TempDir dir(L"tarnwick-bench");
+    PrintUnlock(MeasureUnlock(services, dir, rounds));
+
+    const std::wstring empty = dir.Sub(L"empty");
+    CreateFolders(empty);
+    const CTarget target = MakeTarget(empty, false, services);
+    std::set<int> counts = {0, extra};
+    if (growth)
+        counts.insert({25, 50, 100});
+    std::printf(
+        "an empty folder scanned with extra processes of ours (each loads three libraries and maps a file);\n"
+        "pool: %u threads; medians of %d rounds\n",
+        DefaultPoolThreads(), rounds);
+    std::printf("%6s %9s %8s %10s %8s %8s %8s %14s\n", "extra", "processes", "pool", "one thread", "pool/one",
+                "vs none", "one/none", "ms/extra pool");
+    ExtraProcesses processes(dir);
+    double nonePool = 0, noneOne = 0;
+    for (int count : counts) {
+        processes.GrowTo(count);
+        const EmptyScanRounds r = MeasureEmptyScans(services, target, rounds);
+        const double pool = Median(r.pool), one = Median(r.one);
+        if (count == 0)
+            nonePool = pool, noneOne = one;
+        std::printf("%6d %9zu %7.3fs %9.3fs %8.2f %8.2f %8.2f %14.1f\n", count, CountProcesses(), pool, one, pool / one,
+                    pool / nonePool, one / noneOne, count ? (pool - nonePool) / count * 1000 : 0.0);
+    }
+    std::printf(
+        "vs none: the pool's scan against its scan without extra processes; one/none: the same for one\n"
+        "thread; ms/extra pool: what each extra process adds to the pool's scan\n");
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -208,6 +365,8 @@ int wmain(int argc, wchar_t** argv)
     CSystemServices services;
     if (!BindSystemServices(services).empty())
         return 3;
+    if (argc > 3 && std::wstring(argv[1]) == L"processes")
+        return Processes(services, _wtoi(argv[2]), _wtoi(argv[3]), argc > 4 && std::wstring(argv[4]) == L"growth");
     const bool growth = argc > 1 && std::wstring(argv[1]) == L"growth";
     const int first = growth ? 2 : 1;
     const int held = argc > first ? _wtoi(argv[first]) : 16000;
