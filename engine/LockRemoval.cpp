@@ -170,11 +170,12 @@ std::vector<UnlockResult> CHandleCloser::CloseOwnerRows(const std::vector<const 
 }
 
 // A running owner could close a value and open another file under it between the name check
-// and the close, so it is held still from the first check to the last close. Its handles are
-// named a batch at a time and each batch closed as soon as it is named, so that no check is
-// older than the naming of one batch of this owner when its handle is closed; where the owner
-// cannot be held still (a critical process), a batch is one handle and each close follows its
-// own check.
+// and the close, so it is held still from the first check to the last close. Holding still
+// stops only the owner's own threads (another program may still close or hand it handles), so
+// its handles are named a batch at a time and each batch closed as soon as it is named: no
+// check is older than the naming of one batch of this owner when its handle is closed. Where
+// the owner cannot be held still (a critical process), a batch is one handle and each close
+// follows its own check.
 void CHandleCloser::CloseWhileStillNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
                                          const std::vector<std::size_t>& candidates, std::vector<UnlockResult>& results)
 {
