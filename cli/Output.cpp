@@ -47,23 +47,49 @@ const wchar_t* NotClosableWhat(const CLockItem& row)
     return row.kind == LockKind::Module ? L"a loaded module" : L"a mapped view";
 }
 
+std::wstring ServiceNameList(const CLockItem& row)
+{
+    std::wstring names;
+    for (const CHostedService& service : row.services)
+        names += (names.empty() ? L"" : L", ") + service.name;
+    return names;
+}
+
+const wchar_t* WindowsOf(const CLockItem& row) { return row.hasWindows ? L"yes" : L"no"; }
+
 std::wstring LockTable(const CLockRows& rows)
 {
-    std::size_t process = 7, pid = 3, owner = 5, kind = 4;  // the headers' own widths
+    std::size_t process = 7, pid = 3, owner = 5, kind = 4, services = 8;  // the headers' own widths
+    constexpr std::size_t windows = 7;
     for (const CLockItem* row : rows) {
         process = std::max(process, row->processName.size());
         kind = std::max(kind, wcslen(KindOf(*row)));
         pid = std::max(pid, std::to_wstring(row->pid).size());
         owner = std::max(owner, row->owner.size());
+        services = std::max(services, ServiceNameList(*row).size());
     }
     std::wstring table = Padded(L"Process", process) + Padded(L"PID", pid) + Padded(L"Owner", owner) +
-                         Padded(L"Kind", kind) + L"Path" + kNewline;
+                         Padded(L"Kind", kind) + Padded(L"Windows", windows) + Padded(L"Services", services) + L"Path" +
+                         kNewline;
     for (const CLockItem* row : rows) {
         table += Padded(row->processName, process) + Padded(std::to_wstring(row->pid), pid) +
-                 Padded(row->owner, owner) + Padded(KindOf(*row), kind) + row->lockPath + kNewline;
+                 Padded(row->owner, owner) + Padded(KindOf(*row), kind) + Padded(WindowsOf(*row), windows) +
+                 Padded(ServiceNameList(*row), services) + row->lockPath + kNewline;
     }
     return table;
 }
+
+namespace {
+
+std::wstring ServicesJson(const CLockItem& row)
+{
+    std::wstring json = L"[";
+    for (const CHostedService& service : row.services)
+        json += (json.size() > 1 ? L", " : L"") + JsonString(service.name);
+    return json + L"]";
+}
+
+}  // namespace
 
 std::wstring LockJson(const CLockRows& rows)
 {
@@ -77,7 +103,8 @@ std::wstring LockJson(const CLockRows& rows)
                 L", \"owner\": " + JsonString(row.owner) + L", \"kind\": \"" + KindOf(row) + L"\", \"path\": " +
                 JsonString(row.lockPath) + L", \"handle\": " + valueIf(LockKind::Handle) + L", \"loadAddress\": " +
                 valueIf(LockKind::Module) + L", \"viewAddress\": " + valueIf(LockKind::Mapping) + L", \"imagePath\": " +
-                JsonString(row.imagePath) + L"}" + (i + 1 < rows.size() ? L"," : L"") + kNewline;
+                JsonString(row.imagePath) + L", \"services\": " + ServicesJson(row) + L", \"hasWindows\": " +
+                (row.hasWindows ? L"true" : L"false") + L"}" + (i + 1 < rows.size() ? L"," : L"") + kNewline;
     }
     return json + L"]" + kNewline;
 }

@@ -22,11 +22,15 @@ const wchar_t* KindOf(const CLockItem& row);
 // "a loaded module" or "a mapped view": what a lock that no unlock can close is.
 const wchar_t* NotClosableWhat(const CLockItem& row);
 
+// "Name, Name2": the names of the services the row's owner hosts.
+std::wstring ServiceNameList(const CLockItem& row);
+
 // A header and one line per lock, the columns padded to line up; Path comes last, unpadded.
 std::wstring LockTable(const CLockRows& rows);
 
 // A JSON array with one object per lock. Every object has the same keys; of handle,
-// loadAddress and viewAddress only the one of the lock's kind is not null.
+// loadAddress and viewAddress only the one of the lock's kind is not null; services is an
+// array of service names, hasWindows a boolean.
 std::wstring LockJson(const CLockRows& rows);
 
 // A JSON object with what the scan could not see, for standard error.

@@ -36,6 +36,12 @@ struct CProcessInfo {
     uint64_t created = 0;  // the process's creation time; 0 when it could not be read
 };
 
+// A service of the system that runs inside a process.
+struct CHostedService {
+    std::wstring name;  // the name the service manager knows it by
+    std::wstring displayName;
+};
+
 // One lock with what is known of its owner: what every front end shows as a row, and what
 // the removal commands act on. How a row looks (its texts, its icon) is the view's business.
 struct CLockItem {
@@ -51,6 +57,10 @@ struct CLockItem {
     // handed out again once its process has gone.
     uint64_t object = 0;
     uint64_t processCreated = 0;
+    // Who the owner is beside a program: the services it hosts, and whether it shows windows a
+    // person could close; as the scan found them.
+    std::vector<CHostedService> services;
+    bool hasWindows = false;
 };
 
 template <class T>

@@ -1,8 +1,24 @@
 #include "LockSearch.h"
 
+#include "ProgramWindows.h"
+
 namespace tarnwick {
 
 namespace {
+
+// Who each row's owner is beside a program, from one query of the service manager and one
+// walk over the windows for the whole scan.
+void AddOwnerRoles(std::vector<CLockItem>& rows, OpenServiceManagerFn openServiceManager)
+{
+    if (rows.empty())
+        return;
+    const CServicesByProcess services = RunningServicesByProcess(openServiceManager);
+    const std::unordered_set<DWORD> windowed = ProcessesWithWindows();
+    for (CLockItem& row : rows) {
+        row.services = ServicesOf(services, row.pid);
+        row.hasWindows = windowed.count(row.pid) != 0;
+    }
+}
 
 std::wstring Counted(ULONG count, const wchar_t* one, const wchar_t* many)
 {
@@ -37,6 +53,7 @@ CLockSearch SearchLocks(const CSystemServices& services, const CTarget& target, 
     search.rows.reserve(scan.locks.size());
     for (const CFileLock& lock : scan.locks)
         search.rows.push_back(MakeLockItem(lock, processes.GetOrCreate(lock.pid)));
+    AddOwnerRoles(search.rows, seams.openServiceManager);
     return search;
 }
 

@@ -8,6 +8,7 @@
 #include "HandleScan.h"
 #include "LockRecords.h"
 #include "ModuleScan.h"
+#include "ServiceControl.h"
 #include "SystemServices.h"
 #include "TargetPath.h"
 
@@ -30,6 +31,7 @@ struct CScanSeams {
     // How many threads look into processes side by side; 0: as many as the machine has cores,
     // at most 8. One is the walk of one process after another.
     unsigned poolThreads = 0;
+    OpenServiceManagerFn openServiceManager = ::OpenSCManagerW;  // which process hosts which service
 };
 
 struct CLockScanResult {
