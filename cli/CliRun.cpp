@@ -168,20 +168,12 @@ public:
             return kExitUsage;
         if (outcome.stopped == RemovalStop::Interrupted)
             return kExitPlatform;
-        return locksRemain_ || !ActionDone(outcome.action) ? kExitLocksRemain : kExitClear;
+        const bool done = ActionDone(outcome.action);  // told also when locks remain
+        return locksRemain_ || !done ? kExitLocksRemain : kExitClear;
     }
 
     void Tell(const std::wstring& text) override { console_.Out(Line(text)); }
-    bool ConfirmDeleteAtBoot(const std::wstring&) override
-    {
-        if (o_.atBoot)
-            console_.Out(
-                Line(Quoted(target_.path) + L" is still there; it is scheduled for deletion at the next boot."));
-        else
-            console_.Err(Line(L"Unable to delete " + Quoted(target_.path) +
-                              L"; --at-boot would schedule its deletion at the next boot."));
-        return o_.atBoot;
-    }
+    bool ConfirmDeleteAtBoot(const std::wstring&) override { return o_.atBoot; }
     bool ShellMayAsk() const override { return false; }
     bool ConfirmUnlockAll(const std::wstring&) override { return true; }
     Consent ConfirmEndCritical(const CLockItem& owner, const std::wstring&) override
@@ -240,10 +232,15 @@ private:
     // Says what the after-action did; false when it did not get its result.
     bool ActionDone(const CActionOutcome& outcome) const
     {
-        if (outcome.result == ActionResult::Failed)
+        if (!outcome.text.empty())
             console_.Err(Line(outcome.text));
+        if (outcome.result == ActionResult::Scheduled)
+            console_.Out(
+                Line(Quoted(target_.path) + L" is still there; it is scheduled for deletion at the next boot."));
+        if (outcome.result == ActionResult::Kept)
+            console_.Err(Line(L"--at-boot would schedule its deletion at the next boot."));
         if (outcome.result != ActionResult::Done)
-            return false;  // the path stays where it was; the prompts said so for a delete
+            return false;  // the path stays where it was
         if (o_.afterAction == AfterAction::RenameTo)
             console_.Out(Line(L"Renamed " + Quoted(target_.path) + L" to " +
                               Quoted(RenamedPath(target_.path, o_.newName)) + L"."));

@@ -38,18 +38,21 @@ public:
 enum class ActionResult {
     Done,       // done as asked, or nothing was asked
     Scheduled,  // the path stays; its deletion at the next boot is registered
-    Kept,       // the path stays; its deletion at the next boot was not wanted
+    Kept,       // the path stays: the person said No to the shell's question, or to the deletion at the next boot
     Failed,     // the system failed the call: text says what and why
 };
 
 struct CActionOutcome {
     ActionResult result = ActionResult::Done;
-    std::wstring text;  // for Failed: the message for the user, with the system's reason
+    // For Failed: the message for the user, with the system's reason. For a delete the system
+    // refused (Scheduled, or Kept after the question about the next boot): why it did.
+    std::wstring text;
 };
 
 // Why the after-action cannot be carried out on the target: a missing new name or folder, a
-// destination that is no folder or the path's own, a path that is never acted on. Empty when
-// it can, and always for "Do Nothing". Asked before any lock is touched.
+// destination that is no folder, the path's own folder, the path itself or inside it, a folder
+// on another volume, a name there or a new name that is taken, a path that is never acted on.
+// Empty when it can, and always for "Do Nothing". Asked before any lock is touched.
 std::wstring AfterActionProblem(const CTarget& target, const CAfterActionRequest& request);
 
 // Carries out an after-action that passed AfterActionProblem on the target's path.

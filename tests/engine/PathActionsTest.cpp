@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <utility>
+
+#include <shlwapi.h>
 
 #include "PathActions.h"
 #include "SystemServices.h"
@@ -23,8 +26,9 @@ public:
         asked.push_back(question);
         return scheduleAtBoot;
     }
-    bool ShellMayAsk() const override { return false; }
+    bool ShellMayAsk() const override { return shellAsks; }
 
+    bool shellAsks = false;
     bool scheduleAtBoot = false;
     std::vector<std::wstring> told, asked;
 };
@@ -97,35 +101,72 @@ TEST_F(PathActionsOnDisk, FolderDirectlyBelowADriveRootIsRenamedInPlace)
     RemoveTree(folder);
 }
 
-TEST_F(PathActionsOnDisk, FailedRenamesAndMovesSayWhatFailedAndTheSystemsReason)
+TEST_F(PathActionsOnDisk, ActionsThatCannotSucceedAreRefusedBeforeAnyLockIsTouched)
 {
     const std::wstring file = dir.Sub(L"a.txt"), folder = dir.Sub(L"folder"), archive = dir.Sub(L"archive");
     WriteFile(file);
     WriteFile(dir.Sub(L"taken.txt"));
-    CreateFolders(folder);
+    CreateFolders(folder + L"\\sub");
     CreateFolders(archive + L"\\folder");
-    const std::wstring exists = SystemMessage(ERROR_ALREADY_EXISTS);
+    WriteFile(archive + L"\\a.txt");
+    ASSERT_TRUE(::PathIsDirectoryW(L"Z:\\dev\\shm")) << "no second volume";
+    const std::wstring taken = L" already exists; Tarnwick does not replace it.";
     const struct {
         std::wstring path;
         AfterAction action;
-        std::wstring newName, destination, text;
+        std::wstring newName, destination, problem;
     } cases[] = {
-        {file, AfterAction::RenameTo, L"taken.txt", L"",
-         L"Unable to rename \"" + file + L"\" to \"" + dir.Sub(L"taken.txt") + L"\":\n" + exists},
-        {folder, AfterAction::RenameTo, L"taken.txt", L"",
-         L"Unable to rename \"" + folder + L"\" to \"" + dir.Sub(L"taken.txt") + L"\":\n" + exists},
-        {folder, AfterAction::MoveTo, L"", archive,
-         L"Unable to move \"" + folder + L"\" to \"" + archive + L"\\folder\":\n" + exists},
+        {folder, AfterAction::MoveTo, L"", folder,
+         L"\"" + folder + L"\" is \"" + folder + L"\" itself or inside it; a folder cannot be moved into itself."},
+        {folder, AfterAction::MoveTo, L"", folder + L"\\sub",
+         L"\"" + folder + L"\\sub\" is \"" + folder + L"\" itself or inside it; a folder cannot be moved into itself."},
+        {folder, AfterAction::MoveTo, L"", archive, L"\"" + archive + L"\\folder\"" + taken},
+        {file, AfterAction::MoveTo, L"", archive, L"\"" + archive + L"\\a.txt\"" + taken},
+        {file, AfterAction::RenameTo, L"taken.txt", L"", L"\"" + dir.Sub(L"taken.txt") + L"\"" + taken},
+        {folder, AfterAction::RenameTo, L"TAKEN.txt", L"", L"\"" + dir.Sub(L"TAKEN.txt") + L"\"" + taken},
+        {folder, AfterAction::MoveTo, L"", L"Z:\\dev\\shm",
+         L"\"" + folder +
+             L"\" is a folder, and \"Z:\\dev\\shm\" is on another volume; a folder moves only within its "
+             L"volume."},
+        {file, AfterAction::MoveTo, L"", L"Z:\\dev\\shm", L""},  // a file is copied across
+        {file, AfterAction::RenameTo, L"A.TXT", L"", L""},       // its own name in another case
+        {folder + L"\\sub", AfterAction::MoveTo, L"", dir.path(), L""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Run(c.path, c.action, c.newName, c.destination), ActionResult::Failed);
-        EXPECT_EQ(outcome.text, c.text);
+        const CTarget target = TargetOf(c.path);
+        EXPECT_EQ(AfterActionProblem(target, MakeAfterActionRequest(target, c.action, c.newName, c.destination)),
+                  c.problem)
+            << WideToUtf8(c.path + L" " + c.newName + c.destination);
     }
-    const CTarget target = TargetOf(file);
-    EXPECT_EQ(AfterActionProblem(target,
-                                 MakeAfterActionRequest(target, AfterAction::MoveTo, L"", dir.Sub(L"no such folder"))),
-              L"\"" + dir.Sub(L"no such folder") + L"\" is not an existing folder to move into.")
-        << "refused before any lock is touched";
+}
+
+TEST_F(PathActionsOnDisk, RenameOrMoveOntoANameTakenAfterTheCheckSaysWhatFailedAndTheSystemsReason)
+{
+    const std::wstring file = dir.Sub(L"a.txt"), folder = dir.Sub(L"folder"), archive = dir.Sub(L"archive");
+    WriteFile(file);
+    CreateFolders(folder);
+    CreateFolders(archive);
+    const struct {
+        std::wstring path;
+        AfterAction action;
+        std::wstring newName, destination, taken, text;
+    } cases[] = {
+        {file, AfterAction::RenameTo, L"taken.txt", L"", dir.Sub(L"taken.txt"),
+         L"Unable to rename \"" + file + L"\" to \"" + dir.Sub(L"taken.txt") + L"\":\n"},
+        {folder, AfterAction::RenameTo, L"taken folder", L"", dir.Sub(L"taken folder"),
+         L"Unable to rename \"" + folder + L"\" to \"" + dir.Sub(L"taken folder") + L"\":\n"},
+        {folder, AfterAction::MoveTo, L"", archive, archive + L"\\folder",
+         L"Unable to move \"" + folder + L"\" to \"" + archive + L"\\folder\":\n"},
+    };
+    for (const auto& c : cases) {
+        const CTarget target = TargetOf(c.path);
+        const CAfterActionRequest request = MakeAfterActionRequest(target, c.action, c.newName, c.destination);
+        ASSERT_EQ(AfterActionProblem(target, request), L"");
+        CreateFolders(c.taken);  // by someone else, while the locks were removed
+        outcome = CarryOutAfterAction(target, request, prompts);
+        EXPECT_EQ(outcome.result, ActionResult::Failed);
+        EXPECT_EQ(outcome.text, c.text + SystemMessage(ERROR_ALREADY_EXISTS));
+    }
     EXPECT_TRUE(Exists(file));
     EXPECT_TRUE(Exists(folder));
 }
@@ -186,6 +227,34 @@ TEST_F(PathActionsOnDisk, DeleteReportsSuccessOrAMissingPath)
     EXPECT_EQ(prompts.told, (std::vector<std::wstring>{L"Path was successfully deleted",
                                                        L"It looks like the specified path does not exist"}));
     EXPECT_TRUE(prompts.asked.empty());
+}
+
+TEST_F(PathActionsOnDisk, NoAtTheShellsOwnQuestionKeepsThePathAndNothingMoreIsAsked)
+{
+    const std::wstring folder = dir.Sub(L"kept");
+    CreateFolders(folder);
+    WriteFile(folder + L"\\f.txt");
+    prompts.shellAsks = true;
+    for (const int answer : {IDNO, IDYES}) {
+        // The shell's question is a window of this process, answered as a person would.
+        std::thread person([answer] {
+            const HWND box = WaitForDialogOf(::GetCurrentProcessId());
+            if (box)
+                PressDialogButton(box, answer);
+        });
+        const ActionResult result = Run(folder, AfterAction::Delete);
+        person.join();
+        if (answer == IDNO) {
+            EXPECT_EQ(result, ActionResult::Kept);
+            EXPECT_EQ(outcome.text, L"");
+            EXPECT_TRUE(Exists(folder));
+            EXPECT_TRUE(prompts.asked.empty()) << "no question about the next boot";
+        } else {
+            EXPECT_EQ(result, ActionResult::Done) << "the shell was asked, and Yes deletes";
+            EXPECT_FALSE(Exists(folder));
+        }
+    }
+    EXPECT_EQ(prompts.told, std::vector<std::wstring>{L"Path was successfully deleted"});
 }
 
 TEST_F(PathActionsOnDisk, PathWithoutShortFormIsActedOnAsShown)

@@ -200,28 +200,24 @@ TEST_F(Removal, TerminateEndsTheSelectedProcessAndKeepsTheOtherRows)
     EXPECT_EQ(::WaitForSingleObject(zulu.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "zulu lives on";
 }
 
-TEST_F(Removal, CancelledDeleteOffersDeletionAtBootAndYesRecordsTheLongName)
+TEST_F(Removal, NoAtTheShellsDeleteQuestionKeepsThePathWithoutAskingMore)
 {
     const std::wstring victim = target + L"\\victim with a long name.txt";
     WriteFile(victim);
     const SavedBootOperations saved;
-    ASSERT_FALSE(IsScheduledForDeletion(victim));
     CTarnwickDlg dialog(victim);
-    std::wstring asked;
-    int defaultButton = 0;
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         Click(window, IDC_DELETE);
         PressDialogButton(window, IDC_UNLOCK_ALL);
         AnswerShellConfirmation(IDNO);
-        asked = Answer(IDYES, &defaultButton);
+        const HWND asked = WaitForMessageBoxOf(kSelf, 2000);
+        EXPECT_EQ(asked, nullptr) << "no question about the next boot: " << WideToUtf8(MessageBoxText(asked));
+        if (asked)
+            PressDialogButton(asked, IDNO);
     });
     EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(asked, L"Unable to delete path, would you like to schedule it for permanent deletion on the next boot?");
-    EXPECT_EQ(defaultButton, IDNO);
     EXPECT_TRUE(Exists(victim));
-    ASSERT_NE(ActionPath(victim), victim) << "the file has a short name of its own";
-    EXPECT_TRUE(IsScheduledForDeletion(victim));
-    EXPECT_FALSE(IsScheduledForDeletion(ActionPath(victim))) << "the short name may be another file's by then";
+    EXPECT_FALSE(IsScheduledForDeletion(victim));
 }
 
 TEST_F(Removal, DestinationPickerOpensAtTheParentAndSelectsMoveTo)
@@ -323,7 +319,6 @@ TEST_F(Removal, HandleProtectedFromClosingKeepsItsRowAndTheWindowTakesInputAgain
         Click(window, IDC_DELETE);
         PressDialogButton(window, IDC_UNLOCK_ALL);
         AnswerShellConfirmation(IDNO);
-        Answer(IDNO);  // no deletion at the next boot
         Settle(window);
         EXPECT_EQ(Rows(window), 1);
         EXPECT_TRUE(::IsWindowEnabled(window));
@@ -374,11 +369,12 @@ TEST_F(Removal, CriticalProcessIsEndedOnlyWhenTheQuestionIsAnsweredYes)
     EXPECT_EQ(::WaitForSingleObject(alpha.process(), 5000), WAIT_OBJECT_0);
 }
 
-TEST_F(Removal, FailedFolderMoveShowsTheReasonAndTheWindowStays)
+TEST_F(Removal, FolderMoveOntoATakenNameIsRefusedBeforeAnyLockIsTouchedAndTheWindowStays)
 {
     const std::wstring folder = target + L"\\moving", destination = dir.Sub(L"destination");
     CreateFolders(folder);
     CreateFolders(destination + L"\\moving");
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", folder + L"\\a.txt"});
     CTarnwickDlg dialog(folder);
     std::wstring told;
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
@@ -388,10 +384,11 @@ TEST_F(Removal, FailedFolderMoveShowsTheReasonAndTheWindowStays)
         told = Answer(IDOK);
         Settle(window);
         EXPECT_TRUE(::IsWindowVisible(window));
+        EXPECT_EQ(Rows(window), 1);
     });
-    EXPECT_EQ(told, L"Unable to move \"" + folder + L"\" to \"" + destination + L"\\moving\":\n" +
-                        SystemMessage(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(told, L"\"" + destination + L"\\moving\" already exists; Tarnwick does not replace it.");
     EXPECT_EQ(result, IDCANCEL) << "the dialog stayed until the person closed it";
+    EXPECT_TRUE(alpha.StillHolds(alpha.HandleOf(folder + L"\\a.txt")));
     EXPECT_TRUE(Exists(folder));
 }
 
