@@ -116,6 +116,10 @@ std::wstring UnlockReport(UnlockResult result, const CLockItem& row)
     case UnlockResult::OtherProcess: return kOtherProcess;
     case UnlockResult::Changed: return L"Left alone, the handle no longer names that file: ";
     case UnlockResult::Survived: return L"Not closed, the handle stays open (protected from closing): ";
+    case UnlockResult::Reopened: return L"Closed; the program opened the file again: ";
+    case UnlockResult::SurvivedOrReopened:
+        return L"Not closed, or closed and the program opened the file again at once (the system does not tell "
+               L"which): ";
     case UnlockResult::Self: return kSelf;
     case UnlockResult::NotOpened: break;
     }

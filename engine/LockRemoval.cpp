@@ -22,6 +22,8 @@ constexpr std::size_t kCloseBatch = 256;
 constexpr const wchar_t* kCoreProcesses[] = {L"csrss.exe",    L"smss.exe",     L"wininit.exe",
                                              L"winlogon.exe", L"services.exe", L"lsass.exe"};
 
+}  // namespace
+
 // The row's process with the rights asked for, or nothing when it cannot be opened or is not
 // the process the scan saw: a process id is handed out again once its process has gone. The
 // handle keeps the process, and so its id, from going while it is held.
@@ -37,6 +39,8 @@ UniqueHandle OpenRowProcess(const CLockItem& row, DWORD access, bool& otherProce
     }
     return process;
 }
+
+namespace {
 
 // A copy of the owner's handle; the owner's stays open unless options say to close it.
 UniqueHandle CopyOf(HANDLE owner, const CLockItem& row, DWORD options = 0)
@@ -237,9 +241,10 @@ void CHandleCloser::MarkSurvivors(HANDLE owner, const std::vector<const CLockIte
     std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(closed),
                  [&](std::size_t i) { return results[i] == UnlockResult::Closed; });
     const std::vector<bool> named = NameRowFiles(CopiesOf(owner, rows, closed), rows, closed);
+    tableAfterClose_.reset();
     for (std::size_t k = 0; k < closed.size(); ++k) {
         if (named[k])
-            results[closed[k]] = UnlockResult::Survived;
+            results[closed[k]] = SurvivingHandleResult(rows[closed[k]]->object, ObjectNow(*rows[closed[k]]));
     }
 }
 
@@ -293,6 +298,27 @@ bool CHandleCloser::IsRowObject(const CLockItem& row)
     return std::any_of(table_->begin(), table_->end(), [&](const CHandleEntry& entry) {
         return entry.pid == row.pid && entry.handleValue == row.value && entry.object == row.object;
     });
+}
+
+// The kernel object under the row's handle value now; 0 where the system hides objects.
+uint64_t CHandleCloser::ObjectNow(const CLockItem& row)
+{
+    if (row.object == 0)
+        return 0;  // nothing to compare it with
+    if (!tableAfterClose_)
+        tableAfterClose_ = CHandleTableSnapshot::Take(services_.NtQuerySystemInformation);
+    for (const CHandleEntry& entry : *tableAfterClose_) {
+        if (entry.pid == row.pid && entry.handleValue == row.value)
+            return entry.object;
+    }
+    return 0;
+}
+
+UnlockResult SurvivingHandleResult(uint64_t objectAtScan, uint64_t objectNow)
+{
+    if (objectAtScan == 0 || objectNow == 0)
+        return UnlockResult::SurvivedOrReopened;
+    return objectAtScan == objectNow ? UnlockResult::Survived : UnlockResult::Reopened;
 }
 
 EndResult TerminateOwner(const CLockItem& row)

@@ -12,19 +12,27 @@
 #include "LockRecords.h"
 #include "NameQuery.h"
 #include "PathForms.h"
+#include "ScopedHandle.h"
 #include "SystemServices.h"
 
 namespace tarnwick {
 
 enum class UnlockResult {
-    Closed,        // closed, and the owner's handle value no longer names the row's file
-    NotAHandle,    // a module's or a view's address: no handle to close
-    NotOpened,     // the owner has gone, or refused to hand out the handle
-    OtherProcess,  // the process id now belongs to another process (or cannot be confirmed)
-    Changed,       // the value now names another file or object, or cannot be named: left open
-    Survived,      // closing was refused or had no effect: the handle still names the file
-    Self,          // a handle of this program's own: left alone
+    Closed,              // closed, and the owner's handle value no longer names the row's file
+    NotAHandle,          // a module's or a view's address: no handle to close
+    NotOpened,           // the owner has gone, or refused to hand out the handle
+    OtherProcess,        // the process id now belongs to another process (or cannot be confirmed)
+    Changed,             // the value now names another file or object, or cannot be named: left open
+    Survived,            // closing was refused (protected from closing): the same handle still names the file
+    Reopened,            // closed, and the program at once opened the file again under the same value
+    SurvivedOrReopened,  // the value names the file again, and the system hides which of the two it was
+    Self,                // a handle of this program's own: left alone
 };
+
+// What a close came to when the owner's handle value still names the row's file afterwards,
+// told by the kernel object under it: the one the scan saw means the close was refused,
+// another that the program opened the file again. 0 for an object the system hides.
+UnlockResult SurvivingHandleResult(uint64_t objectAtScan, uint64_t objectNow);
 
 // Closes row handles for one command: the name-query worker and the handle table are those
 // of the command, and each owner is opened and held still once for all of its rows, whose
@@ -60,6 +68,7 @@ private:
                                    const std::vector<std::size_t>& indices);
     bool NameBatch(const std::vector<UniqueHandle>& handles, const std::vector<std::size_t>& batch);
     bool IsRowObject(const CLockItem& row);
+    uint64_t ObjectNow(const CLockItem& row);
 
     const CSystemServices& services_;
     const CDriveTable& drives_;
@@ -67,6 +76,7 @@ private:
     CNameQueryWorker worker_;
     CNameBatch names_;
     std::optional<CHandleTableSnapshot> table_;
+    std::optional<CHandleTableSnapshot> tableAfterClose_;  // read again for each owner, after its closes
 };
 
 enum class EndResult {
@@ -79,6 +89,11 @@ enum class EndResult {
 
 // Ends the row's process with exit code 1, while it is still the process the scan found.
 EndResult TerminateOwner(const CLockItem& row);
+
+// The row's process with the rights asked for, or nothing when it cannot be opened or is not
+// the process the scan saw (otherProcess then says so). While the handle is held, the process
+// id stays the process's own.
+UniqueHandle OpenRowProcess(const CLockItem& row, DWORD access, bool& otherProcess);
 
 // Whether the row's process is one the system marks critical or one of its own core
 // processes, which Windows does not survive.
