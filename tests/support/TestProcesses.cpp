@@ -222,6 +222,16 @@ DWORD StartedProcess::ExitCode(DWORD timeoutMs) const
     return code;
 }
 
+bool Running(HANDLE process) { return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+DWORD ExitCodeOf(HANDLE process, DWORD timeoutMs)
+{
+    DWORD code = STILL_ACTIVE;
+    ::WaitForSingleObject(process, timeoutMs);
+    ::GetExitCodeProcess(process, &code);
+    return code;
+}
+
 std::wstring CurrentUser()
 {
     wchar_t name[256] = {};

@@ -110,6 +110,11 @@ private:
     DWORD pid_ = 0;
 };
 
+// Whether the process has not ended yet.
+bool Running(HANDLE process);
+// The process's exit code once it has ended, or STILL_ACTIVE when it has not ended in time.
+DWORD ExitCodeOf(HANDLE process, DWORD timeoutMs = 5000);
+
 // The name of the user the tests run as.
 std::wstring CurrentUser();
 
