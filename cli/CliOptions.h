@@ -15,12 +15,13 @@ namespace tarnwick::cli {
 enum ExitCode : int {
     kExitClear = 0,        // no lock left (list: none found)
     kExitLocksRemain = 1,  // locks remain or the after-action failed (list: locks found)
-    kExitUsage = 2,        // bad command line, missing, device or protected path, a --pid that holds no
-                           // lock, a critical process without --force
+    kExitUsage = 2,        // bad command line, missing, device or protected path, an after-action that
+                           // cannot succeed, a --pid that holds no lock, a critical process or a service
+                           // host to kill or a service with running dependants to stop without --force
     kExitPlatform = 3,     // the system services could not be bound, or the scan could not run
 };
 
-enum class Command { Help, List, Unlock, Kill };
+enum class Command { Help, List, Unlock, Kill, Close };
 
 struct CCliOptions {
     Command command = Command::Help;
@@ -32,8 +33,10 @@ struct CCliOptions {
     std::wstring newName;      // --rename-to: a name within PATH's folder
     std::wstring destination;  // --move-to, as written
     bool atBoot = false;
-    bool force = false;           // kill: end critical processes too
-    std::optional<DWORD> waitMs;  // --wait, in milliseconds
+    bool force = false;              // kill, close: end critical processes and service hosts, stop depended-on services
+    std::optional<DWORD> waitMs;     // --wait, in milliseconds
+    std::optional<DWORD> timeoutMs;  // close: how long the programs asked have to end, in milliseconds
+    bool thenKill = false;           // close: end the programs that did not close in time
 };
 
 struct CParsedCommandLine {

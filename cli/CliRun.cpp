@@ -126,21 +126,45 @@ std::wstring UnlockReport(UnlockResult result, const CLockItem& row)
     return L"Could not close: ";
 }
 
-const wchar_t* EndReport(EndResult result)
+std::wstring EndReport(const CRowOutcome& outcome)
 {
-    switch (result) {
-    case EndResult::Ended: return L"Ended: ";
+    switch (outcome.ended) {
+    case EndResult::Ended:
+        return outcome.gone ? L"Ended: " : L"Ended, but not gone after " + SecondsText(kEndWaitMs) + L": ";
     case EndResult::OtherProcess: return kOtherProcess;
-    case EndResult::Declined: return L"Left alone, a critical process: ";
+    case EndResult::Declined: return L"Left alone, a critical process or a service host: ";
     case EndResult::Self: return kSelf;
     case EndResult::NotOpened: break;
     }
     return L"Could not end: ";
 }
 
-// unlock and kill: the engine's removal, answered from the options and told on the console.
-// Never asks: a critical process is ended only with --force, a path that stays is
-// scheduled for deletion at the next boot only with --at-boot.
+std::wstring CloseReport(const CRowOutcome& outcome, DWORD timeoutMs)
+{
+    const std::wstring who = DescribeProcess(*outcome.row);
+    switch (outcome.closed) {
+    case CloseResult::Closed: return L"Closed: " + who;
+    case CloseResult::Stopped:
+        return L"Stopped: " + who + L", its services " + outcome.detail +
+               (outcome.gone ? L"; it has ended" : L"; it still runs");
+    case CloseResult::StillRunning:
+        return L"Still running after " + SecondsText(timeoutMs) + L": " + who +
+               (outcome.detail.empty() ? L" (it may be asking a question of its own)" : L" (" + outcome.detail + L")");
+    case CloseResult::CannotBeAsked: return L"Cannot be asked, it shows no window and hosts no service: " + who;
+    case CloseResult::Refused: return L"Refused: " + who + L", the service manager would not stop " + outcome.detail;
+    case CloseResult::Declined: return L"Left alone, its services are not to be stopped: " + who;
+    case CloseResult::OtherProcess: return kOtherProcess + who;
+    case CloseResult::Self: return kSelf + who;
+    case CloseResult::NotOpened: break;
+    }
+    return L"Could not ask: " + who;
+}
+
+// unlock, kill and close: the engine's removal, answered from the options and told on the
+// console. Never asks: a critical process or a service host is ended, and a service that
+// running services depend on stopped, only with --force; a program that did not close is
+// ended only with --then-kill; a path that stays is scheduled for deletion at the next boot
+// only with --at-boot.
 class CRemovalCommand : public IRemovalPrompts {
 public:
     CRemovalCommand(const CCliOptions& options, const CSystemServices& services, const CTarget& target,
@@ -163,7 +187,8 @@ public:
         if (rows.empty())
             console_.Out(Line(L"No locks on " + Quoted(target_.path) + L"."));
         CRemovalRequest request;
-        request.command = o_.command == Command::Kill ? RemovalCommand::Terminate : RemovalCommand::UnlockAll;
+        request.command = RemovalCommandOf(o_.command);
+        request.closeTimeoutMs = CloseTimeout();
         request.rows.assign(rows.begin(), rows.end());
         request.rowsListed = actedOn_ = !rows.empty();
         request.afterAction = AfterActionOf(o_, target_);
@@ -182,17 +207,30 @@ public:
     bool ConfirmUnlockAll(const std::wstring&) override { return true; }
     Consent ConfirmEndCritical(const CLockItem& owner, const std::wstring&) override
     {
-        if (o_.force)
-            return Consent::Yes;
-        console_.Err(Line(CriticalProcessWarning(owner) + L" --force ends it anyway."));
-        return Consent::Stop;
+        return ForcedOrRefused(CriticalProcessWarning(owner) + L" --force ends it anyway.");
     }
+    Consent ConfirmEndServiceHost(const CLockItem& owner, const std::vector<CHostedService>& services,
+                                  const std::wstring&) override
+    {
+        return ForcedOrRefused(ServiceHostWarning(owner, services) + L" --force ends it anyway.");
+    }
+    Consent ConfirmStopServices(const CLockItem& owner, const CServiceStop& stop, const std::wstring&) override
+    {
+        if (stop.dependants.empty())
+            return Consent::Yes;
+        return ForcedOrRefused(DescribeProcess(owner) + L" hosts " + ServiceNames(stop.services) +
+                               L", and these running services depend on it: " + ServiceNames(stop.dependants) +
+                               L". --force stops them too.");
+    }
+    bool ConfirmEndUnclosed(const std::vector<const CLockItem*>&, const std::wstring&) override { return o_.thenKill; }
     void Report(const CRowOutcome& outcome) override
     {
         const CLockItem& row = *outcome.row;
-        if (o_.command == Command::Kill)
-            console_.Out(Line(EndReport(outcome.ended) + DescribeProcess(row)));
-        else
+        if (o_.command == Command::Close)
+            console_.Out(Line(CloseReport(outcome, CloseTimeout())));
+        if (o_.command == Command::Kill || outcome.thenEnded)
+            console_.Out(Line(EndReport(outcome) + DescribeProcess(row)));
+        if (o_.command == Command::Unlock)
             console_.Out(Line(UnlockReport(outcome.unlocked, row) + DescribeLock(row)));
     }
     // With locks to remove, rescans until none is left or --wait runs out, and says what is left.
@@ -206,6 +244,25 @@ public:
     }
 
 private:
+    static RemovalCommand RemovalCommandOf(Command command)
+    {
+        if (command == Command::Kill)
+            return RemovalCommand::Terminate;
+        return command == Command::Close ? RemovalCommand::Close : RemovalCommand::UnlockAll;
+    }
+
+    DWORD CloseTimeout() const { return o_.timeoutMs.value_or(kCloseTimeoutMs); }
+
+    // --force says Yes to a question about something dangerous; without it the command is
+    // refused, with the reason on standard error.
+    Consent ForcedOrRefused(const std::wstring& refusal)
+    {
+        if (o_.force)
+            return Consent::Yes;
+        console_.Err(Line(refusal));
+        return Consent::Stop;
+    }
+
     // Rescans (until none is left or --wait runs out) and reports what is left; true when
     // locks remain, nothing when the rescan could not run.
     std::optional<bool> ReportRemaining()

@@ -8,6 +8,7 @@
 
 #include <shlwapi.h>
 
+#include "CliProgramRun.h"
 #include "JsonReader.h"
 #include "TestSupport.h"
 
@@ -15,51 +16,6 @@ using namespace tarnwick;
 using namespace tarnwick::test;
 
 namespace {
-
-struct CliResult {
-    DWORD code = STILL_ACTIVE;
-    std::string rawOut;
-    std::wstring out, err;
-    ULONGLONG ms = 0;
-};
-
-CliResult RunCli(const std::vector<std::wstring>& args, DWORD timeoutMs = 120000)
-{
-    const ULONGLONG start = ::GetTickCount64();
-    PipedProcess cli = StartPiped(BinPath(L"tarnwick-cli.exe"), args, false, true);
-    CliResult result;
-    std::string errBytes;
-    std::thread errReader([&] { errBytes = ReadAll(cli.error.get()); });
-    result.rawOut = ReadAll(cli.output.get());
-    errReader.join();
-    if (::WaitForSingleObject(cli.process.get(), timeoutMs) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(cli.process.get(), &result.code);
-    else
-        ::TerminateProcess(cli.process.get(), 99);
-    result.ms = ::GetTickCount64() - start;
-    result.out = Utf8ToWide(result.rawOut);
-    result.err = Utf8ToWide(errBytes);
-    return result;
-}
-
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
-std::vector<std::wstring> Lines(const std::wstring& text)
-{
-    std::vector<std::wstring> lines;
-    for (std::size_t from = 0, end; (end = text.find(L"\r\n", from)) != std::wstring::npos; from = end + 2)
-        lines.push_back(text.substr(from, end - from));
-    return lines;
-}
-
-JsonValue ParsedJson(const CliResult& run)
-{
-    JsonValue json;
-    std::string error;
-    EXPECT_TRUE(ParseJson(run.rawOut, json, error)) << error << "\n" << run.rawOut;
-    EXPECT_EQ(json.kind, JsonValue::Kind::Array);
-    return json;
-}
 
 bool Alive(const FixtureProcess& fixture) { return ::WaitForSingleObject(fixture.process(), 0) == WAIT_TIMEOUT; }
 
@@ -90,7 +46,7 @@ TEST_F(CliProgram, ListPrintsEveryLockAsTableAndAsJson)
     FixtureProcess fixture(program, {L"open", a, L"open", b, L"load", library});
     const std::wstring pid = std::to_wstring(fixture.pid());
 
-    const CliResult table = RunCli({L"list", target});
+    const CliResult table = RunCliProgram({L"list", target});
     EXPECT_EQ(table.code, 1u) << "locks found";
     EXPECT_EQ(table.err, L"");
     const std::vector<std::wstring> lines = Lines(table.out);
@@ -107,7 +63,7 @@ TEST_F(CliProgram, ListPrintsEveryLockAsTableAndAsJson)
         EXPECT_TRUE(found) << WideToUtf8(kind) << " " << WideToUtf8(path) << "\n" << WideToUtf8(table.out);
     }
 
-    const CliResult listed = RunCli({L"list", target, L"--json"});
+    const CliResult listed = RunCliProgram({L"list", target, L"--json"});
     EXPECT_EQ(listed.code, 1u);
     const JsonValue json = ParsedJson(listed);
     ASSERT_EQ(json.items.size(), 4u);
@@ -119,6 +75,8 @@ TEST_F(CliProgram, ListPrintsEveryLockAsTableAndAsJson)
         EXPECT_EQ(lock.At(L"owner").text, CurrentUser());
         EXPECT_EQ(lock.At(L"kind").text, handle ? L"handle" : L"module");
         EXPECT_EQ(lock.At(L"imagePath").text, program);
+        EXPECT_TRUE(lock.At(L"services").items.empty());
+        EXPECT_FALSE(lock.At(L"hasWindows").boolean);
         if (handle) {
             EXPECT_EQ(lock.At(L"handle").number, fixture.HandleOf(path)) << WideToUtf8(path);
             EXPECT_EQ(lock.At(L"loadAddress").kind, JsonValue::Kind::Null);
@@ -128,7 +86,7 @@ TEST_F(CliProgram, ListPrintsEveryLockAsTableAndAsJson)
         }
     }
 
-    const CliResult all = RunCli({L"list", L"--all", L"--json"});
+    const CliResult all = RunCliProgram({L"list", L"--all", L"--json"});
     EXPECT_EQ(all.code, 1u);
     std::set<double> owners;
     bool libraryFound = false;
@@ -141,10 +99,10 @@ TEST_F(CliProgram, ListPrintsEveryLockAsTableAndAsJson)
 
     const std::wstring unused = dir.Sub(L"unused");
     CreateFolders(unused);
-    const CliResult none = RunCli({L"list", unused});
+    const CliResult none = RunCliProgram({L"list", unused});
     EXPECT_EQ(none.code, 0u);
     EXPECT_EQ(none.out, L"No locks on \"" + unused + L"\".\r\n");
-    const CliResult noneJson = RunCli({L"list", unused, L"--json"});
+    const CliResult noneJson = RunCliProgram({L"list", unused, L"--json"});
     EXPECT_EQ(noneJson.code, 0u);
     EXPECT_TRUE(ParsedJson(noneJson).items.empty());
 }
@@ -156,7 +114,7 @@ TEST_F(CliProgram, UnlockDeletesAFolderOnceItsHandlesAreClosedButNotPastAModule)
     FixtureProcess outside(BinPath(L"holder.exe"), {L"open", held + L"\\a.txt", L"open", held + L"\\b.txt"});
     ASSERT_FALSE(::DeleteFileW((held + L"\\a.txt").c_str())) << "the fixture shares no delete";
 
-    const CliResult unlocked = RunCli({L"unlock", held, L"--delete"});
+    const CliResult unlocked = RunCliProgram({L"unlock", held, L"--delete"});
     EXPECT_EQ(unlocked.code, 0u) << WideToUtf8(unlocked.out + unlocked.err);
     for (const auto& file : {L"\\a.txt", L"\\b.txt"}) {
         const std::wstring path = held + file;
@@ -171,7 +129,7 @@ TEST_F(CliProgram, UnlockDeletesAFolderOnceItsHandlesAreClosedButNotPastAModule)
     // The program and its library stay in use however many handles are closed.
     const std::wstring a = target + L"\\a.txt";
     FixtureProcess inside(program, {L"open", a, L"load", library});
-    const CliResult blocked = RunCli({L"unlock", target, L"--delete"});
+    const CliResult blocked = RunCliProgram({L"unlock", target, L"--delete"});
     EXPECT_EQ(blocked.code, 1u) << WideToUtf8(blocked.out + blocked.err);
     const std::wstring owner = L"holder.exe (PID " + std::to_wstring(inside.pid()) + L")";
     EXPECT_TRUE(Contains(blocked.out, L"Closed: " + owner + L", handle " + Hex(inside.HandleOf(a)) + L": " + a));
@@ -203,18 +161,22 @@ TEST_F(CliProgram, DeleteOfABusyPathIsScheduledForTheNextBootOnlyWithAtBoot)
     const SavedBootOperations saved;
     ASSERT_FALSE(IsScheduledForDeletion(held));
 
-    const CliResult refused = RunCli({L"unlock", held, L"--pid", std::to_wstring(first.pid()), L"--delete"});
+    const CliResult refused = RunCliProgram({L"unlock", held, L"--pid", std::to_wstring(first.pid()), L"--delete"});
     EXPECT_EQ(refused.code, 1u) << "the path is still there";
     EXPECT_TRUE(Contains(refused.out, L"No lock remains")) << "the locks of --pid are all that count";
-    EXPECT_EQ(refused.err,
-              L"Unable to delete \"" + held + L"\"; --at-boot would schedule its deletion at the next boot.\r\n");
+    // The system's reason: the first file it will not delete (either of the two still held).
+    const std::wstring reason = L".txt\": " + SystemMessage(ERROR_SHARING_VIOLATION) + L"\r\n";
+    const std::wstring refusal = L"Unable to delete \"" + held + L"\":\r\n\"" + held + L"\\";
+    EXPECT_EQ(refused.err.substr(0, refusal.size()), refusal) << WideToUtf8(refused.err);
+    EXPECT_TRUE(Contains(refused.err, reason + L"--at-boot would schedule its deletion at the next boot.\r\n"));
     EXPECT_FALSE(IsScheduledForDeletion(held));
 
     const CliResult atBoot =
-        RunCli({L"unlock", held, L"--pid", std::to_wstring(second.pid()), L"--delete", L"--at-boot"});
+        RunCliProgram({L"unlock", held, L"--pid", std::to_wstring(second.pid()), L"--delete", L"--at-boot"});
     EXPECT_EQ(atBoot.code, 1u);
     EXPECT_TRUE(
         Contains(atBoot.out, L"\"" + held + L"\" is still there; it is scheduled for deletion at the next boot."));
+    EXPECT_TRUE(Contains(atBoot.err, L"stays.txt\": " + SystemMessage(ERROR_SHARING_VIOLATION))) << "the one left";
     EXPECT_TRUE(IsScheduledForDeletion(held));
     if (shortName != held) {
         EXPECT_FALSE(IsScheduledForDeletion(shortName));
@@ -230,7 +192,7 @@ TEST_F(CliProgram, KillWithPidEndsOnlyThatProcessAndWaitEndsWithTheLocks)
     FixtureProcess first(BinPath(L"holder.exe"), {L"open", held + L"\\first.txt"});
     FixtureProcess second(BinPath(L"holder.exe"), {L"open", held + L"\\second.txt"});
 
-    const CliResult killed = RunCli({L"kill", held, L"--pid", std::to_wstring(first.pid()), L"--wait", L"60"});
+    const CliResult killed = RunCliProgram({L"kill", held, L"--pid", std::to_wstring(first.pid()), L"--wait", L"60"});
     EXPECT_EQ(killed.code, 0u) << WideToUtf8(killed.out + killed.err);
     EXPECT_LT(killed.ms, 15000u) << "--wait returns once the locks are gone, not at its limit";
     EXPECT_TRUE(Contains(killed.out, L"Ended: holder.exe (PID " + std::to_wstring(first.pid()) + L")"));
@@ -240,13 +202,13 @@ TEST_F(CliProgram, KillWithPidEndsOnlyThatProcessAndWaitEndsWithTheLocks)
     EXPECT_TRUE(::GetExitCodeProcess(first.process(), &exitCode));
     EXPECT_EQ(exitCode, 1u) << "a parent must not read the end as a success";
     EXPECT_TRUE(Alive(second));
-    const JsonValue left = ParsedJson(RunCli({L"list", held, L"--json"}));
+    const JsonValue left = ParsedJson(RunCliProgram({L"list", held, L"--json"}));
     ASSERT_EQ(left.items.size(), 1u);
     EXPECT_EQ(left.items[0].At(L"pid").number, second.pid());
 
     // A module lock outlasts any wait: the whole time passes, and no more.
     FixtureProcess inside(program, {L"load", library});
-    const CliResult waited = RunCli({L"unlock", target, L"--wait", L"1.5"});
+    const CliResult waited = RunCliProgram({L"unlock", target, L"--wait", L"1.5"});
     EXPECT_EQ(waited.code, 1u);
     EXPECT_GE(waited.ms, 1500u);
     EXPECT_LT(waited.ms, 15000u);
@@ -259,20 +221,20 @@ TEST_F(CliProgram, PathsWithBlanksAndNonAsciiCharactersArriveAndArePrintedIntact
     CreateFolders(folder);
     FixtureProcess fixture(BinPath(L"holder.exe"), {L"open", file});
 
-    const CliResult listed = RunCli({L"list", folder});
+    const CliResult listed = RunCliProgram({L"list", folder});
     EXPECT_EQ(listed.code, 1u) << WideToUtf8(listed.err);
     EXPECT_NE(listed.rawOut.find(WideToUtf8(L" " + file + L"\r\n")), std::string::npos) << listed.rawOut;
-    const JsonValue json = ParsedJson(RunCli({L"list", L"--json", folder}));
+    const JsonValue json = ParsedJson(RunCliProgram({L"list", L"--json", folder}));
     ASSERT_EQ(json.items.size(), 1u);
     EXPECT_EQ(json.items[0].At(L"path").text, file);
 
     const std::wstring renamed = dir.Sub(L"Grüße 日本 alt");
-    const CliResult moved = RunCli({L"unlock", folder, L"--rename-to", L"Grüße 日本 alt"});
+    const CliResult moved = RunCliProgram({L"unlock", folder, L"--rename-to", L"Grüße 日本 alt"});
     EXPECT_EQ(moved.code, 0u) << WideToUtf8(moved.out + moved.err);
     EXPECT_TRUE(Contains(moved.out, L"Renamed \"" + folder + L"\" to \"" + renamed + L"\"."));
     EXPECT_TRUE(Exists(renamed + L"\\Datei ü €.txt"));
 
-    const CliResult missing = RunCli({L"kill", folder});
+    const CliResult missing = RunCliProgram({L"kill", folder});
     EXPECT_EQ(missing.code, 2u);
     EXPECT_EQ(missing.err, L"\"" + folder + L"\" does not exist.\r\n");
 }
@@ -284,22 +246,27 @@ TEST_F(CliProgram, BadInputGetsAPlainMessageAndStatusTwoAndTouchesNoLock)
     CreateFolders(elsewhere);
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", file});
     FixtureProcess other(BinPath(L"holder.exe"), {L"open", elsewhere + L"\\b.txt"});
-    const std::wstring missing = dir.Sub(L"missing");
+    const std::wstring missing = dir.Sub(L"missing"), inside = held + L"\\sub";
+    CreateFolders(inside);
+    CreateFolders(elsewhere + L"\\held");
+    WriteFile(held + L"\\taken.txt");
+    ASSERT_TRUE(::PathIsDirectoryW(L"Z:\\dev\\shm")) << "no second volume to move to";
     const struct {
         std::vector<std::wstring> args;
         std::wstring message;
     } cases[] = {
         {{}, L"No command given."},
-        {{L"remove", held}, L"Unknown command \"remove\"; the commands are list, unlock and kill."},
+        {{L"remove", held}, L"Unknown command \"remove\"; the commands are list, unlock, kill and close."},
         {{L"list", held, L"--frobnicate"}, L"Unknown option \"--frobnicate\"."},
         {{L"unlock"}, L"unlock needs a PATH."},
         {{L"unlock", held, L"--pid", L"abc"}, L"--pid needs a process id (a whole number), not \"abc\"."},
         {{L"kill", held, L"--wait", L"-1"}, L"--wait needs a number of seconds from 0 to 86400, not \"-1\"."},
         {{L"kill", held, L"--all"}, L"--all works with list only."},
-        {{L"list", held, L"--force"}, L"--force works with unlock and kill only."},
+        {{L"list", held, L"--force"}, L"--force works with kill and close only."},
+        {{L"unlock", held, L"--force"}, L"--force works with kill and close only."},
     };
     for (const auto& c : cases) {
-        const CliResult run = RunCli(c.args);
+        const CliResult run = RunCliProgram(c.args);
         EXPECT_EQ(run.code, 2u) << WideToUtf8(run.err);
         EXPECT_EQ(run.err, c.message + L"\r\nTry \"tarnwick-cli --help\".\r\n");
         EXPECT_EQ(run.out, L"");
@@ -318,9 +285,22 @@ TEST_F(CliProgram, BadInputGetsAPlainMessageAndStatusTwoAndTouchesNoLock)
          L"Process " + std::to_wstring(other.pid()) + L" holds no lock on \"" + held + L"\"."},
         {{L"unlock", file, L"--move-to", held},
          L"\"" + file + L"\" is already in \"" + held + L"\"; choose another folder to move it to."},
+        {{L"unlock", held, L"--move-to", inside},
+         L"\"" + inside + L"\" is \"" + held + L"\" itself or inside it; a folder cannot be moved into itself."},
+        {{L"kill", held, L"--move-to", held},
+         L"\"" + held + L"\" is \"" + held + L"\" itself or inside it; a folder cannot be moved into itself."},
+        {{L"unlock", file, L"--rename-to", L"taken.txt"},
+         L"\"" + held + L"\\taken.txt\" already exists; Tarnwick does not replace it."},
+        {{L"close", held, L"--move-to", elsewhere},
+         L"\"" + elsewhere + L"\\held\" already exists; Tarnwick does not replace it."},
+        // Another volume; nothing would be moved even if the refusal failed: the --pid holds nothing.
+        {{L"unlock", held, L"--move-to", L"Z:\\dev\\shm", L"--pid", L"4294967280"},
+         L"\"" + held +
+             L"\" is a folder, and \"Z:\\dev\\shm\" is on another volume; a folder moves only within its "
+             L"volume."},
     };
     for (const auto& c : refusedPaths) {
-        const CliResult run = RunCli(c.args);
+        const CliResult run = RunCliProgram(c.args);
         EXPECT_EQ(run.code, 2u) << WideToUtf8(run.err);
         EXPECT_EQ(run.err.substr(0, c.message.size()), c.message);
         EXPECT_EQ(run.out, L"");
@@ -329,7 +309,7 @@ TEST_F(CliProgram, BadInputGetsAPlainMessageAndStatusTwoAndTouchesNoLock)
     EXPECT_TRUE(Alive(other));
     EXPECT_FALSE(::DeleteFileW(file.c_str())) << "the file is still held";
 
-    const CliResult help = RunCli({L"kill", L"--help"});
+    const CliResult help = RunCliProgram({L"kill", L"--help"});
     EXPECT_EQ(help.code, 0u);
     for (const auto& code : {L"\r\n  0  ", L"\r\n  1  ", L"\r\n  2  ", L"\r\n  3  "})
         EXPECT_TRUE(Contains(help.out, code)) << "every exit code is explained";
@@ -351,7 +331,7 @@ TEST_F(CliProgram, FindsTheLocksHoweverThePathIsWrittenAndUnlocksAHighHandleExac
     ASSERT_TRUE(drive.defined());
     for (const std::wstring& written : {held + L"\\", slashes, std::wstring(L"held"), std::wstring(L".\\x\\..\\held\\"),
                                         drive.letter() + L"\\held"}) {
-        const CliResult run = RunCli({L"list", written, L"--json"});
+        const CliResult run = RunCliProgram({L"list", written, L"--json"});
         const JsonValue json = ParsedJson(run);
         EXPECT_EQ(run.err, L"");
         std::set<std::wstring> paths;
@@ -361,7 +341,7 @@ TEST_F(CliProgram, FindsTheLocksHoweverThePathIsWrittenAndUnlocksAHighHandleExac
     }
     ::SetCurrentDirectoryW(previous);
 
-    const CliResult unlocked = RunCli({L"unlock", high});
+    const CliResult unlocked = RunCliProgram({L"unlock", high});
     EXPECT_EQ(unlocked.code, 0u) << WideToUtf8(unlocked.out + unlocked.err);
     EXPECT_TRUE(Contains(unlocked.out, L"handle " + Hex(holder.HandleOf(high))));
     EXPECT_FALSE(holder.StillHolds(holder.HandleOf(high)));
@@ -374,18 +354,18 @@ TEST_F(CliProgram, MappedViewIsListedAsAMappingThatUnlockCannotCloseAndKillEnds)
     CreateFolders(held);
     FixtureProcess holder(BinPath(L"holder.exe"), {L"map", mapped});
 
-    const JsonValue json = ParsedJson(RunCli({L"list", held, L"--json"}));
+    const JsonValue json = ParsedJson(RunCliProgram({L"list", held, L"--json"}));
     ASSERT_EQ(json.items.size(), 1u);
     EXPECT_EQ(json.items[0].At(L"kind").text, L"mapping");
     EXPECT_EQ(json.items[0].At(L"viewAddress").number, double(holder.mappings()[0].value));
     EXPECT_EQ(json.items[0].At(L"handle").kind, JsonValue::Kind::Null);
 
-    const CliResult unlocked = RunCli({L"unlock", held});
+    const CliResult unlocked = RunCliProgram({L"unlock", held});
     EXPECT_EQ(unlocked.code, 1u);
     EXPECT_TRUE(Contains(unlocked.out, L"Not closable, a mapped view (kill ends its process)"));
     EXPECT_TRUE(Alive(holder));
 
-    const CliResult killed = RunCli({L"kill", held, L"--wait", L"30"});
+    const CliResult killed = RunCliProgram({L"kill", held, L"--wait", L"30"});
     EXPECT_EQ(killed.code, 0u) << WideToUtf8(killed.out + killed.err);
     EXPECT_EQ(::WaitForSingleObject(holder.process(), 5000), WAIT_OBJECT_0);
 }
@@ -394,7 +374,7 @@ TEST_F(CliProgram, ListFindsHighHandlesLongPathsThirtyTwoBitModulesWhateverTheCa
 {
     SKIP_UNLESS_32BIT_PROGRAMS_RUN();
     const HardLocks hard = MakeHardLocks(dir);
-    const CliResult run = RunCli({L"list", hard.spelled, L"--json"});
+    const CliResult run = RunCliProgram({L"list", hard.spelled, L"--json"});
     EXPECT_EQ(run.code, 1u) << WideToUtf8(run.err);
     std::set<std::wstring> paths;
     for (const JsonValue& lock : ParsedJson(run).items)
@@ -408,7 +388,7 @@ TEST_F(CliProgram, NewNameThatIsNoPlainNameIsRefusedAndNothingChanges)
     CreateFolders(held);
     FixtureProcess holder(BinPath(L"holder.exe"), {L"open", file});
     for (const wchar_t* name : {L"..\\x", L"a/b", L"x:y", L"x. "}) {
-        const CliResult run = RunCli({L"unlock", file, L"--rename-to", name});
+        const CliResult run = RunCliProgram({L"unlock", file, L"--rename-to", name});
         EXPECT_EQ(run.code, 2u) << WideToUtf8(name);
         EXPECT_EQ(run.err,
                   L"--rename-to needs a name within PATH's folder (no \\, / or :, and no dot or blank at its "
@@ -437,12 +417,12 @@ TEST_F(CliProgram, DriveRootAndWindowsFolderAreRefusedBeforeTheScanButCanBeListe
          L"\"" + std::wstring(windows) + L"\" is the Windows folder; Tarnwick does not delete, rename or move it.\r\n"},
     };
     for (const auto& c : cases) {
-        const CliResult run = RunCli(c.args);
+        const CliResult run = RunCliProgram(c.args);
         EXPECT_EQ(run.code, 2u);
         EXPECT_EQ(run.err, c.message);
         EXPECT_EQ(run.out, L"");
     }
-    const CliResult listed = RunCli({L"list", windows, L"--json"});
+    const CliResult listed = RunCliProgram({L"list", windows, L"--json"});
     EXPECT_EQ(listed.code, 1u) << "every process has system libraries loaded";
     EXPECT_FALSE(ParsedJson(listed).items.empty());
 }
@@ -452,26 +432,31 @@ TEST_F(CliProgram, HandleProtectedFromClosingIsReportedAsNotClosed)
     const std::wstring held = dir.Sub(L"held"), file = held + L"\\p.txt";
     CreateFolders(held);
     FixtureProcess holder(BinPath(L"holder.exe"), {L"protect", file});
-    const CliResult run = RunCli({L"unlock", file});
+    const CliResult run = RunCliProgram({L"unlock", file});
     EXPECT_EQ(run.code, 1u) << WideToUtf8(run.out + run.err);
     const std::wstring lock =
         L"holder.exe (PID " + std::to_wstring(holder.pid()) + L"), handle " + Hex(holder.HandleOf(file)) + L": " + file;
-    EXPECT_TRUE(Contains(run.out, L"Not closed, the handle stays open (protected from closing): " + lock))
+    // Wine hides the handle table's objects, which would tell a refused close from a file opened again.
+    EXPECT_TRUE(Contains(run.out,
+                         L"Not closed, or closed and the program opened the file again at once (the system does not "
+                         L"tell which): " +
+                             lock))
         << WideToUtf8(run.out);
     EXPECT_TRUE(Contains(run.out, L"1 lock remains on \"" + file + L"\":\r\n  " + lock));
     EXPECT_TRUE(holder.StillHolds(holder.HandleOf(file)));
 }
 
-TEST_F(CliProgram, FolderMoveOntoAFolderOfTheSameNameFailsWithTheSystemsReason)
+TEST_F(CliProgram, FolderMoveOntoAFolderOfTheSameNameIsRefusedBeforeItsLocksAreTouched)
 {
     const std::wstring folder = dir.Sub(L"moving"), destination = dir.Sub(L"destination");
     CreateFolders(folder);
     CreateFolders(destination + L"\\moving");
-    const CliResult run = RunCli({L"unlock", folder, L"--move-to", destination});
-    EXPECT_EQ(run.code, 1u);
-    EXPECT_EQ(run.err, L"Unable to move \"" + folder + L"\" to \"" + destination + L"\\moving\":\r\n" +
-                           SystemMessage(ERROR_ALREADY_EXISTS) + L"\r\n");
-    EXPECT_FALSE(Contains(run.out, L"Moved"));
+    FixtureProcess holder(BinPath(L"holder.exe"), {L"open", folder + L"\\a.txt"});
+    const CliResult run = RunCliProgram({L"unlock", folder, L"--move-to", destination});
+    EXPECT_EQ(run.code, 2u);
+    EXPECT_EQ(run.err, L"\"" + destination + L"\\moving\" already exists; Tarnwick does not replace it.\r\n");
+    EXPECT_EQ(run.out, L"");
+    EXPECT_TRUE(holder.StillHolds(holder.HandleOf(folder + L"\\a.txt")));
     EXPECT_TRUE(::PathIsDirectoryW(folder.c_str()));
 }
 
@@ -483,7 +468,7 @@ TEST_F(CliProgram, UnlockNeverClosesTheOtherFileOfAHandleThatKeepsChangingFiles)
     constexpr int kRuns = 30;
     int closed = 0;
     for (int run = 0; run < kRuns; ++run)
-        closed += Contains(RunCli({L"unlock", first}).out, L"Closed: ") ? 1 : 0;
+        closed += Contains(RunCliProgram({L"unlock", first}).out, L"Closed: ") ? 1 : 0;
     flipping.Send("lost");
     const std::string lost = flipping.ReadLine();
     std::printf("[ measure  ] %d of %d runs closed the first file; the fixture reports %s\n", closed, kRuns,
@@ -503,10 +488,10 @@ TEST_F(CliProgram, FolderReachedThroughALinkIsListedAndUnlockedWhereItLeads)
     const FolderLink link(target + L"\\link", real);
     ASSERT_TRUE(link.made());
 
-    const CliResult listed = RunCli({L"list", target + L"\\link"});
+    const CliResult listed = RunCliProgram({L"list", target + L"\\link"});
     EXPECT_EQ(listed.code, 1u) << WideToUtf8(listed.out + listed.err);
     EXPECT_TRUE(Contains(listed.out, held)) << WideToUtf8(listed.out);
-    const CliResult unlocked = RunCli({L"unlock", target + L"\\link"});
+    const CliResult unlocked = RunCliProgram({L"unlock", target + L"\\link"});
     EXPECT_EQ(unlocked.code, 0u) << WideToUtf8(unlocked.out + unlocked.err);
     EXPECT_FALSE(fixture.StillHolds(fixture.HandleOf(held))) << "the lock behind the link is gone";
 }
@@ -518,7 +503,7 @@ TEST_F(CliProgram, LiteralLongPathNameIsTakenWhole)
     UniqueHandle made(::CreateFileW(literal.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     ASSERT_TRUE(made);
     made.reset();
-    const CliResult listed = RunCli({L"list", literal});
+    const CliResult listed = RunCliProgram({L"list", literal});
     EXPECT_EQ(listed.code, 0u) << WideToUtf8(listed.out + listed.err);
     EXPECT_EQ(listed.out, L"No locks on \"" + literal + L"\".\r\n");
     ASSERT_TRUE(::DeleteFileW(literal.c_str()));

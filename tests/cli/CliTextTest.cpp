@@ -39,6 +39,14 @@ TEST(CliOptions, OptionsMayComeInEitherFormAndOnEitherSideOfThePath)
     EXPECT_TRUE(c.options.all && c.options.json);
 
     EXPECT_EQ(ParseCliOptions({L"kill", L"--bogus", L"--help"}).options.command, Command::Help) << "help wins";
+
+    const CParsedCommandLine d =
+        ParseCliOptions({L"close", L"C:\\Data", L"--timeout=2.5", L"--then-kill", L"--force", L"--delete"});
+    ASSERT_EQ(d.error, L"");
+    EXPECT_EQ(d.options.command, Command::Close);
+    EXPECT_EQ(d.options.timeoutMs, 2500u);
+    EXPECT_TRUE(d.options.thenKill && d.options.force);
+    EXPECT_EQ(d.options.afterAction, AfterAction::Delete);
 }
 
 TEST(CliOptions, CombinationsThatMakeNoSenseAreRefused)
@@ -50,7 +58,13 @@ TEST(CliOptions, CombinationsThatMakeNoSenseAreRefused)
         {{L"unlock", L"C:\\a", L"--delete", L"--move-to", L"C:\\b"},
          L"Choose one of --delete, --rename-to and --move-to."},
         {{L"unlock", L"C:\\a", L"--at-boot"}, L"--at-boot works with --delete only."},
-        {{L"list", L"C:\\a", L"--wait", L"3"}, L"--wait works with unlock and kill only."},
+        {{L"list", L"C:\\a", L"--wait", L"3"}, L"--wait works with unlock, kill and close only."},
+        {{L"unlock", L"C:\\a", L"--force"}, L"--force works with kill and close only."},
+        {{L"kill", L"C:\\a", L"--then-kill"}, L"--then-kill works with close only."},
+        {{L"unlock", L"C:\\a", L"--timeout", L"3"}, L"--timeout works with close only."},
+        {{L"close", L"C:\\a", L"--timeout", L"1", L"--timeout=2"}, L"--timeout is given twice."},
+        {{L"close", L"C:\\a", L"--timeout", L"soon"},
+         L"--timeout needs a number of seconds from 0 to 86400, not \"soon\"."},
         {{L"kill", L"C:\\a", L"--json"}, L"--json works with list only."},
         {{L"list", L"--all", L"C:\\a"}, L"list --all shows every lock in the system and takes no PATH."},
         {{L"list"}, L"list needs a PATH (or --all)."},
@@ -89,7 +103,9 @@ CLockItem Row(const std::wstring& process, DWORD pid, uint64_t value, const std:
 TEST(CliOutput, JsonKeepsEveryCharacterOfAwkwardNamesAndTellsTheKindsApart)
 {
     const std::wstring awkward = L"C:\\a \"quoted\"\\tab\there\nline\x01\x1f end Grüße 日本 \xD83D\xDE00";
-    const CLockItem handle = Row(L"x\\y\".exe", 7, 0x109f8, awkward);
+    CLockItem handle = Row(L"x\\y\".exe", 7, 0x109f8, awkward);
+    handle.services = {{L"Svc\"One", L"Service one"}, {L"Two", L"Two"}};
+    handle.hasWindows = true;
     const CLockItem module = Row(L"m.exe", 8, 0x7ff6a1b20000ull, L"C:\\m.dll", LockKind::Module);
     const CLockItem mapping = Row(L"m.exe", 8, 0x10000, L"C:\\m.dat", LockKind::Mapping);
     JsonValue json;
@@ -103,7 +119,15 @@ TEST(CliOutput, JsonKeepsEveryCharacterOfAwkwardNamesAndTellsTheKindsApart)
     EXPECT_EQ(first.At(L"handle").number, 0x109f8) << "a handle value above 0xFFFF is still a handle";
     EXPECT_EQ(first.At(L"loadAddress").kind, JsonValue::Kind::Null);
     EXPECT_EQ(first.At(L"viewAddress").kind, JsonValue::Kind::Null);
+    ASSERT_EQ(first.At(L"services").items.size(), 2u);
+    EXPECT_EQ(first.At(L"services").items[0].text, L"Svc\"One") << "the names, not the display names";
+    EXPECT_EQ(first.At(L"services").items[1].text, L"Two");
+    EXPECT_TRUE(first.At(L"hasWindows").boolean);
     const JsonValue& second = json.items[1];
+    EXPECT_EQ(second.At(L"services").kind, JsonValue::Kind::Array);
+    EXPECT_TRUE(second.At(L"services").items.empty());
+    EXPECT_EQ(second.At(L"hasWindows").kind, JsonValue::Kind::Bool);
+    EXPECT_FALSE(second.At(L"hasWindows").boolean);
     EXPECT_EQ(second.At(L"kind").text, L"module");
     EXPECT_EQ(second.At(L"handle").kind, JsonValue::Kind::Null);
     EXPECT_EQ(second.At(L"loadAddress").number, double(0x7ff6a1b20000ull));
@@ -121,7 +145,9 @@ TEST(CliOutput, JsonKeepsEveryCharacterOfAwkwardNamesAndTellsTheKindsApart)
 TEST(CliOutput, TableColumnsLineUpWhateverTheWidths)
 {
     const CLockItem a = Row(L"a-rather-long-name.exe", 123456, 4, L"C:\\one");
-    const CLockItem b = Row(L"b.exe", 9, 0x10000, L"C:\\two", LockKind::Module);
+    CLockItem b = Row(L"b.exe", 9, 0x10000, L"C:\\two", LockKind::Module);
+    b.services = {{L"Spooler", L"Print Spooler"}, {L"Audiosrv", L"Audio"}};
+    b.hasWindows = true;
     const CLockItem c = Row(L"c.exe", 10, 0x20000, L"C:\\three", LockKind::Mapping);
     const std::wstring table = LockTable({&a, &b, &c});
     std::vector<std::wstring> lines;
@@ -135,6 +161,10 @@ TEST(CliOutput, TableColumnsLineUpWhateverTheWidths)
     EXPECT_EQ(lines[2].substr(lines[0].find(L"Kind"), 6), L"module");
     EXPECT_EQ(lines[3].substr(lines[0].find(L"Kind"), 8), L"mapping ");
     EXPECT_EQ(lines[1].substr(lines[0].find(L"PID"), 6), L"123456");
+    EXPECT_EQ(lines[2].substr(lines[0].find(L"Services"), lines[0].find(L"Path") - lines[0].find(L"Services")),
+              L"Spooler, Audiosrv  ");
+    EXPECT_EQ(lines[2].substr(lines[0].find(L"Windows"), 4), L"yes ");
+    EXPECT_EQ(lines[1].substr(lines[0].find(L"Windows"), 3), L"no ");
 }
 
 namespace {
