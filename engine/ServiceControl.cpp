@@ -17,10 +17,14 @@ UniqueServiceHandle OpenManager(DWORD access)
     return UniqueServiceHandle(::OpenSCManagerW(nullptr, nullptr, access));
 }
 
-UniqueServiceHandle OpenService(const CHostedService& service, DWORD access)
+// The service with the rights asked for; error is the system's reason when it cannot be opened,
+// read before closing the manager can overwrite it.
+UniqueServiceHandle OpenService(const CHostedService& service, DWORD access, DWORD& error)
 {
     const UniqueServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
-    return UniqueServiceHandle(manager ? ::OpenServiceW(manager.get(), service.name.c_str(), access) : nullptr);
+    UniqueServiceHandle handle(manager ? ::OpenServiceW(manager.get(), service.name.c_str(), access) : nullptr);
+    error = handle ? ERROR_SUCCESS : ::GetLastError();
+    return handle;
 }
 
 using RunningServiceVisitor = std::function<void(const ENUM_SERVICE_STATUS_PROCESSW& service)>;
@@ -149,19 +153,22 @@ CServiceStop PlanServiceStop(const std::vector<CHostedService>& services)
 
 std::wstring RequestServiceStop(const CHostedService& service)
 {
-    const UniqueServiceHandle handle = OpenService(service, SERVICE_STOP);
+    DWORD error = ERROR_SUCCESS;
+    const UniqueServiceHandle handle = OpenService(service, SERVICE_STOP, error);
     SERVICE_STATUS status = {};
     if (handle && ::ControlService(handle.get(), SERVICE_CONTROL_STOP, &status))
         return {};
-    const DWORD error = ::GetLastError();
+    if (handle)
+        error = ::GetLastError();
     return error == ERROR_SERVICE_NOT_ACTIVE ? std::wstring() : SystemMessage(error);
 }
 
 bool ServiceStopped(const CHostedService& service)
 {
-    const UniqueServiceHandle handle = OpenService(service, SERVICE_QUERY_STATUS);
+    DWORD error = ERROR_SUCCESS;
+    const UniqueServiceHandle handle = OpenService(service, SERVICE_QUERY_STATUS, error);
     if (!handle)
-        return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+        return error == ERROR_SERVICE_DOES_NOT_EXIST;
     SERVICE_STATUS status = {};
     return ::QueryServiceStatus(handle.get(), &status) && status.dwCurrentState == SERVICE_STOPPED;
 }
