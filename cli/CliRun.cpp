@@ -126,40 +126,6 @@ std::wstring UnlockReport(UnlockResult result, const CLockItem& row)
     return L"Could not close: ";
 }
 
-std::wstring EndReport(const CRowOutcome& outcome)
-{
-    switch (outcome.ended) {
-    case EndResult::Ended:
-        return outcome.gone ? L"Ended: " : L"Ended, but not gone after " + SecondsText(kEndWaitMs) + L": ";
-    case EndResult::OtherProcess: return kOtherProcess;
-    case EndResult::Declined: return L"Left alone, a critical process or a service host: ";
-    case EndResult::Self: return kSelf;
-    case EndResult::NotOpened: break;
-    }
-    return L"Could not end: ";
-}
-
-std::wstring CloseReport(const CRowOutcome& outcome, DWORD timeoutMs)
-{
-    const std::wstring who = DescribeProcess(*outcome.row);
-    switch (outcome.closed) {
-    case CloseResult::Closed: return L"Closed: " + who;
-    case CloseResult::Stopped:
-        return L"Stopped: " + who + L", its services " + outcome.detail +
-               (outcome.gone ? L"; it has ended" : L"; it still runs");
-    case CloseResult::StillRunning:
-        return L"Still running after " + SecondsText(timeoutMs) + L": " + who +
-               (outcome.detail.empty() ? L" (it may be asking a question of its own)" : L" (" + outcome.detail + L")");
-    case CloseResult::CannotBeAsked: return L"Cannot be asked, it shows no window and hosts no service: " + who;
-    case CloseResult::Refused: return L"Refused: " + who + L", the service manager would not stop " + outcome.detail;
-    case CloseResult::Declined: return L"Left alone, its services are not to be stopped: " + who;
-    case CloseResult::OtherProcess: return kOtherProcess + who;
-    case CloseResult::Self: return kSelf + who;
-    case CloseResult::NotOpened: break;
-    }
-    return L"Could not ask: " + who;
-}
-
 // unlock, kill and close: the engine's removal, answered from the options and told on the
 // console. Never asks: a critical process or a service host is ended, and a service that
 // running services depend on stopped, only with --force; a program that did not close is
@@ -227,9 +193,9 @@ public:
     {
         const CLockItem& row = *outcome.row;
         if (o_.command == Command::Close)
-            console_.Out(Line(CloseReport(outcome, CloseTimeout())));
+            console_.Out(Line(CloseOutcomeText(outcome, CloseTimeout())));
         if (o_.command == Command::Kill || outcome.thenEnded)
-            console_.Out(Line(EndReport(outcome) + DescribeProcess(row)));
+            console_.Out(Line(EndOutcomeText(outcome)));
         if (o_.command == Command::Unlock)
             console_.Out(Line(UnlockReport(outcome.unlocked, row) + DescribeLock(row)));
     }

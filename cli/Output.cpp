@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cwchar>
+#include "RemovalSequence.h"
+#include "ServiceControl.h"
 #include "Text.h"
 
 namespace tarnwick::cli {
@@ -47,14 +49,6 @@ const wchar_t* NotClosableWhat(const CLockItem& row)
     return row.kind == LockKind::Module ? L"a loaded module" : L"a mapped view";
 }
 
-std::wstring ServiceNameList(const CLockItem& row)
-{
-    std::wstring names;
-    for (const CHostedService& service : row.services)
-        names += (names.empty() ? L"" : L", ") + service.name;
-    return names;
-}
-
 const wchar_t* WindowsOf(const CLockItem& row) { return row.hasWindows ? L"yes" : L"no"; }
 
 std::wstring LockTable(const CLockRows& rows)
@@ -66,7 +60,7 @@ std::wstring LockTable(const CLockRows& rows)
         kind = std::max(kind, wcslen(KindOf(*row)));
         pid = std::max(pid, std::to_wstring(row->pid).size());
         owner = std::max(owner, row->owner.size());
-        services = std::max(services, ServiceNameList(*row).size());
+        services = std::max(services, ServiceNameList(row->services).size());
     }
     std::wstring table = Padded(L"Process", process) + Padded(L"PID", pid) + Padded(L"Owner", owner) +
                          Padded(L"Kind", kind) + Padded(L"Windows", windows) + Padded(L"Services", services) + L"Path" +
@@ -74,7 +68,7 @@ std::wstring LockTable(const CLockRows& rows)
     for (const CLockItem* row : rows) {
         table += Padded(row->processName, process) + Padded(std::to_wstring(row->pid), pid) +
                  Padded(row->owner, owner) + Padded(KindOf(*row), kind) + Padded(WindowsOf(*row), windows) +
-                 Padded(ServiceNameList(*row), services) + row->lockPath + kNewline;
+                 Padded(ServiceNameList(row->services), services) + row->lockPath + kNewline;
     }
     return table;
 }
@@ -147,10 +141,7 @@ std::wstring Hex(uint64_t value)
     return text;
 }
 
-std::wstring DescribeProcess(const CLockItem& row)
-{
-    return row.processName + L" (PID " + std::to_wstring(row.pid) + L")";
-}
+std::wstring DescribeProcess(const CLockItem& row) { return ProcessText(row); }
 
 std::wstring DescribeLock(const CLockItem& row)
 {

@@ -22,9 +22,6 @@ const wchar_t* KindOf(const CLockItem& row);
 // "a loaded module" or "a mapped view": what a lock that no unlock can close is.
 const wchar_t* NotClosableWhat(const CLockItem& row);
 
-// "Name, Name2": the names of the services the row's owner hosts.
-std::wstring ServiceNameList(const CLockItem& row);
-
 // A header and one line per lock, the columns padded to line up; Path comes last, unpadded.
 std::wstring LockTable(const CLockRows& rows);
 

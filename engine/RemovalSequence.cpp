@@ -12,6 +12,8 @@ namespace tarnwick {
 namespace {
 
 constexpr DWORD kServicePollMs = 50;
+constexpr wchar_t kOtherProcess[] = L"Left alone, its process ID now belongs to another process: ";
+constexpr wchar_t kSelf[] = L"Left alone, it is this program itself: ";
 
 using COwnerRows = std::vector<const CLockItem*>;
 
@@ -416,6 +418,46 @@ std::wstring SecondsText(DWORD ms)
 std::wstring ServiceHostWarning(const CLockItem& owner, const std::vector<CHostedService>& services)
 {
     return Described(owner) + L" hosts services: ending it stops these services: " + ServiceNames(services) + L".";
+}
+
+std::wstring ProcessText(const CLockItem& owner)
+{
+    return owner.processName + L" (PID " + std::to_wstring(owner.pid) + L")";
+}
+
+std::wstring EndOutcomeText(const CRowOutcome& outcome)
+{
+    const std::wstring who = ProcessText(*outcome.row);
+    switch (outcome.ended) {
+    case EndResult::Ended:
+        return (outcome.gone ? L"Ended: " : L"Ended, but not gone after " + SecondsText(kEndWaitMs) + L": ") + who;
+    case EndResult::OtherProcess: return kOtherProcess + who;
+    case EndResult::Declined: return L"Left alone, a critical process or a service host: " + who;
+    case EndResult::Self: return kSelf + who;
+    case EndResult::NotOpened: break;
+    }
+    return L"Could not end: " + who;
+}
+
+std::wstring CloseOutcomeText(const CRowOutcome& outcome, DWORD timeoutMs)
+{
+    const std::wstring who = ProcessText(*outcome.row);
+    switch (outcome.closed) {
+    case CloseResult::Closed: return L"Closed: " + who;
+    case CloseResult::Stopped:
+        return L"Stopped: " + who + L", its services " + outcome.detail +
+               (outcome.gone ? L"; it has ended" : L"; it still runs");
+    case CloseResult::StillRunning:
+        return L"Still running after " + SecondsText(timeoutMs) + L": " + who +
+               (outcome.detail.empty() ? L" (it may be asking a question of its own)" : L" (" + outcome.detail + L")");
+    case CloseResult::CannotBeAsked: return L"Cannot be asked, it shows no window and hosts no service: " + who;
+    case CloseResult::Refused: return L"Refused: " + who + L", the service manager would not stop " + outcome.detail;
+    case CloseResult::Declined: return L"Left alone, its services are not to be stopped: " + who;
+    case CloseResult::OtherProcess: return kOtherProcess + who;
+    case CloseResult::Self: return kSelf + who;
+    case CloseResult::NotOpened: break;
+    }
+    return L"Could not ask: " + who;
 }
 
 CRemovalOutcome RunRemoval(const CSystemServices& services, const CTarget& target, const CRemovalRequest& request,

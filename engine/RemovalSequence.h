@@ -119,6 +119,14 @@ CRemovalOutcome RunRemoval(const CSystemServices& services, const CTarget& targe
 // "10 seconds", "1.5 seconds": how the sequence and the front ends say a time.
 std::wstring SecondsText(DWORD ms);
 
+// "owner.exe (PID 12)": how outcomes name a process.
+std::wstring ProcessText(const CLockItem& owner);
+
+// What became of an owner that was to be ended, and of one asked to close, as every front end
+// says it: "Ended: owner.exe (PID 12)", "Still running after 10 seconds: owner.exe (PID 12) ...".
+std::wstring EndOutcomeText(const CRowOutcome& outcome);
+std::wstring CloseOutcomeText(const CRowOutcome& outcome, DWORD timeoutMs);
+
 // "\"svc.exe\" (PID 640) hosts services: ending it stops these services: ...", as the question
 // and the command-line program say it.
 std::wstring ServiceHostWarning(const CLockItem& owner, const std::vector<CHostedService>& services);

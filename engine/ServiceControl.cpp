@@ -127,6 +127,14 @@ std::wstring ServiceNames(const std::vector<CHostedService>& services)
     return names;
 }
 
+std::wstring ServiceNameList(const std::vector<CHostedService>& services)
+{
+    std::wstring names;
+    for (const CHostedService& service : services)
+        names += (names.empty() ? L"" : L", ") + service.name;
+    return names;
+}
+
 // The running services that need one of the services, and those that need them in turn,
 // found from what each running service needs; each comes before what it needs.
 CServiceStop PlanServiceStop(const std::vector<CHostedService>& services)

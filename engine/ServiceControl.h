@@ -28,6 +28,8 @@ const std::vector<CHostedService>& ServicesOf(const CServicesByProcess& services
 
 // "Display Name (Name), ...": how questions and reports name services.
 std::wstring ServiceNames(const std::vector<CHostedService>& services);
+// "Name, Name2": the services' own names, as lists and tables show them.
+std::wstring ServiceNameList(const std::vector<CHostedService>& services);
 
 // What stopping a process's services takes: the services, and the running services that
 // depend on them (which must stop first), in the order the manager gives them.
