@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <memory>
 
+#include "ServiceControl.h"
 #include "TextFit.h"
 #include "WaitCursor.h"
 #include "resource.h"
@@ -20,7 +21,8 @@ struct ColumnSpec {
     const wchar_t* header;
     int width;
 };
-constexpr ColumnSpec kColumns[kLockColumnCount] = {{L"Process", 120}, {L"PID", 60}, {L"Owner", 100}, {L"Path", 530}};
+constexpr ColumnSpec kColumns[kLockColumnCount] = {
+    {L"Process", 120}, {L"PID", 60}, {L"Owner", 100}, {L"Path", 530}, {L"Services", 120}};
 
 int CompareNoCase(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()); }
 
@@ -47,6 +49,7 @@ const std::wstring* ColumnText(const CListRow& row, int column)
     case kColumnPid: return &row.pidText;
     case kColumnOwner: return &row.lock.owner;
     case kColumnPath: return &row.lock.lockPath;
+    case kColumnServices: return &row.servicesText;
     default: return nullptr;
     }
 }
@@ -75,6 +78,7 @@ int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool as
     case kColumnPid: result = a->pid < b->pid ? -1 : 1; break;
     case kColumnOwner: result = CompareNoCase(a->owner, b->owner); break;
     case kColumnPath: result = CompareNoCase(a->lockPath, b->lockPath); break;
+    case kColumnServices: result = CompareNoCase(ServiceNameList(a->services), ServiceNameList(b->services)); break;
     default: break;
     }
     return ascending ? result : -result;
@@ -121,6 +125,7 @@ void CLockListView::InsertRowAtTop(CLockItem lock)
 {
     auto row = std::make_unique<CListRow>();
     row->pidText = std::to_wstring(lock.pid);
+    row->servicesText = ServiceNameList(lock.services);
     row->iconIndex = IconIndexOf(lock.imagePath);
     row->lock = std::move(lock);
     LVITEMW item = {};

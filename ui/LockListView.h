@@ -16,8 +16,8 @@
 
 namespace tarnwick {
 
-enum LockColumn { kColumnProcess = 0, kColumnPid = 1, kColumnOwner = 2, kColumnPath = 3 };
-inline constexpr int kLockColumnCount = 4;
+enum LockColumn { kColumnProcess = 0, kColumnPid = 1, kColumnOwner = 2, kColumnPath = 3, kColumnServices = 4 };
+inline constexpr int kLockColumnCount = 5;
 
 // Orders two rows by a column, for ascending or descending display.
 int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool ascending);
@@ -26,6 +26,7 @@ int CompareLockItems(const CLockItem* a, const CLockItem* b, int column, bool as
 struct CListRow {
     CLockItem lock;
     std::wstring pidText;
+    std::wstring servicesText;
     int iconIndex = 0;  // 0: the default process icon; -1: adding the program's icon failed
 };
 

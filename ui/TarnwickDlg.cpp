@@ -20,8 +20,10 @@ namespace {
 
 constexpr UINT kBrowseFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;        // 0x41
 constexpr UINT kBrowseFilesAndFolders = kBrowseFolders | BIF_BROWSEINCLUDEFILES;  // 0x4041
-// "Unlock All" in show-all mode and ending a critical process.
+// "Unlock All" in show-all mode and ending a critical process or a service host.
 constexpr UINT kDangerousQuestion = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
+// Stopping services and ending the programs that did not close: work may be lost.
+constexpr UINT kLossQuestion = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 constexpr int kShrinkWidth = 480;
 constexpr int kShrinkHeight = 150;
 
@@ -32,12 +34,13 @@ struct Anchor {
 // Registration order matters only for the layout batch; the "Path" label stays in place. The
 // warning also widens with the window, so that it can rewrap when the window is made narrower.
 constexpr Anchor kAnchors[] = {
-    {IDCANCEL, 100, 100, 0, 0},      {IDC_UNLOCK, 0, 100, 0, 0},         {IDC_UNLOCK_ALL, 0, 100, 0, 0},
-    {IDC_TERMINATE, 0, 100, 0, 0},   {IDC_SHOW_ALL, 0, 100, 0, 0},       {IDC_REFRESH, 0, 100, 0, 0},
-    {IDC_BROWSE_PATH, 100, 0, 0, 0}, {IDC_BROWSE_MOVE_TO, 0, 100, 0, 0}, {IDC_RENAME_TO, 0, 100, 0, 0},
-    {IDC_MOVE_TO, 0, 100, 0, 0},     {IDC_PATH, 0, 0, 100, 0},           {IDC_DO_NOTHING, 0, 100, 0, 0},
-    {IDC_DELETE, 0, 100, 0, 0},      {IDC_RENAME, 0, 100, 0, 0},         {IDC_MOVE, 0, 100, 0, 0},
-    {IDC_AFTER_GROUP, 0, 100, 0, 0}, {IDC_WARNING, 0, 100, 100, 0},      {IDC_LOCK_LIST, 0, 0, 100, 100},
+    {IDCANCEL, 100, 100, 0, 0},      {IDC_UNLOCK, 0, 100, 0, 0},        {IDC_UNLOCK_ALL, 0, 100, 0, 0},
+    {IDC_TERMINATE, 0, 100, 0, 0},   {IDC_CLOSE_PROGRAM, 0, 100, 0, 0}, {IDC_SHOW_ALL, 0, 100, 0, 0},
+    {IDC_REFRESH, 0, 100, 0, 0},     {IDC_BROWSE_PATH, 100, 0, 0, 0},   {IDC_BROWSE_MOVE_TO, 0, 100, 0, 0},
+    {IDC_RENAME_TO, 0, 100, 0, 0},   {IDC_MOVE_TO, 0, 100, 0, 0},       {IDC_PATH, 0, 0, 100, 0},
+    {IDC_DO_NOTHING, 0, 100, 0, 0},  {IDC_DELETE, 0, 100, 0, 0},        {IDC_RENAME, 0, 100, 0, 0},
+    {IDC_MOVE, 0, 100, 0, 0},        {IDC_AFTER_GROUP, 0, 100, 0, 0},   {IDC_WARNING, 0, 100, 100, 0},
+    {IDC_LOCK_LIST, 0, 0, 100, 100},
 };
 
 std::wstring LoadResourceString(UINT id)
@@ -64,25 +67,67 @@ std::wstring BrowseForFolder(HWND owner, const wchar_t* title, UINT flags, const
     return path;
 }
 
+// Waits for the object (for the time alone without one) while the window goes on painting
+// and answering; it takes no input meanwhile, so that no command starts inside another. True
+// when the object was signalled in time.
+bool WaitAnswering(HWND window, HANDLE object, DWORD ms)
+{
+    const bool wasEnabled = !::EnableWindow(window, FALSE);
+    const ULONGLONG deadline = ::GetTickCount64() + ms;
+    const DWORD objects = object ? 1 : 0;
+    DWORD woke = WAIT_TIMEOUT;
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        woke = ::MsgWaitForMultipleObjectsEx(objects, &object, now < deadline ? DWORD(deadline - now) : 0, QS_ALLINPUT,
+                                             MWMO_INPUTAVAILABLE);
+        if (woke != WAIT_OBJECT_0 + objects)
+            break;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    if (wasEnabled)
+        ::EnableWindow(window, TRUE);
+    return object && woke == WAIT_OBJECT_0;
+}
+
 // How the main window answers the removal's questions and shows its outcomes: message
 // boxes owned by the window, paths shown as messages show them, and the rows whose lock is
 // gone taken out of the list before the after-action.
 class CDialogPrompts : public IRemovalPrompts {
 public:
-    CDialogPrompts(HWND owner, CLockListView& list, std::vector<std::wstring> paths)
-        : owner_(owner), list_(list), paths_(std::move(paths))
+    CDialogPrompts(HWND owner, CLockListView& list, std::vector<std::wstring> paths, const CRemovalRequest& request)
+        : owner_(owner), list_(list), paths_(std::move(paths)), request_(request)
     {
     }
     void Tell(const std::wstring& text) override { Show(text, MB_OK); }
-    bool ConfirmDeleteAtBoot(const std::wstring& question) override
-    {
-        return Show(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
-    }
+    bool ConfirmDeleteAtBoot(const std::wstring& question) override { return Show(question, kLossQuestion) == IDYES; }
     void ShellDeleteRunning(bool running) override { ::EnableWindow(owner_, !running); }
     bool ConfirmUnlockAll(const std::wstring& question) override { return Show(question, kDangerousQuestion) == IDYES; }
     Consent ConfirmEndCritical(const CLockItem&, const std::wstring& question) override
     {
         return Show(question, kDangerousQuestion) == IDYES ? Consent::Yes : Consent::No;
+    }
+    Consent ConfirmStopServices(const CLockItem&, const CServiceStop&, const std::wstring& question) override
+    {
+        return Show(question, kLossQuestion) == IDYES ? Consent::Yes : Consent::No;
+    }
+    bool ConfirmEndUnclosed(const std::vector<const CLockItem*>&, const std::wstring& question) override
+    {
+        return Show(question, kLossQuestion) == IDYES;
+    }
+    bool Wait(HANDLE object, DWORD ms) override { return WaitAnswering(owner_, object, ms); }
+    // Close: every owner's outcome; Terminate: the processes that had not gone in time.
+    void Report(const CRowOutcome& outcome) override
+    {
+        if (request_.command == RemovalCommand::Close)
+            outcomes_ += CloseOutcomeText(outcome, request_.closeTimeoutMs) + L"\n";
+        const bool lingering =
+            request_.command == RemovalCommand::Terminate && outcome.ended == EndResult::Ended && !outcome.gone;
+        if (outcome.thenEnded || lingering)
+            outcomes_ += EndOutcomeText(outcome) + L"\n";
     }
     bool LocksRemoved(const std::vector<const CLockItem*>& removed) override
     {
@@ -91,6 +136,8 @@ public:
             if (row != -1)
                 list_.DeleteRow(row);
         }
+        if (!outcomes_.empty())
+            Show(outcomes_.substr(0, outcomes_.size() - 1), MB_OK);
         return true;
     }
 
@@ -103,6 +150,8 @@ private:
     HWND owner_;
     CLockListView& list_;
     std::vector<std::wstring> paths_;
+    const CRemovalRequest& request_;
+    std::wstring outcomes_;  // one line each
 };
 
 }  // namespace
@@ -272,6 +321,12 @@ void CTarnwickDlg::OnTerminate()
         CompleteAction(Remove(RemovalCommand::Terminate));
 }
 
+void CTarnwickDlg::OnCloseProgram()
+{
+    if (ValidateAfterAction())
+        CompleteAction(Remove(RemovalCommand::Close));
+}
+
 // Reads the fields and makes the command's target from them; false, with the reason shown,
 // when the chosen after-action cannot be carried out, before any lock is touched.
 bool CTarnwickDlg::ValidateAfterAction()
@@ -298,7 +353,7 @@ CRemovalOutcome CTarnwickDlg::Remove(RemovalCommand command)
     }
     request.rowsListed = m_listLocks.RowCount() > 0;
     request.afterAction = ChosenRequest();
-    CDialogPrompts prompts(hwnd(), m_listLocks, MessagePaths());
+    CDialogPrompts prompts(hwnd(), m_listLocks, MessagePaths(), request);
     return RunRemoval(m_services, commandTarget_, request, prompts);
 }
 
@@ -366,6 +421,7 @@ bool CTarnwickDlg::OnCommand(UINT code, int id, HWND control)
     case IDC_UNLOCK: OnUnlock(); return true;
     case IDC_UNLOCK_ALL: OnUnlockAll(); return true;
     case IDC_TERMINATE: OnTerminate(); return true;
+    case IDC_CLOSE_PROGRAM: OnCloseProgram(); return true;
     case IDC_SHOW_ALL:
     case IDC_REFRESH: OnRefresh(); return true;
     default: return CResizingDialog::OnCommand(code, id, control);

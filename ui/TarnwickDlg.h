@@ -51,6 +51,7 @@ protected:
     void OnUnlockAll();
     void UnlockRows(bool all);
     void OnTerminate();
+    void OnCloseProgram();
     bool ValidateAfterAction();
     void CompleteAction(const CRemovalOutcome& outcome);
     void OnBrowseMoveTo();

@@ -31,6 +31,7 @@
 #define IDC_AFTER_GROUP 1018
 #define IDC_WARNING 1019
 #define IDC_REFRESH 1020
+#define IDC_CLOSE_PROGRAM 1022
 
 // Controls of the About box and the notice.
 #define IDC_VERSION_TEXT 1016

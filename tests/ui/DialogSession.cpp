@@ -1,5 +1,7 @@
 #include "DialogSession.h"
 
+#include <gtest/gtest.h>
+
 #include <commctrl.h>
 #include <shlobj.h>
 
@@ -28,6 +30,17 @@ void CancelStrayWindows(HWND mainWindow)
             return;
         ::Sleep(100);
     }
+}
+
+// The button drawn as the default one, which Enter presses.
+int DefaultButtonOf(HWND box)
+{
+    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
+        const HWND button = ::GetDlgItem(box, id);
+        if (button && (::GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return id;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -59,6 +72,32 @@ INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& per
     const INT_PTR result = dialog.DoModal();
     helper.join();
     return result;
+}
+
+std::wstring Answer(int button, int* defaultButton)
+{
+    const HWND box = WaitForMessageBoxOf(::GetCurrentProcessId());
+    if (!box)
+        return L"(no message)";
+    const std::wstring text = MessageBoxText(box);
+    if (defaultButton)
+        *defaultButton = DefaultButtonOf(box);
+    PressDialogButton(box, button);
+    for (int i = 0; i < 100 && ::IsWindow(box); ++i)
+        ::Sleep(20);
+    return text;
+}
+
+void AnswerShellConfirmation(int button)
+{
+    for (int i = 0; i < 200; ++i, ::Sleep(50)) {
+        const HWND box = WaitForDialogOf(::GetCurrentProcessId(), 0);
+        if (box && WindowText(box) != L"Tarnwick" && !::GetDlgItem(box, IDC_LOCK_LIST)) {
+            PressDialogButton(box, button);
+            return;
+        }
+    }
+    ADD_FAILURE() << "the shell asked nothing";
 }
 
 bool Checked(HWND window, int id) { return ::IsDlgButtonChecked(window, id) == BST_CHECKED; }

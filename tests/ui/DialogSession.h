@@ -22,6 +22,12 @@ struct Session {
 // answered OK. The person's part ends with the dialog being closed, unless it ended itself.
 INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& person, Session* session = nullptr);
 
+// Waits for the next message box of this process and answers it with the button; its text,
+// and the button Enter would have pressed where asked.
+std::wstring Answer(int button, int* defaultButton = nullptr);
+// Answers the shell's own delete confirmation, owned by no window of ours.
+void AnswerShellConfirmation(int button);
+
 bool Checked(HWND window, int id);
 int Rows(HWND window);
 std::wstring Text(HWND window, int id);

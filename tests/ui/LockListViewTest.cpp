@@ -88,13 +88,14 @@ CLockItem Row(const wchar_t* process, DWORD pid, const wchar_t* owner, const wch
 
 std::vector<std::wstring> Column(HWND list, int column) { return ListViewColumn(list, column); }
 
-// Clicks a column header as a person would: press and release over it.
+// Clicks a column header as a person would: press and release over it, near its left end, where
+// a column that runs past the view's edge is still seen.
 void ClickHeader(HWND list, int column)
 {
     const HWND header = ListView_GetHeader(list);
     RECT rect;
     Header_GetItemRect(header, column, &rect);
-    const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    const LPARAM at = MAKELPARAM(rect.left + 16, (rect.top + rect.bottom) / 2);
     ::SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
     ::SendMessageW(header, WM_LBUTTONUP, 0, at);
 }
@@ -107,13 +108,14 @@ protected:
 
 }  // namespace
 
-TEST_F(LockListViewTest, SetUpWithFourColumnsTheExtendedStylesAndTheDefaultIcon)
+TEST_F(LockListViewTest, SetUpWithFiveColumnsTheExtendedStylesAndTheDefaultIcon)
 {
     EXPECT_EQ(ListView_GetExtendedListViewStyle(list()), DWORD(0x10420));
     EXPECT_EQ(::GetWindowLongPtrW(list(), GWL_STYLE) & LVS_TYPEMASK, LVS_REPORT);
-    const wchar_t* headers[] = {L"Process", L"PID", L"Owner", L"Path"};
-    const int widths[] = {120, 60, 100, 530};
-    for (int i = 0; i < 4; ++i) {
+    const wchar_t* headers[] = {L"Process", L"PID", L"Owner", L"Path", L"Services"};
+    const int widths[] = {120, 60, 100, 530, 120};
+    EXPECT_EQ(Header_GetItemCount(ListView_GetHeader(list())), 5);
+    for (int i = 0; i < 5; ++i) {
         wchar_t text[64] = {};
         LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -129,7 +131,9 @@ TEST_F(LockListViewTest, SetUpWithFourColumnsTheExtendedStylesAndTheDefaultIcon)
 
 TEST_F(LockListViewTest, RowsGiveTheirTextsIconAndTipOnDemand)
 {
-    host.view.InsertRowAtTop(Row(L"editor.exe", 4242, L"alice", L"C:\\Data\\a.txt"));
+    CLockItem serviceHost = Row(L"editor.exe", 4242, L"alice", L"C:\\Data\\a.txt");
+    serviceHost.services = {{L"Spooler", L"Print Spooler"}, {L"Indexer", L"Search Indexer"}};
+    host.view.InsertRowAtTop(serviceHost);
     host.view.InsertRowAtTop(Row(L"viewer.exe", 17, L"bob", L"C:\\Data\\b.txt"));
 
     EXPECT_EQ(CellText(list(), 0, 0), L"viewer.exe") << "each new row goes to the top";
@@ -137,6 +141,8 @@ TEST_F(LockListViewTest, RowsGiveTheirTextsIconAndTipOnDemand)
     EXPECT_EQ(CellText(list(), 1, 1), L"4242");
     EXPECT_EQ(CellText(list(), 1, 2), L"alice");
     EXPECT_EQ(CellText(list(), 1, 3), L"C:\\Data\\a.txt");
+    EXPECT_EQ(CellText(list(), 1, 4), L"Spooler, Indexer") << "the services' own names";
+    EXPECT_EQ(CellText(list(), 0, 4), L"") << "most rows host none";
     EXPECT_EQ(host.view.RowAt(1)->lockPath, L"C:\\Data\\a.txt");
     EXPECT_EQ(host.view.FindRow(host.view.RowAt(1)), 1);
 
@@ -197,8 +203,11 @@ TEST_F(LockListViewTest, EveryWayARowLeavesFreesItsRecord)
 
 TEST_F(LockListViewTest, HeaderClicksSortAsTheUserExpects)
 {
-    host.view.InsertRowAtTop(Row(L"beta.exe", 30, L"carol", L"C:\\b"));
-    host.view.InsertRowAtTop(Row(L"Alpha.exe", 10, L"alice", L"C:\\c"));
+    CLockItem beta = Row(L"beta.exe", 30, L"carol", L"C:\\b"), alpha = Row(L"Alpha.exe", 10, L"alice", L"C:\\c");
+    beta.services = {{L"zeta", L""}};
+    alpha.services = {{L"Eta", L""}};
+    host.view.InsertRowAtTop(beta);
+    host.view.InsertRowAtTop(alpha);
     host.view.InsertRowAtTop(Row(L"gamma.exe", 20, L"Bob", L"C:\\a"));
 
     host.view.SortList(0, true);  // as every scan ends
@@ -210,6 +219,8 @@ TEST_F(LockListViewTest, HeaderClicksSortAsTheUserExpects)
     EXPECT_EQ(Column(list(), 2), (std::vector<std::wstring>{L"carol", L"Bob", L"alice"}));
     ClickHeader(list(), 1);  // and another keeps the reversed direction
     EXPECT_EQ(Column(list(), 1), (std::vector<std::wstring>{L"30", L"20", L"10"}));
+    ClickHeader(list(), 4);
+    EXPECT_EQ(Column(list(), 4), (std::vector<std::wstring>{L"zeta", L"Eta", L""}));
 
     host.view.SortList(0, true);  // a scan ends ascending by process
     EXPECT_EQ(Column(list(), 0), (std::vector<std::wstring>{L"Alpha.exe", L"beta.exe", L"gamma.exe"}));

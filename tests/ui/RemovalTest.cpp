@@ -19,45 +19,6 @@ namespace {
 
 const DWORD kSelf = ::GetCurrentProcessId();
 
-// The button drawn as the default one, which Enter presses.
-int DefaultButtonOf(HWND box)
-{
-    for (int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
-        const HWND button = ::GetDlgItem(box, id);
-        if (button && (::GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-            return id;
-    }
-    return 0;
-}
-
-// Waits for the next message box of this process and answers it; returns its text.
-std::wstring Answer(int button, int* defaultButton = nullptr)
-{
-    const HWND box = WaitForMessageBoxOf(kSelf);
-    if (!box)
-        return L"(no message)";
-    const std::wstring text = MessageBoxText(box);
-    if (defaultButton)
-        *defaultButton = DefaultButtonOf(box);
-    PressDialogButton(box, button);
-    for (int i = 0; i < 100 && ::IsWindow(box); ++i)
-        ::Sleep(20);
-    return text;
-}
-
-// The shell's own delete confirmation, owned by no window of ours.
-void AnswerShellConfirmation(int button)
-{
-    for (int i = 0; i < 200; ++i, ::Sleep(50)) {
-        const HWND box = WaitForDialogOf(kSelf, 0);
-        if (box && WindowText(box) != L"Tarnwick" && !::GetDlgItem(box, IDC_LOCK_LIST)) {
-            PressDialogButton(box, button);
-            return;
-        }
-    }
-    ADD_FAILURE() << "the shell asked nothing";
-}
-
 void WaitUntilGone(DWORD pid)
 {
     // Wine lets an ended process be opened for a moment after its last handle closed.
