@@ -35,8 +35,23 @@ std::vector<std::wstring> Lines(const std::wstring& text)
     return lines;
 }
 
-// No message box of ours comes within the time.
-bool NoMoreBoxes(DWORD ms = 1500) { return WaitForMessageBoxOf(kSelf, ms) == nullptr; }
+// Whether a window of this process shows beside the main window: any, or with shellOnly the
+// shell's own question, which does not carry the program's title as its boxes do.
+bool ShowsBeside(HWND mainWindow, bool shellOnly)
+{
+    bool shows = false;
+    ForEachVisibleWindowOf(kSelf, [&](HWND window) {
+        shows = window != mainWindow && (!shellOnly || WindowText(window) != L"Tarnwick");
+        return !shows;
+    });
+    return shows;
+}
+
+// No box of ours nor the shell's question comes within the time.
+bool NothingMoreAsked(HWND mainWindow)
+{
+    return !Eventually([&] { return ShowsBeside(mainWindow, false); }, 1500);
+}
 
 class CloseProgram : public ::testing::Test {
 protected:
@@ -149,16 +164,19 @@ TEST_F(CloseProgram, TerminateWithDeleteWaitsForTheEndAndAsksNothingOfTheNextBoo
     const SavedBootOperations saved;
     CTarnwickDlg dialog(folder);
     std::wstring told;
-    bool asked = false;
+    bool asked = false, goneBeforeTheDelete = false;
     const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
         ASSERT_EQ(Rows(window), 500);
         Click(window, IDC_DELETE);
         SelectRowsOf(window, L"holder.exe");
         PressDialogButton(window, IDC_TERMINATE);
+        EXPECT_TRUE(Eventually([&] { return ShowsBeside(window, true); }));
+        goneBeforeTheDelete = !Running(holder.process());
         AnswerShellConfirmation(IDYES);
         told = Answer(IDOK);
-        asked = !NoMoreBoxes();
+        asked = !NothingMoreAsked(window);
     });
+    EXPECT_TRUE(goneBeforeTheDelete) << "the process had ended when the shell asked about the delete";
     EXPECT_EQ(told, L"Path was successfully deleted");
     EXPECT_FALSE(asked) << "no question about the next boot";
     EXPECT_FALSE(Exists(folder));
@@ -198,10 +216,10 @@ TEST_F(CloseProgram, WithRowsListedAndNoneSelectedTerminateAndCloseProgramStopAf
         Click(window, IDC_DELETE);
         PressDialogButton(window, IDC_TERMINATE);
         EXPECT_EQ(Answer(IDOK), L"To use \"Terminate\", please select a process to terminate.");
-        EXPECT_TRUE(NoMoreBoxes()) << "nothing follows, not even the shell's question";
+        EXPECT_TRUE(NothingMoreAsked(window)) << "nothing follows, not even the shell's question";
         PressDialogButton(window, IDC_CLOSE_PROGRAM);
         EXPECT_EQ(Answer(IDOK), L"To use \"Close Program\", please select a process to close.");
-        EXPECT_TRUE(NoMoreBoxes());
+        EXPECT_TRUE(NothingMoreAsked(window));
         Settle(window);
         EXPECT_EQ(Rows(window), 1);
     });
