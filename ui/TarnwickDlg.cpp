@@ -22,7 +22,8 @@ constexpr UINT kBrowseFolders = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;      
 constexpr UINT kBrowseFilesAndFolders = kBrowseFolders | BIF_BROWSEINCLUDEFILES;  // 0x4041
 // "Unlock All" in show-all mode and ending a critical process or a service host.
 constexpr UINT kDangerousQuestion = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
-// Stopping services and ending the programs that did not close: work may be lost.
+// Questions whose No is the safe answer: deleting at the next boot, stopping services, ending
+// the programs that did not close.
 constexpr UINT kLossQuestion = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 constexpr int kShrinkWidth = 480;
 constexpr int kShrinkHeight = 150;
