@@ -48,7 +48,8 @@ public:
     }
     bool Wait(HANDLE object, DWORD ms) override
     {
-        ++waits;
+        if (waits++ == 0)
+            ::GetSystemTimeAsFileTime(&firstWait);
         if (object)
             waitedFor.push_back(::GetProcessId(object));
         if (object && neverEnds)
@@ -74,11 +75,24 @@ public:
     std::vector<DWORD> waitedBeforeAfterAction;
     bool neverEnds = false;
     int waits = 0;
+    FILETIME firstWait = {};  // once the programs were asked
     ULONGLONG waitedMs = 0;
     std::vector<DWORD> waitedFor;  // the processes waited for, in order
     std::vector<std::wstring> told, asked;
     std::vector<CRowOutcome> reported;
 };
+
+// How long after the moment the process ended, in milliseconds (negative: before); it has ended.
+long long EndedAfterMs(const FILETIME& moment, HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return -1;
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return (ticks(exited) - ticks(moment)) / 10000;
+}
 
 const CRowOutcome* OutcomeOf(const CRemovalOutcome& outcome, DWORD pid)
 {
@@ -168,6 +182,7 @@ TEST_F(GentleClose, ServicesStopThroughTheManagerOnlyAfterAYesDependantsFirstAnd
     FixtureService dependant(L"TarnwickNeeds", dir.Sub(L"dependant.txt"), {service.name()});
     ASSERT_TRUE(service.Start() && dependant.Start());
     const std::wstring named = service.displayName() + L" (" + service.name() + L")";
+    const UniqueHandle host(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, service.Pid()));
 
     RecordingPrompts no;
     EXPECT_EQ(Run(RemovalCommand::Close, no).outcomes.at(0).closed, CloseResult::Declined);
@@ -186,7 +201,10 @@ TEST_F(GentleClose, ServicesStopThroughTheManagerOnlyAfterAYesDependantsFirstAnd
     yes.stop = Consent::Yes;
     const ULONGLONG start = ::GetTickCount64();
     const CRemovalOutcome stopped = Run(RemovalCommand::Close, yes, AfterAction::Delete);
-    std::printf("[ measure  ] closing the service and its dependant took %llu ms\n", ::GetTickCount64() - start);
+    std::printf(
+        "[ measure  ] closing the service and its dependant took %llu ms; its process ended %lld ms after the "
+        "sequence first waited (negative: before)\n",
+        ::GetTickCount64() - start, EndedAfterMs(yes.firstWait, host.get()));
     ASSERT_EQ(stopped.outcomes.size(), 1u);
     EXPECT_EQ(stopped.outcomes[0].closed, CloseResult::Stopped);
     EXPECT_TRUE(stopped.outcomes[0].gone) << "its own process ends with it";
@@ -224,8 +242,10 @@ TEST_F(GentleClose, ProgramsAreAskedThroughTheirWindowsAndOnlyThoseThatDidNotClo
     EXPECT_TRUE(Contains(keep.asked[0], L"\n\nEnd the programs that did not close?"));
     EXPECT_GE(tookMs, 2000u) << "the program that stays is waited for until the time is up";
     EXPECT_GT(keep.waits, 0) << "the waits go through the prompts";
-    std::printf("[ measure  ] asking a closing, an asking and a console program took %llu ms (limit 2000 ms)\n",
-                tookMs);
+    std::printf(
+        "[ measure  ] asking a closing, an asking and a console program took %llu ms (limit 2000 ms); the "
+        "closing one ended %lld ms after the sequence first waited (negative: before)\n",
+        tookMs, EndedAfterMs(keep.firstWait, windowed.process()));
 
     RecordingPrompts end;
     end.endUnclosed = true;
