@@ -94,6 +94,7 @@ void AnswerShellConfirmation(int button)
         const HWND box = WaitForDialogOf(::GetCurrentProcessId(), 0);
         if (box && WindowText(box) != L"Tarnwick" && !::GetDlgItem(box, IDC_LOCK_LIST)) {
             PressDialogButton(box, button);
+            Eventually([&] { return !::IsWindow(box); });
             return;
         }
     }
