@@ -34,16 +34,6 @@ void SortForDisplay(CLockRows& rows)
     });
 }
 
-const wchar_t* KindOf(const CLockItem& row)
-{
-    switch (row.kind) {
-    case LockKind::Handle: return L"handle";
-    case LockKind::Module: return L"module";
-    case LockKind::Mapping: return L"mapping";
-    }
-    return L"";
-}
-
 const wchar_t* NotClosableWhat(const CLockItem& row)
 {
     return row.kind == LockKind::Module ? L"a loaded module" : L"a mapped view";

@@ -17,8 +17,6 @@ using CLockRows = std::vector<const CLockItem*>;
 // By process name (case ignored), then pid, handles before modules before mappings, then path.
 void SortForDisplay(CLockRows& rows);
 
-// "handle", "module" or "mapping".
-const wchar_t* KindOf(const CLockItem& row);
 // "a loaded module" or "a mapped view": what a lock that no unlock can close is.
 const wchar_t* NotClosableWhat(const CLockItem& row);
 

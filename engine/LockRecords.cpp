@@ -5,6 +5,16 @@
 
 namespace tarnwick {
 
+const wchar_t* KindOf(const CLockItem& row)
+{
+    switch (row.kind) {
+    case LockKind::Handle: return L"handle";
+    case LockKind::Module: return L"module";
+    case LockKind::Mapping: return L"mapping";
+    }
+    return L"";
+}
+
 void CLockList::Append(CFileLock lock)
 {
     std::lock_guard<std::mutex> guard(mutex_);

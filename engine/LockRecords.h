@@ -63,6 +63,9 @@ struct CLockItem {
     bool hasWindows = false;
 };
 
+// "handle", "module" or "mapping": a lock's kind as every front end says it.
+const wchar_t* KindOf(const CLockItem& row);
+
 template <class T>
 using CList = std::list<T>;
 template <class Key, class Value>
