@@ -83,6 +83,10 @@ using UniqueImageList = ScopedResource<HIMAGELIST, NullIsEmpty<HIMAGELIST, ::Ima
 using UniqueLocalMemory = ScopedResource<HLOCAL, NullIsEmpty<HLOCAL, ::LocalFree>>;
 // Memory handed over with GlobalAlloc (clipboard and drag-and-drop data).
 using UniqueGlobalMemory = ScopedResource<HGLOBAL, NullIsEmpty<HGLOBAL, ::GlobalFree>>;
+// A hook into a thread's messages (SetWindowsHookExW).
+using UniqueHook = ScopedResource<HHOOK, NullIsEmpty<HHOOK, ::UnhookWindowsHookEx>>;
+// A menu made for one showing (CreatePopupMenu).
+using UniqueMenu = ScopedResource<HMENU, NullIsEmpty<HMENU, ::DestroyMenu>>;
 // An item the shell's folder browser chose.
 using UniqueItemIdList = ScopedResource<PIDLIST_ABSOLUTE, NullIsEmpty<PIDLIST_ABSOLUTE, ::CoTaskMemFree>>;
 // A string the shell allocated for us with CoTaskMemAlloc (known folders' paths).

@@ -46,6 +46,17 @@ inline bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix)
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
+// The text with every letter in the one case the comparisons above fold it to: two texts are
+// EqualsNoCase exactly when their folds are equal, so a fold made once can be searched fast.
+inline std::wstring FoldCase(std::wstring_view text)
+{
+    std::wstring folded(text);
+    if (!folded.empty())
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), int(text.size()), folded.data(),
+                        int(folded.size()), nullptr, nullptr, 0);
+    return folded;
+}
+
 // The text without the white space at both ends.
 inline std::wstring_view Trim(std::wstring_view text)
 {
