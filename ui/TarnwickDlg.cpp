@@ -1,16 +1,18 @@
 #include "TarnwickDlg.h"
 
 #include <shlobj.h>
+#include <windowsx.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "AboutDlg.h"
-#include "FindLocks.h"
+#include "Clipboard.h"
 #include "FreeSoftwareDlg.h"
-#include "RemovalSequence.h"
 #include "MessageBox.h"
+#include "RemovalSequence.h"
+#include "Text.h"
 #include "TextFit.h"
-#include "VersionCheck.h"
 
 namespace tarnwick {
 
@@ -28,6 +30,40 @@ constexpr UINT kLossQuestion = MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2;
 constexpr int kShrinkWidth = 480;
 constexpr int kShrinkHeight = 150;
 
+// Posted by the workers when a scan or a version check is over; the scan's id in wParam.
+constexpr UINT kScanOver = WM_APP + 1;
+constexpr UINT kVersionCheckOver = WM_APP + 2;
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT kProgressIntervalMs = 100;
+
+// The commands that act on rows: they wait while a scan runs.
+constexpr int kRowCommands[] = {IDC_UNLOCK, IDC_UNLOCK_ALL, IDC_TERMINATE, IDC_CLOSE_PROGRAM};
+
+// Enter where the user typed acts on what was typed; "Unlock All" stays the default elsewhere.
+const CShortcut kShortcuts[] = {
+    {VK_F5, false, 0, IDC_REFRESH},
+    {VK_RETURN, false, IDC_PATH, IDC_REFRESH},
+    {VK_RETURN, false, IDC_FILTER, IDM_FOCUS_LIST},
+    {'A', true, IDC_LOCK_LIST, IDM_SELECT_ALL},
+    {'C', true, IDC_LOCK_LIST, IDM_COPY_ROWS},
+    {VK_DELETE, false, IDC_LOCK_LIST, IDC_UNLOCK},
+};
+
+// The menu of the selected rows; a null text is a separator.
+struct CMenuEntry {
+    int command;
+    const wchar_t* text;
+};
+const CMenuEntry kRowMenu[] = {
+    {IDC_UNLOCK, L"&Unlock"},
+    {IDC_TERMINATE, L"&Terminate"},
+    {0, nullptr},
+    {IDM_OPEN_FOLDER, L"Open Containing &Folder"},
+    {0, nullptr},
+    {IDM_COPY_PATHS, L"Copy &Path"},
+    {IDM_COPY_ROWS, L"&Copy"},
+};
+
 struct Anchor {
     int id;
     double moveX, moveY, growX, growY;
@@ -35,13 +71,13 @@ struct Anchor {
 // Registration order matters only for the layout batch; the "Path" label stays in place. The
 // warning also widens with the window, so that it can rewrap when the window is made narrower.
 constexpr Anchor kAnchors[] = {
-    {IDCANCEL, 100, 100, 0, 0},      {IDC_UNLOCK, 0, 100, 0, 0},        {IDC_UNLOCK_ALL, 0, 100, 0, 0},
-    {IDC_TERMINATE, 0, 100, 0, 0},   {IDC_CLOSE_PROGRAM, 0, 100, 0, 0}, {IDC_SHOW_ALL, 0, 100, 0, 0},
-    {IDC_REFRESH, 0, 100, 0, 0},     {IDC_BROWSE_PATH, 100, 0, 0, 0},   {IDC_BROWSE_MOVE_TO, 0, 100, 0, 0},
-    {IDC_RENAME_TO, 0, 100, 0, 0},   {IDC_MOVE_TO, 0, 100, 0, 0},       {IDC_PATH, 0, 0, 100, 0},
-    {IDC_DO_NOTHING, 0, 100, 0, 0},  {IDC_DELETE, 0, 100, 0, 0},        {IDC_RENAME, 0, 100, 0, 0},
-    {IDC_MOVE, 0, 100, 0, 0},        {IDC_AFTER_GROUP, 0, 100, 0, 0},   {IDC_WARNING, 0, 100, 100, 0},
-    {IDC_LOCK_LIST, 0, 0, 100, 100},
+    {IDCANCEL, 100, 100, 0, 0},        {IDC_UNLOCK, 0, 100, 0, 0},         {IDC_UNLOCK_ALL, 0, 100, 0, 0},
+    {IDC_TERMINATE, 0, 100, 0, 0},     {IDC_CLOSE_PROGRAM, 0, 100, 0, 0},  {IDC_SHOW_ALL, 0, 100, 0, 0},
+    {IDC_REFRESH, 0, 100, 0, 0},       {IDC_BROWSE_PATH, 100, 0, 0, 0},    {IDC_CANCEL_SCAN, 100, 0, 0, 0},
+    {IDC_SCAN_PROGRESS, 0, 0, 100, 0}, {IDC_BROWSE_MOVE_TO, 0, 100, 0, 0}, {IDC_RENAME_TO, 0, 100, 0, 0},
+    {IDC_MOVE_TO, 0, 100, 0, 0},       {IDC_PATH, 0, 0, 100, 0},           {IDC_DO_NOTHING, 0, 100, 0, 0},
+    {IDC_DELETE, 0, 100, 0, 0},        {IDC_RENAME, 0, 100, 0, 0},         {IDC_MOVE, 0, 100, 0, 0},
+    {IDC_AFTER_GROUP, 0, 100, 0, 0},   {IDC_WARNING, 0, 100, 100, 0},      {IDC_LOCK_LIST, 0, 0, 100, 100},
 };
 
 std::wstring LoadResourceString(UINT id)
@@ -132,11 +168,7 @@ public:
     }
     bool LocksRemoved(const std::vector<const CLockItem*>& removed) override
     {
-        for (const CLockItem* lock : removed) {
-            const int row = list_.FindRow(lock);
-            if (row != -1)
-                list_.DeleteRow(row);
-        }
+        list_.RemoveLocks(removed);
         if (!outcomes_.empty())
             Show(outcomes_.substr(0, outcomes_.size() - 1), MB_OK);
         return true;
@@ -157,11 +189,12 @@ private:
 
 }  // namespace
 
-CTarnwickDlg::CTarnwickDlg(std::wstring commandLinePath, CPlatformLoader loader)
+CTarnwickDlg::CTarnwickDlg(std::wstring commandLinePath, CPlatformLoader loader, std::wstring productPage)
     : CResizingDialog(IDD_TARNWICK_DIALOG, nullptr),
       m_hIcon(::LoadIconW(ResourceInstance(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
       commandLinePath_(std::move(commandLinePath)),
-      loader_(loader)
+      loader_(loader),
+      productPage_(std::move(productPage))
 {
     m_bShowSizeGrip = true;
 }
@@ -179,6 +212,7 @@ void CTarnwickDlg::DoDataExchange(CDataExchange& dx)
     dx.Text(IDC_PATH, m_strPath);
     dx.Check(IDC_SHOW_ALL, m_bShowAllLocks);
     dx.Control(IDC_UNLOCK_ALL, m_btnUnlockAll);
+    dx.Control(IDC_FILTER, filter_);
 }
 
 BOOL CTarnwickDlg::OnInitDialog()
@@ -202,6 +236,8 @@ BOOL CTarnwickDlg::OnInitDialog()
     for (const CButton* radio : {&m_radioDoNothing, &m_radioDelete, &m_radioRenameTo, &m_radioMoveTo})
         StepRadioButtonsWithArrows(radio->hwnd());
     LayOut();  // for a window the system made smaller than its template
+    shortcuts_ = std::make_unique<CDialogShortcuts>(
+        hwnd(), std::vector<CShortcut>(std::begin(kShortcuts), std::end(kShortcuts)));
     // Centred before the notice and the first scan, whose messages centre on the window.
     CenterWindow();
     ShowFreeSoftwareNotice();
@@ -227,9 +263,84 @@ void CTarnwickDlg::AnchorControls()
         AnchorControl(a.id, a.moveX, a.moveY, a.growX, a.growY);
 }
 
+// The rows arrive sorted by process name, ascending, when the scan is over.
 void CTarnwickDlg::FindLocks(const std::wstring& path)
 {
-    FindLocksInto(m_listLocks, m_services, MakeTarget(path, m_bShowAllLocks != 0, m_services), hwnd());
+    RetireScan();
+    listTarget_ = MakeTarget(path, m_bShowAllLocks != 0, m_services);
+    if (!IsScanAsked(listTarget_))
+        return;
+    scan_ = std::make_unique<CScanJob>(m_services, listTarget_, hwnd(), kScanOver, ++lastScanId_);
+    ShowScanUnderWay(true);
+}
+
+void CTarnwickDlg::RetireScan()
+{
+    if (!scan_)
+        return;
+    scan_->Cancel();
+    retiredScans_.push_back(std::move(scan_));
+    ShowScanUnderWay(false);
+}
+
+void CTarnwickDlg::ShowScanUnderWay(bool underWay)
+{
+    const HWND list = m_listLocks.hwnd();
+    const auto isRowCommand = [this](HWND window) {
+        return std::any_of(std::begin(kRowCommands), std::end(kRowCommands),
+                           [&](int id) { return window && GetDlgItem(id) == window; });
+    };
+    // A disabled button cannot keep the focus: it waits on the list and comes back after.
+    if (underWay && isRowCommand(::GetFocus())) {
+        focusBeforeScan_ = ::GetFocus();
+        ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(list), TRUE);
+    }
+    for (int id : kRowCommands)
+        ::EnableWindow(GetDlgItem(id), !underWay);
+    ::ShowWindow(GetDlgItem(IDC_CANCEL_SCAN), underWay ? SW_SHOW : SW_HIDE);
+    if (underWay) {
+        ::SetTimer(hwnd(), kProgressTimer, kProgressIntervalMs, nullptr);
+        OnScanProgress();
+        return;
+    }
+    ::KillTimer(hwnd(), kProgressTimer);
+    ::SetDlgItemTextW(hwnd(), IDC_SCAN_PROGRESS, L"");
+    if (focusBeforeScan_ && ::GetFocus() == list)
+        ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focusBeforeScan_), TRUE);
+    focusBeforeScan_ = nullptr;
+}
+
+void CTarnwickDlg::OnScanProgress()
+{
+    if (scan_) {
+        CWnd progress;
+        progress.Attach(GetDlgItem(IDC_SCAN_PROGRESS));
+        progress.SetText(scan_->ProgressText());
+    }
+}
+
+void CTarnwickDlg::OnScanOver(WPARAM id)
+{
+    if (!scan_ || scan_->id() != id) {
+        // A stopped scan has ended: it goes, and nothing of it is shown.
+        retiredScans_.erase(std::remove_if(retiredScans_.begin(), retiredScans_.end(),
+                                           [id](const auto& retired) { return retired->id() == id; }),
+                            retiredScans_.end());
+        return;
+    }
+    const std::unique_ptr<CScanJob> over = std::move(scan_);
+    ShowScanUnderWay(false);
+    CScanOutcome outcome = over->TakeOutcome();
+    m_listLocks.ShowRows(std::move(outcome.rows), outcome.icons);
+    if (!outcome.message.empty())
+        AppMessageBox(hwnd(), outcome.message, outcome.messageFlags);
+}
+
+// Nothing of the scan stays, not even its path: the commands have no scanned target to act on.
+void CTarnwickDlg::OnCancelScan()
+{
+    RetireScan();
+    listTarget_ = CTarget{};
 }
 
 void CTarnwickDlg::OnRefresh()
@@ -237,7 +348,6 @@ void CTarnwickDlg::OnRefresh()
     UpdateData(true);
     ClearList();
     FindLocks(m_strPath);
-    SortList(kColumnProcess, true);
 }
 
 int CALLBACK CTarnwickDlg::BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data)
@@ -259,7 +369,6 @@ void CTarnwickDlg::OnBrowsePath()
     UpdateData(true);
     ClearList();
     FindLocks(m_strPath);
-    SortList(kColumnProcess, true);
 }
 
 void CTarnwickDlg::OnRenameToChange() { ::CheckRadioButton(hwnd(), IDC_DO_NOTHING, IDC_MOVE, IDC_RENAME); }
@@ -284,7 +393,15 @@ void CTarnwickDlg::OnPaint()
     ::EndPaint(hwnd(), &paint);
 }
 
-void CTarnwickDlg::OnDestroy() { ClearList(); }
+// The workers stop before the window goes; the rows go with it.
+void CTarnwickDlg::OnDestroy()
+{
+    shortcuts_.reset();
+    scan_.reset();
+    retiredScans_.clear();
+    versionCheck_.reset();
+    ClearList();
+}
 
 bool CTarnwickDlg::OnSysCommand(UINT id)
 {
@@ -294,9 +411,23 @@ bool CTarnwickDlg::OnSysCommand(UINT id)
         about.DoModal();
         return true;
     }
-    case IDM_CHECK_VERSION: CheckForNewVersion(hwnd()); return true;
+    case IDM_CHECK_VERSION: OnCheckForNewVersion(); return true;
     default: return false;
     }
+}
+
+// One check at a time; the download runs off the window's thread.
+void CTarnwickDlg::OnCheckForNewVersion()
+{
+    if (!versionCheck_)
+        versionCheck_ = std::make_unique<CVersionCheckJob>(hwnd(), kVersionCheckOver, productPage_);
+}
+
+void CTarnwickDlg::OnVersionCheckOver()
+{
+    const std::unique_ptr<CVersionCheckJob> over = std::move(versionCheck_);
+    if (over)
+        ShowVersionVerdict(hwnd(), over->TakeResult());
 }
 
 void CTarnwickDlg::OnUnlock()
@@ -328,16 +459,20 @@ void CTarnwickDlg::OnCloseProgram()
         CompleteAction(Remove(RemovalCommand::Close));
 }
 
-// Reads the fields and makes the command's target from them; false, with the reason shown,
-// when the chosen after-action cannot be carried out, before any lock is touched.
+// Reads the fields; the command acts on the target of the rows shown, never on a path typed
+// but not scanned. False, with the reason shown, when the chosen after-action cannot be carried
+// out, before any lock is touched; false without a word while a scan runs, whose rows are not there yet.
 bool CTarnwickDlg::ValidateAfterAction()
 {
+    if (ScanUnderWay())
+        return false;
     UpdateData(true);
-    commandTarget_ = MakeTarget(m_strPath, m_bShowAllLocks != 0, m_services);
+    commandTarget_ = listTarget_;
     const std::wstring problem = AfterActionProblem(commandTarget_, ChosenRequest());
     if (problem.empty())
         return true;
-    AppMessageBox(hwnd(), WithPathsForMessage(problem, {commandTarget_.path, m_strPath}), MB_OK | MB_ICONEXCLAMATION);
+    AppMessageBox(hwnd(), WithPathsForMessage(problem, {commandTarget_.path, commandTarget_.written}),
+                  MB_OK | MB_ICONEXCLAMATION);
     return false;
 }
 
@@ -345,14 +480,8 @@ CRemovalOutcome CTarnwickDlg::Remove(RemovalCommand command)
 {
     CRemovalRequest request;
     request.command = command;
-    if (command == RemovalCommand::UnlockAll) {
-        for (int i = 0, count = m_listLocks.RowCount(); i < count; ++i)
-            request.rows.push_back(m_listLocks.RowAt(i));
-    } else {
-        for (int i : m_listLocks.SelectedRows())
-            request.rows.push_back(m_listLocks.RowAt(i));
-    }
-    request.rowsListed = m_listLocks.RowCount() > 0;
+    request.rows = command == RemovalCommand::UnlockAll ? m_listLocks.ShownLocks() : m_listLocks.SelectedLocks();
+    request.rowsListed = m_listLocks.TotalRows() > 0;
     request.afterAction = ChosenRequest();
     CDialogPrompts prompts(hwnd(), m_listLocks, MessagePaths(), request);
     return RunRemoval(m_services, commandTarget_, request, prompts);
@@ -392,7 +521,7 @@ void CTarnwickDlg::CompleteAction(const CRemovalOutcome& outcome)
         AppMessageBox(hwnd(), WithPathsForMessage(outcome.action.text, MessagePaths()), MB_OK | MB_ICONEXCLAMATION);
         return;  // the dialog stays, so that the user sees where the path still is
     }
-    if (m_listLocks.RowCount() == 0)
+    if (m_listLocks.TotalRows() == 0)
         EndDialog(IDOK);
 }
 
@@ -408,10 +537,60 @@ void CTarnwickDlg::OnBrowseMoveTo()
     ::CheckRadioButton(hwnd(), IDC_DO_NOTHING, IDC_MOVE, IDC_MOVE);
 }
 
+bool CTarnwickDlg::OnContextMenu(HWND window, POINT at)
+{
+    const std::vector<int> selected = m_listLocks.SelectedRows();
+    if (window != m_listLocks.hwnd() || selected.empty())
+        return false;
+    if (at.x == -1 && at.y == -1) {  // from the keyboard: beside the first selected row
+        RECT row;
+        ListView_GetItemRect(window, selected.front(), &row, LVIR_LABEL);
+        at = {row.left, row.bottom};
+        ::ClientToScreen(window, &at);
+    }
+    const UniqueMenu menu(::CreatePopupMenu());
+    for (const CMenuEntry& entry : kRowMenu)
+        ::AppendMenuW(menu.get(), entry.text ? MF_STRING : MF_SEPARATOR, UINT_PTR(entry.command), entry.text);
+    const int chosen = ::TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(), nullptr);
+    if (chosen)
+        OnCommand(BN_CLICKED, chosen, nullptr);
+    return true;
+}
+
+void CTarnwickDlg::OnCopy(std::wstring (*asText)(const std::vector<const CListRow*>&))
+{
+    const std::vector<const CListRow*> rows = m_listLocks.SelectedListRows();
+    if (!rows.empty() && !CopyTextToClipboard(hwnd(), asText(rows)))
+        AppMessageBox(hwnd(), L"Nothing could be put on the clipboard: another program may be holding it.",
+                      MB_OK | MB_ICONEXCLAMATION);
+}
+
+// Explorer opens the folder of the first selected row with its file selected.
+void CTarnwickDlg::OnOpenContainingFolder()
+{
+    const std::vector<const CListRow*> rows = m_listLocks.SelectedListRows();
+    if (rows.empty())
+        return;
+    const std::wstring& path = rows.front()->lock.lockPath;
+    const UniqueItemIdList item(::ILCreateFromPathW(path.c_str()));
+    const HRESULT opened = item ? ::SHOpenFolderAndSelectItems(item.get(), 0, nullptr, 0) : E_FAIL;
+    if (FAILED(opened))
+        AppMessageBox(hwnd(),
+                      WithPathsForMessage(
+                          L"Unable to open the folder of \"" + path + L"\":\n" + SystemMessage(DWORD(opened)), {path}),
+                      MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CTarnwickDlg::OnFilterChange() { m_listLocks.SetFilter(filter_.GetText()); }
+
 bool CTarnwickDlg::OnCommand(UINT code, int id, HWND control)
 {
     if (id == IDC_RENAME_TO && code == EN_CHANGE) {
         OnRenameToChange();
+        return true;
+    }
+    if (id == IDC_FILTER && code == EN_CHANGE) {
+        OnFilterChange();
         return true;
     }
     if (code != BN_CLICKED)
@@ -425,6 +604,14 @@ bool CTarnwickDlg::OnCommand(UINT code, int id, HWND control)
     case IDC_CLOSE_PROGRAM: OnCloseProgram(); return true;
     case IDC_SHOW_ALL:
     case IDC_REFRESH: OnRefresh(); return true;
+    case IDC_CANCEL_SCAN: OnCancelScan(); return true;
+    case IDM_SELECT_ALL: m_listLocks.SelectAll(); return true;
+    case IDM_COPY_ROWS: OnCopy(RowsAsText); return true;
+    case IDM_COPY_PATHS: OnCopy(PathsAsText); return true;
+    case IDM_OPEN_FOLDER: OnOpenContainingFolder(); return true;
+    case IDM_FOCUS_LIST:
+        ::SendMessageW(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_listLocks.hwnd()), TRUE);
+        return true;
     default: return CResizingDialog::OnCommand(code, id, control);
     }
 }
@@ -450,6 +637,17 @@ bool CTarnwickDlg::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LR
         if (OnSysCommand(UINT(wParam)))
             return true;
         break;
+    case WM_CONTEXTMENU:
+        if (OnContextMenu(reinterpret_cast<HWND>(wParam), {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}))
+            return true;
+        break;
+    case WM_TIMER:
+        if (wParam != kProgressTimer)
+            break;
+        OnScanProgress();
+        return true;
+    case kScanOver: OnScanOver(wParam); return true;
+    case kVersionCheckOver: OnVersionCheckOver(); return true;
     default: break;
     }
     return CResizingDialog::ProcessMessage(message, wParam, lParam, result);

@@ -10,7 +10,7 @@
 #include "MessageBox.h"
 #include "ScopedHandle.h"
 #include "Text.h"
-#include "WaitCursor.h"
+#include "com/ComHandles.h"
 
 namespace tarnwick {
 
@@ -221,25 +221,46 @@ PageOpener PageOpenerShowing(int show)
     };
 }
 
-void CheckForNewVersion(HWND owner, const std::wstring& productPage, const PageOpener& open)
+CVersionCheckResult FetchVersionVerdict(const std::wstring& productPage)
 {
-    const CWaitCursor wait;
+    // The download is a COM client on whatever thread it runs.
+    const ComApartment apartment;
+    CVersionCheckResult result;
     wchar_t cacheFile[MAX_PATH] = {};
     const std::wstring manifest = ManifestAddress(productPage);
-    const HRESULT downloaded = ::URLDownloadToCacheFileW(nullptr, manifest.c_str(), cacheFile, MAX_PATH, 0, nullptr);
-    if (downloaded != S_OK) {
-        AppMessageBox(owner, CheckFailedMessage(DownloadFailureReason(downloaded)), MB_OK);
+    result.downloaded = ::URLDownloadToCacheFileW(nullptr, manifest.c_str(), cacheFile, MAX_PATH, 0, nullptr);
+    if (result.downloaded != S_OK)
+        return result;
+    result.verdict = ReadManifestFile(cacheFile, ReadOwnVersion(), productPage);
+    ::DeleteFileW(cacheFile);
+    return result;
+}
+
+void ShowVersionVerdict(HWND owner, const CVersionCheckResult& result, const PageOpener& open)
+{
+    if (result.downloaded != S_OK) {
+        AppMessageBox(owner, CheckFailedMessage(DownloadFailureReason(result.downloaded)), MB_OK);
         return;
     }
-    const CManifestVerdict verdict = ReadManifestFile(cacheFile, ReadOwnVersion(), productPage);
-    ::DeleteFileW(cacheFile);
-    if (!verdict.newer) {
-        AppMessageBox(owner, NothingNewMessage(verdict), MB_OK);
+    if (!result.verdict.newer) {
+        AppMessageBox(owner, NothingNewMessage(result.verdict), MB_OK);
         return;
     }
     if (AppMessageBox(owner, L"New version detected.\nWould you like to connect to the website?",
                       MB_YESNO | MB_ICONQUESTION) == IDYES)
-        open(verdict.page);
+        open(result.verdict.page);
+}
+
+CVersionCheckJob::CVersionCheckJob(HWND window, UINT message, std::wstring productPage)
+    : productPage_(std::move(productPage)),
+      task_([this] { result_ = FetchVersionVerdict(productPage_); }, window, message, 0)
+{
+}
+
+CVersionCheckResult CVersionCheckJob::TakeResult()
+{
+    task_.Finish();
+    return result_;
 }
 
 }  // namespace tarnwick

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "BackgroundTask.h"
 #include "MakerSite.h"
 
 namespace tarnwick {
@@ -74,10 +75,35 @@ using PageOpener = std::function<void(const std::wstring& address)>;
 // decides what it shows).
 PageOpener PageOpenerShowing(int show);
 
-// Downloads the manifest beside productPage under the wait cursor, compares its versions with
-// the program's own and either offers to open the page, says there is nothing new, or says
-// that it could not tell. Every message is owned by owner.
-void CheckForNewVersion(HWND owner, const std::wstring& productPage = ProductPage(),
+// What the check found out: whether the manifest could be downloaded, and what it says.
+struct CVersionCheckResult {
+    HRESULT downloaded = E_FAIL;
+    CManifestVerdict verdict;
+};
+
+// Downloads the manifest beside productPage and reads it: the half of the check that waits
+// for the network, which therefore runs off the window's thread. Needs no window.
+CVersionCheckResult FetchVersionVerdict(const std::wstring& productPage = ProductPage());
+// The other half: offers to open the page of a newer version, says there is nothing new, or
+// says that it could not tell. Every message is owned by owner.
+void ShowVersionVerdict(HWND owner, const CVersionCheckResult& result,
                         const PageOpener& open = PageOpenerShowing(SW_HIDE));
+
+// The download and reading of the manifest on a thread of its own; a message posted to the
+// window says it is over.
+class CVersionCheckJob {
+public:
+    CVersionCheckJob(HWND window, UINT message, std::wstring productPage = ProductPage());
+    CVersionCheckJob(const CVersionCheckJob&) = delete;
+    CVersionCheckJob& operator=(const CVersionCheckJob&) = delete;
+
+    // Once the message came (throws what the check threw).
+    CVersionCheckResult TakeResult();
+
+private:
+    const std::wstring productPage_;
+    CVersionCheckResult result_;
+    CBackgroundTask task_;  // last: it ends before what it works on goes
+};
 
 }  // namespace tarnwick

@@ -32,6 +32,16 @@
 #define IDC_WARNING 1019
 #define IDC_REFRESH 1020
 #define IDC_CLOSE_PROGRAM 1022
+#define IDC_FILTER 1023
+#define IDC_SCAN_PROGRESS 1024
+#define IDC_CANCEL_SCAN 1025
+
+// Commands of the lock list's keys and menu that no button has.
+#define IDM_SELECT_ALL 40001
+#define IDM_COPY_ROWS 40002
+#define IDM_COPY_PATHS 40003
+#define IDM_OPEN_FOLDER 40004
+#define IDM_FOCUS_LIST 40005
 
 // Controls of the About box and the notice.
 #define IDC_VERSION_TEXT 1016

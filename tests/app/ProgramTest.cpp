@@ -12,6 +12,8 @@ namespace {
 
 constexpr int kLockList = 1003;
 
+int RowsOf(HWND list) { return int(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+
 // Tarnwick.exe as a person starts it, with a command line of their choosing.
 class Program : public StartedProcess {
 public:
@@ -34,6 +36,8 @@ TEST(Program, StartsOnTheCommandLinePathAndEndsWithItsWindow)
     ::GetDlgItemTextW(window, 1000, path, MAX_PATH);
     EXPECT_EQ(std::wstring(path), target);
     const HWND list = ::GetDlgItem(window, kLockList);
+    ASSERT_TRUE(Eventually([&] { return RowsOf(list) > 0; }, 20000))
+        << "the window shows its rows when the scan is over";
     EXPECT_EQ(ListViewColumn(list, 0), std::vector<std::wstring>{L"holder.exe"});
     EXPECT_EQ(ListViewColumn(list, 1), std::vector<std::wstring>{std::to_wstring(holder.pid())});
     EXPECT_EQ(ListViewColumn(list, 3), std::vector<std::wstring>{target + L"\\held.txt"});
@@ -136,6 +140,7 @@ TEST(Program, TheFreeSoftwareNoticeComesBeforeTheMainWindowAndItsFirstScan)
     Click(notice, kDoNotShowAgain);
     PressDialogButton(notice, IDOK);
     ASSERT_EQ(WaitForWindowWithControl(program.pid(), kLockList), main);
+    ASSERT_TRUE(Eventually([&] { return RowsOf(::GetDlgItem(main, kLockList)) > 0; }, 20000));
     EXPECT_EQ(ListViewColumn(::GetDlgItem(main, kLockList), 3), std::vector<std::wstring>{dir.Sub(L"held.txt")});
     EXPECT_EQ(ReadNoticeFlag().data, NoticeFlagValue::Dword(1).data);
     PressDialogButton(main, IDCANCEL);

@@ -110,6 +110,7 @@ void LoopbackServer::Answer(SOCKET connection)
             body = page->second;
         }
     }
+    ::Sleep(delayMs_);
     SendAll(connection, "HTTP/1.1 " + status +
                             "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) +
                             "\r\nCache-Control: no-cache\r\nConnection: close\r\n\r\n" + body);

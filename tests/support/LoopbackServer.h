@@ -23,6 +23,8 @@ public:
     // "http://127.0.0.1:PORT", to which paths beginning with "/" are added.
     std::wstring Root() const;
     void Serve(const std::string& path, const std::string& body);
+    // Answers every later request only after this long, as a slow server would.
+    void DelayAnswers(DWORD ms) { delayMs_ = ms; }
     // How often a path was asked for.
     int Requests(const std::string& path);
     // Closes the port: later connections are refused.
@@ -35,6 +37,7 @@ private:
     SOCKET listener_ = INVALID_SOCKET;
     unsigned short port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<DWORD> delayMs_{0};
     std::mutex mutex_;
     std::map<std::string, std::string> pages_;
     std::map<std::string, int> requests_;

@@ -156,6 +156,17 @@ std::vector<std::wstring> ListViewColumn(HWND list, int column)
     return texts;
 }
 
+void ClickHeader(HWND list, int column)
+{
+    const HWND header = ListView_GetHeader(list);
+    RECT rect;
+    Header_GetItemRect(header, column, &rect);
+    // Near its left end, where a column that runs past the view's edge is still seen.
+    const LPARAM at = MAKELPARAM(rect.left + 16, (rect.top + rect.bottom) / 2);
+    ::SendMessageW(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(header, WM_LBUTTONUP, 0, at);
+}
+
 namespace {
 
 BITMAPINFOHEADER PictureHeader(const WindowPicture& picture)
@@ -266,15 +277,123 @@ void PressKey(HWND window, UINT key)
     ::PostMessageW(focused, WM_KEYUP, key, 0xC0000001);
 }
 
-bool Eventually(const std::function<bool()>& condition, DWORD timeoutMs)
+bool Eventually(const std::function<bool()>& condition, DWORD timeoutMs, DWORD intervalMs)
 {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     while (!condition()) {
         if (::GetTickCount64() >= deadline)
             return false;
-        ::Sleep(10);
+        ::Sleep(intervalMs);
     }
     return true;
+}
+
+AnswerWatch::AnswerWatch(HWND window) : window_(window)
+{
+    thread_ = std::thread([this] {
+        while (!stop_) {
+            const ULONGLONG asked = ::GetTickCount64();
+            DWORD_PTR result = 0;
+            if (!::SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 100, &result) && ::IsWindow(window_))
+                ++failures_;
+            const DWORD took = DWORD(::GetTickCount64() - asked);
+            slowest_ = std::max<DWORD>(slowest_, took);
+            ++asked_;
+            ::Sleep(50);
+        }
+    });
+}
+
+AnswerWatch::~AnswerWatch()
+{
+    stop_ = true;
+    thread_.join();
+}
+
+void RightClick(POINT at)
+{
+    // Apart from any click before, which would otherwise make a double click of it.
+    ::Sleep(::GetDoubleClickTime() + 50);
+    SendMouse(MOUSEEVENTF_MOVE, at);
+    SendMouse(MOUSEEVENTF_RIGHTDOWN, at);
+    SendMouse(MOUSEEVENTF_RIGHTUP, at);
+}
+
+void PressKeys(const std::vector<WORD>& keys)
+{
+    std::vector<INPUT> inputs;
+    for (WORD key : keys) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        inputs.push_back(input);
+    }
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = *key;
+        input.ki.dwFlags = KEYEVENTF_KEYUP;
+        inputs.push_back(input);
+    }
+    ::SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+HWND WaitForMenuOf(DWORD pid, DWORD timeoutMs)
+{
+    return WaitForWindowOf(pid, timeoutMs, [](HWND window) {
+        wchar_t className[16] = {};
+        ::GetClassNameW(window, className, 16);
+        return wcscmp(className, L"#32768") == 0;
+    });
+}
+
+namespace {
+
+// The clipboard, open for as long as the object lives; another thread may hold it a moment.
+class OpenedClipboard {
+public:
+    explicit OpenedClipboard(HWND owner)
+    {
+        for (int i = 0; i < 100 && !(open_ = ::OpenClipboard(owner) != FALSE); ++i)
+            ::Sleep(20);
+    }
+    ~OpenedClipboard()
+    {
+        if (open_)
+            ::CloseClipboard();
+    }
+    OpenedClipboard(const OpenedClipboard&) = delete;
+    OpenedClipboard& operator=(const OpenedClipboard&) = delete;
+
+private:
+    bool open_ = false;
+};
+
+}  // namespace
+
+std::wstring ClipboardText()
+{
+    const OpenedClipboard clipboard(nullptr);
+    const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+    const auto* text = static_cast<const wchar_t*>(data ? ::GlobalLock(data) : nullptr);
+    if (!text)
+        return {};
+    std::wstring copy = text;
+    ::GlobalUnlock(data);
+    return copy;
+}
+
+void SetClipboardText(HWND owner, const std::wstring& text)
+{
+    const OpenedClipboard clipboard(owner);
+    ::EmptyClipboard();
+    UniqueGlobalMemory memory(::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)));
+    if (auto* at = static_cast<wchar_t*>(memory ? ::GlobalLock(memory.get()) : nullptr)) {
+        wcscpy(at, text.c_str());
+        ::GlobalUnlock(memory.get());
+        if (::SetClipboardData(CF_UNICODETEXT, memory.get()))
+            (void)memory.release();
+    }
 }
 
 void DragMouse(POINT from, POINT to, int steps)

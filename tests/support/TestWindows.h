@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnwick::test {
@@ -37,6 +39,9 @@ HWND WaitForWindowWithControl(DWORD pid, int controlId, DWORD timeoutMs = 20000)
 // The text of a list-view cell, also when the list view lives in another process.
 std::wstring ListViewCellText(HWND list, int row, int column);
 std::vector<std::wstring> ListViewColumn(HWND list, int column);
+// Clicks a column header of a list view of this process as a person would: press and release
+// over it.
+void ClickHeader(HWND list, int column);
 
 // What a window shows, as 24-bit rows from the bottom up.
 struct WindowPicture {
@@ -62,10 +67,44 @@ HWND FocusOf(HWND window);
 // keyboard handling, as a person typing would (it arrives later; see Eventually).
 void PressKey(HWND window, UINT key);
 // Whether condition becomes true within the time, asking again every few milliseconds.
-bool Eventually(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+bool Eventually(const std::function<bool()>& condition, DWORD timeoutMs = 5000, DWORD intervalMs = 10);
+
+// Asks a window every 50 ms, from a thread of its own, whether it answers within 100 ms (a
+// WM_NULL sent with that time limit), for as long as the object lives.
+class AnswerWatch {
+public:
+    explicit AnswerWatch(HWND window);
+    ~AnswerWatch();
+    AnswerWatch(const AnswerWatch&) = delete;
+    AnswerWatch& operator=(const AnswerWatch&) = delete;
+
+    // How often the window did not answer in time, and its slowest answer, so far.
+    int failures() const { return failures_; }
+    DWORD slowestMs() const { return slowest_; }
+    int asked() const { return asked_; }
+
+private:
+    HWND window_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> failures_{0}, asked_{0};
+    std::atomic<DWORD> slowest_{0};
+    std::thread thread_;
+};
 
 // Presses the left mouse button at from, moves the mouse to to in steps and releases it, as a
 // person drags (screen coordinates).
 void DragMouse(POINT from, POINT to, int steps = 8);
+// Clicks the right mouse button at a point of the screen, a double-click time after any click.
+void RightClick(POINT at);
+// Presses the keys one after another and lets them go in the reverse order, as a person's
+// fingers do ({VK_CONTROL, 'C'}); they reach the window with the keyboard focus.
+void PressKeys(const std::vector<WORD>& keys);
+// A visible shortcut menu of a process, or null.
+HWND WaitForMenuOf(DWORD pid, DWORD timeoutMs = 10000);
+// The text on the clipboard, empty when it holds none.
+std::wstring ClipboardText();
+// Puts a text of the test's own on the clipboard, to see that it is replaced; the clipboard
+// takes a window as the owner of what it holds.
+void SetClipboardText(HWND owner, const std::wstring& text);
 
 }  // namespace tarnwick::test

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "TestSupport.h"
@@ -43,7 +44,45 @@ int DefaultButtonOf(HWND box)
     return 0;
 }
 
+// Records a message box and answers it OK; returns once it is gone.
+void AnswerOk(HWND box, Session* session)
+{
+    if (session) {
+        session->startupMessages.push_back(MessageBoxText(box));
+        RECT rect;
+        ::GetWindowRect(box, &rect);
+        session->startupMessageRects.push_back(rect);
+    }
+    PressDialogButton(box, IDOK);
+    for (int i = 0; i < 200 && ::IsWindow(box); ++i)
+        ::Sleep(10);
+}
+
 }  // namespace
+
+bool ScanOver(HWND window) { return ::IsWindowEnabled(::GetDlgItem(window, IDC_UNLOCK)) != FALSE; }
+
+// The scan's message comes after the commands wait no longer: once the window's thread has
+// handled a message sent after that, the message is on the screen if there is one.
+void WaitForScanOver(HWND window, Session* session)
+{
+    const DWORD pid = ::GetCurrentProcessId();
+    const ULONGLONG deadline = ::GetTickCount64() + 120000;
+    while (::IsWindow(window) && ::GetTickCount64() < deadline) {
+        if (const HWND box = WaitForMessageBoxOf(pid, 0)) {
+            AnswerOk(box, session);
+            continue;
+        }
+        if (ScanOver(window)) {
+            Settle(window);
+            if (!WaitForMessageBoxOf(pid, 0))
+                return;
+            continue;
+        }
+        ::Sleep(20);
+    }
+    ADD_FAILURE() << (::IsWindow(window) ? "the scan did not end" : "the window closed");
+}
 
 INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& person, Session* session)
 {
@@ -52,19 +91,12 @@ INT_PTR RunWithPerson(CTarnwickDlg& dialog, const std::function<void(HWND)>& per
         HWND window = nullptr;
         for (int i = 0; i < 400 && !window; ++i) {
             window = WaitForWindowWithControl(pid, IDC_LOCK_LIST, 50);
-            if (const HWND box = window ? nullptr : WaitForMessageBoxOf(pid, 0)) {
-                if (session) {
-                    session->startupMessages.push_back(MessageBoxText(box));
-                    RECT rect;
-                    ::GetWindowRect(box, &rect);
-                    session->startupMessageRects.push_back(rect);
-                }
-                PressDialogButton(box, IDOK);
-                ::Sleep(100);
-            }
+            if (const HWND box = window ? nullptr : WaitForMessageBoxOf(pid, 0))
+                AnswerOk(box, session);
         }
         if (!window)
             return;
+        WaitForScanOver(window, session);
         person(window);
         CancelStrayWindows(window);
         PressDialogButton(window, IDCANCEL);
@@ -159,16 +191,44 @@ bool DragGripTo(HWND window, POINT to)
     return taken;
 }
 
-void SelectRowsOf(HWND window, const std::wstring& processName)
+void SelectRowsOf(HWND window, const std::wstring& processName) { SelectRowsWhere(window, 0, {processName}); }
+
+void SelectRowsWhere(HWND window, int column, const std::vector<std::wstring>& texts)
 {
     const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);
-    const std::vector<std::wstring> names = ListViewColumn(list, 0);
-    for (int i = 0; i < int(names.size()); ++i) {
+    const std::vector<std::wstring> shown = ListViewColumn(list, column);
+    for (int i = 0; i < int(shown.size()); ++i) {
         LVITEMW state = {};
         state.stateMask = LVIS_SELECTED;
-        state.state = names[i] == processName ? LVIS_SELECTED : 0;
+        state.state = std::find(texts.begin(), texts.end(), shown[std::size_t(i)]) != texts.end() ? LVIS_SELECTED : 0;
         ::SendMessageW(list, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(&state));
     }
+}
+
+std::vector<std::wstring> SelectedTexts(HWND window, int column)
+{
+    const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);
+    std::vector<std::wstring> texts;
+    for (int i = ListView_GetNextItem(list, -1, LVNI_SELECTED); i != -1;
+         i = ListView_GetNextItem(list, i, LVNI_SELECTED))
+        texts.push_back(ListViewCellText(list, i, column));
+    return texts;
+}
+
+POINT RowCentre(HWND window, int row)
+{
+    const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);
+    RECT rect = {};
+    ListView_GetItemRect(list, row, &rect, LVIR_LABEL);
+    POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    ::ClientToScreen(list, &centre);
+    return centre;
+}
+
+void FocusOn(HWND window, int id)
+{
+    ::SetForegroundWindow(window);
+    ::SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(window, id)), TRUE);
 }
 
 void Settle(HWND window) { ::SendMessageW(window, WM_NULL, 0, 0); }

@@ -162,6 +162,7 @@ TEST_F(MainDialog, ShowAllLocksRescansEverythingAndBack)
     RunWithPerson(dialog, [&](HWND window) {
         ASSERT_EQ(Rows(window), 1);
         Click(window, IDC_SHOW_ALL);
+        WaitForScanOver(window);
         EXPECT_TRUE(Checked(window, IDC_SHOW_ALL));
         const std::vector<std::wstring> paths = ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 3);
         EXPECT_GT(paths.size(), 3u) << "every lock of every process";
@@ -171,6 +172,7 @@ TEST_F(MainDialog, ShowAllLocksRescansEverythingAndBack)
             return _wcsicmp(a.c_str(), b.c_str()) < 0;
         }));
         Click(window, IDC_SHOW_ALL);
+        WaitForScanOver(window);
         EXPECT_EQ(Rows(window), 1);
     });
 }
@@ -220,6 +222,7 @@ TEST_F(MainDialog, BrowsingOpensAtThePathAndRescansTheChoiceWithoutTouchingTheAc
         const HWND browser = WaitForFolderBrowserAt(target);
         ASSERT_NE(browser, nullptr) << "the browser did not open at the current path";
         AcceptFolderBrowser(window, browser);
+        WaitForScanOver(window);
         EXPECT_EQ(_wcsicmp(Text(window, IDC_PATH).c_str(), target.c_str()), 0);
         EXPECT_EQ(Rows(window), 1);
         EXPECT_TRUE(Checked(window, IDC_DELETE));

@@ -28,15 +28,12 @@ void WaitUntilGone(DWORD pid)
     }
 }
 
-// The row's record, which the dialog's list owns; the person runs in the dialog's process.
-CLockItem* RowRecord(HWND window, int row)
-{
-    LVITEMW item = {};
-    item.mask = LVIF_PARAM;
-    item.iItem = row;
-    ::SendMessageW(::GetDlgItem(window, IDC_LOCK_LIST), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-    return reinterpret_cast<CLockItem*>(item.lParam);
-}
+// The main dialog with its rows in reach of the test; the person runs in the dialog's process.
+class CDialogWithRows : public CTarnwickDlg {
+public:
+    using CTarnwickDlg::CTarnwickDlg;
+    CLockItem& RowRecord(int row) { return const_cast<CListRow&>(m_listLocks.ShownRow(row)).lock; }
+};
 
 class Removal : public ::testing::Test {
 protected:
@@ -121,6 +118,7 @@ TEST_F(Removal, UnlockAllInShowAllModeAsksAndNoTouchesNothing)
     CTarnwickDlg dialog(target);
     RunWithPerson(dialog, [&](HWND window) {
         Click(window, IDC_SHOW_ALL);
+        WaitForScanOver(window);
         const int rows = Rows(window);
         ASSERT_GT(rows, 1);
         Click(window, IDC_DELETE);
@@ -291,11 +289,11 @@ TEST_F(Removal, HandleProtectedFromClosingKeepsItsRowAndTheWindowTakesInputAgain
 TEST_F(Removal, TerminateLeavesAProcessThatIsNoLongerTheRowsAlone)
 {
     FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", target + L"\\a.txt"});
-    CTarnwickDlg dialog(target);
+    CDialogWithRows dialog(target);
     RunWithPerson(dialog, [&](HWND window) {
         ASSERT_EQ(Rows(window), 1);
         // As if alpha had ended and a later process had been given its id.
-        RowRecord(window, 0)->processCreated += 1;
+        dialog.RowRecord(0).processCreated += 1;
         SelectRowsOf(window, L"alpha.exe");
         Click(window, IDC_TERMINATE);
         EXPECT_EQ(Rows(window), 1);
@@ -374,4 +372,81 @@ TEST_F(Removal, DriveRootAndWindowsFolderAreRefusedBeforeAnyLockIsTouched)
         EXPECT_NE(told.find(L"; Tarnwick does not delete, rename or move it."), std::wstring::npos);
     }
     EXPECT_TRUE(Exists(windows));
+}
+
+TEST_F(Removal, UnlockAndTerminateActOnExactlyTheSelectedRowsAfterASortAndAFilter)
+{
+    const std::wstring a1 = target + L"\\a1.txt", a2 = target + L"\\a2.txt", z = target + L"\\z.txt",
+                       g = target + L"\\g.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", a1, L"open", a2});
+    FixtureProcess zulu(dir.Sub(L"zulu.exe"), {L"open", z});
+    FixtureProcess gone(dir.Sub(L"gone.exe"), {L"open", g});
+    CTarnwickDlg dialog(target);
+    RunWithPerson(dialog, [&](HWND window) {
+        ASSERT_EQ(Rows(window), 4);
+        const HWND list = ::GetDlgItem(window, IDC_LOCK_LIST);
+        SelectRowsWhere(window, kColumnPath, {a1, z});
+        ClickHeader(list, kColumnPid);
+        std::vector<std::wstring> selected = SelectedTexts(window, kColumnPath);
+        std::sort(selected.begin(), selected.end());
+        EXPECT_EQ(selected, (std::vector<std::wstring>{a1, z})) << "the selection moved with its rows";
+        ::SetDlgItemTextW(window, IDC_FILTER, L"ALPHA");  // zulu's row is hidden, and no longer selected
+        ASSERT_EQ(Rows(window), 2);
+        EXPECT_EQ(SelectedTexts(window, kColumnPath), std::vector<std::wstring>{a1});
+        Click(window, IDC_UNLOCK);
+        EXPECT_EQ(ListViewColumn(list, kColumnPath), std::vector<std::wstring>{a2});
+
+        ::SetDlgItemTextW(window, IDC_FILTER, L"");
+        ClickHeader(list, kColumnProcess);
+        ASSERT_EQ(Rows(window), 3);
+        SelectRowsOf(window, L"gone.exe");
+        ClickHeader(list, kColumnPath);
+        ::SetDlgItemTextW(window, IDC_FILTER, L".TXT");
+        Click(window, IDC_TERMINATE);
+        EXPECT_EQ(ListViewColumn(list, 0), (std::vector<std::wstring>{L"alpha.exe", L"zulu.exe"}));
+    });
+    EXPECT_FALSE(alpha.StillHolds(alpha.HandleOf(a1)));
+    EXPECT_TRUE(alpha.StillHolds(alpha.HandleOf(a2)));
+    EXPECT_TRUE(zulu.StillHolds(zulu.HandleOf(z)));
+    EXPECT_EQ(::WaitForSingleObject(gone.process(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(alpha.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(::WaitForSingleObject(zulu.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+TEST_F(Removal, UnlockAllFollowsTheFilterAndTheWindowStaysWhileHiddenRowsAreLeft)
+{
+    const std::wstring a = target + L"\\a.txt", z = target + L"\\z.txt";
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", a});
+    FixtureProcess zulu(dir.Sub(L"zulu.exe"), {L"open", z});
+    CTarnwickDlg dialog(target);
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        ::SetDlgItemTextW(window, IDC_FILTER, L"zulu");
+        Click(window, IDC_UNLOCK_ALL);
+        EXPECT_EQ(Rows(window), 0);
+        ::SetDlgItemTextW(window, IDC_FILTER, L"");
+        EXPECT_EQ(ListViewColumn(::GetDlgItem(window, IDC_LOCK_LIST), 0), std::vector<std::wstring>{L"alpha.exe"});
+    });
+    EXPECT_EQ(result, IDCANCEL) << "a lock was left, hidden by the filter";
+    EXPECT_TRUE(alpha.StillHolds(alpha.HandleOf(a)));
+    EXPECT_FALSE(zulu.StillHolds(zulu.HandleOf(z)));
+}
+
+TEST_F(Removal, ACommandActsOnThePathOfTheRowsShownNotOnOneTypedButNotScanned)
+{
+    const std::wstring held = target + L"\\held.txt", typed = dir.Sub(L"typed.txt");
+    WriteFile(typed);
+    FixtureProcess alpha(dir.Sub(L"alpha.exe"), {L"open", held});
+    CTarnwickDlg dialog(target);
+    std::wstring told;
+    const INT_PTR result = RunWithPerson(dialog, [&](HWND window) {
+        ::SetDlgItemTextW(window, IDC_PATH, typed.c_str());
+        Click(window, IDC_DELETE);
+        PressDialogButton(window, IDC_UNLOCK_ALL);
+        AnswerShellConfirmation(IDYES);
+        told = Answer(IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(told, L"Path was successfully deleted");
+    EXPECT_FALSE(Exists(target)) << "the folder whose rows were shown";
+    EXPECT_TRUE(Exists(typed)) << "the path typed but never scanned";
 }

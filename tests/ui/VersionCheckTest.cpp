@@ -50,7 +50,8 @@ Outcome Check(const std::wstring& productPage, int answer = IDYES)
                 ::Sleep(10);
         }
     });
-    CheckForNewVersion(nullptr, productPage, [&](const std::wstring& page) { outcome.opened.push_back(page); });
+    ShowVersionVerdict(nullptr, FetchVersionVerdict(productPage),
+                       [&](const std::wstring& page) { outcome.opened.push_back(page); });
     done = true;
     person.join();
     return outcome;
