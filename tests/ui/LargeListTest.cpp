@@ -195,9 +195,18 @@ TEST_F(LargeList, CancelDuringAScanLeavesAnEmptyListAndSaysNothing)
             EXPECT_EQ(ControlText(window, IDC_SCAN_PROGRESS), L"");
             EXPECT_EQ(WaitForMessageBoxOf(::GetCurrentProcessId(), 10000), nullptr) << "the scan said something";
             EXPECT_EQ(RowsOf(window), 0);
+            // Nothing of the scan was kept, not even its path: a delete has nothing to act on.
+            Click(window, IDC_DELETE);
+            PressDialogButton(window, IDC_UNLOCK_ALL);
+            const HWND box = WaitForMessageBoxOf(::GetCurrentProcessId(), 10000);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(MessageBoxText(box), L"It looks like the specified path does not exist");
+            PressDialogButton(box, IDOK);
+            ASSERT_TRUE(Eventually([&] { return !::IsWindow(box); }));
         },
         &session);
     EXPECT_TRUE(session.startupMessages.empty());
+    EXPECT_TRUE(Exists(held)) << "the path of the cancelled scan";
 }
 
 TEST_F(LargeList, TheFilterNarrowsFiftyThousandRowsToTheOneTypedForAsFastAsOneTypes)
