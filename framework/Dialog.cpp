@@ -254,4 +254,27 @@ INT_PTR CDialogEx::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return TRUE;
 }
 
+bool WaitAnswering(HWND window, HANDLE object, DWORD ms)
+{
+    const bool wasEnabled = !::EnableWindow(window, FALSE);
+    const ULONGLONG deadline = ::GetTickCount64() + ms;
+    const DWORD objects = object ? 1 : 0;
+    DWORD woke = WAIT_TIMEOUT;
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        woke = ::MsgWaitForMultipleObjectsEx(objects, &object, now < deadline ? DWORD(deadline - now) : 0, QS_ALLINPUT,
+                                             MWMO_INPUTAVAILABLE);
+        if (woke != WAIT_OBJECT_0 + objects)
+            break;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    if (wasEnabled)
+        ::EnableWindow(window, TRUE);
+    return object && woke == WAIT_OBJECT_0;
+}
+
 }  // namespace tarnwick

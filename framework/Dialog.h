@@ -101,4 +101,9 @@ private:
     HWND hwnd_ = nullptr;
 };
 
+// Waits for the object (for the time alone without one) while the window goes on painting
+// and answering; it takes no input meanwhile, so that no command starts inside another. True
+// when the object was signalled in time.
+bool WaitAnswering(HWND window, HANDLE object, DWORD ms);
+
 }  // namespace tarnwick

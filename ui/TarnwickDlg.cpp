@@ -104,32 +104,6 @@ std::wstring BrowseForFolder(HWND owner, const wchar_t* title, UINT flags, const
     return path;
 }
 
-// Waits for the object (for the time alone without one) while the window goes on painting
-// and answering; it takes no input meanwhile, so that no command starts inside another. True
-// when the object was signalled in time.
-bool WaitAnswering(HWND window, HANDLE object, DWORD ms)
-{
-    const bool wasEnabled = !::EnableWindow(window, FALSE);
-    const ULONGLONG deadline = ::GetTickCount64() + ms;
-    const DWORD objects = object ? 1 : 0;
-    DWORD woke = WAIT_TIMEOUT;
-    for (;;) {
-        const ULONGLONG now = ::GetTickCount64();
-        woke = ::MsgWaitForMultipleObjectsEx(objects, &object, now < deadline ? DWORD(deadline - now) : 0, QS_ALLINPUT,
-                                             MWMO_INPUTAVAILABLE);
-        if (woke != WAIT_OBJECT_0 + objects)
-            break;
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
-    if (wasEnabled)
-        ::EnableWindow(window, TRUE);
-    return object && woke == WAIT_OBJECT_0;
-}
-
 // How the main window answers the removal's questions and shows its outcomes: message
 // boxes owned by the window, paths shown as messages show them, and the rows whose lock is
 // gone taken out of the list before the after-action.
