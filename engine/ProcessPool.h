@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bitset>
 #include <cstddef>
 #include <exception>
 #include <mutex>
@@ -17,13 +18,27 @@
 namespace tarnwick {
 
 inline constexpr unsigned kMaxPoolThreads = 8;
+inline constexpr unsigned kPoolThreadsPerCore = 4;
 
-// As many threads as the machine has cores, at most kMaxPoolThreads.
+// The cores this process may run on.
+inline unsigned UsableCores()
+{
+    DWORD_PTR process = 0, system = 0;
+    if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) && process != 0)
+        return unsigned(std::bitset<64>(process).count());
+    SYSTEM_INFO info;
+    ::GetSystemInfo(&info);
+    return info.dwNumberOfProcessors;
+}
+
+// A pool thread spends most of its time waiting for the process it asks, which answers on another
+// core, so a few threads per core keep the cores busy (on two cores under Wine, 100 extra
+// processes cost 7.0 times the scan without them on 2 threads, 5.7 on 4, 4.9 on 8 and 5.5 on 16);
+// at most kMaxPoolThreads. On one core nothing overlaps: one thread.
 inline unsigned DefaultPoolThreads()
 {
-    SYSTEM_INFO system;
-    ::GetSystemInfo(&system);
-    return std::clamp<unsigned>(system.dwNumberOfProcessors, 1, kMaxPoolThreads);
+    const unsigned cores = UsableCores();
+    return cores <= 1 ? 1 : std::min(kPoolThreadsPerCore * cores, kMaxPoolThreads);
 }
 
 namespace pool_detail {
