@@ -8,6 +8,7 @@
 #include "EngineSeams.h"
 #include "LockSearch.h"
 #include "ProcessInfo.h"
+#include "ProcessPool.h"
 #include "ScanDriver.h"
 #include "TestSupport.h"
 
@@ -448,6 +449,20 @@ TEST_F(LockEngine, ProgressCountsWhatTheScansGoThroughAndACancelledScanKeepsNoth
     EXPECT_EQ(stopped.processesDone.load(), 0u) << "and before its first process";
 }
 
+// The pool is sized by the cores this process may run on, not by those the machine has.
+TEST(ProcessPool, ThreadsFollowTheCoresThisProcessMayRunOn)
+{
+    DWORD_PTR mine = 0, machine = 0;
+    ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &mine, &machine));
+    ASSERT_TRUE(::SetProcessAffinityMask(::GetCurrentProcess(), 1));
+    EXPECT_EQ(DefaultPoolThreads(), 1u) << "on one core nothing overlaps";
+    if (machine & 2) {
+        ASSERT_TRUE(::SetProcessAffinityMask(::GetCurrentProcess(), 3));
+        EXPECT_EQ(DefaultPoolThreads(), 8u) << "four a core";
+    }
+    ::SetProcessAffinityMask(::GetCurrentProcess(), mine);
+}
+
 TEST_F(LockEngine, RowsOfThePoolAreThoseOfOneThreadInTheSameOrder)
 {
     constexpr int kHolders = 20;
@@ -462,6 +477,7 @@ TEST_F(LockEngine, RowsOfThePoolAreThoseOfOneThreadInTheSameOrder)
     pool.poolThreads = 4;  // more than one whatever the machine
     CScanProgress progress;
     scanned = MakeTarget(target, false, services);
+    SearchLocks(services, scanned, oneThread);  // loads what a first scan loads into this program
     const CLockSearch walked = SearchLocks(services, scanned, oneThread);
     const CLockSearch pooled = SearchLocks(services, scanned, pool, &progress);
 
