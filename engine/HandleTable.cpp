@@ -80,4 +80,14 @@ CHandleTableSnapshot CHandleTableSnapshot::Take(NtQuerySystemInformationFn query
     return snapshot;
 }
 
+std::unordered_map<ULONG_PTR, ULONG_PTR> CHandleTableSnapshot::ObjectsOf(ULONG_PTR pid) const
+{
+    std::unordered_map<ULONG_PTR, ULONG_PTR> objects;
+    for (const CHandleEntry& entry : entries_) {
+        if (entry.pid == pid)
+            objects.emplace(entry.handleValue, entry.object);
+    }
+    return objects;
+}
+
 }  // namespace tarnwick

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <unordered_map>
 #include <vector>
 
 #include "NativeApi.h"
@@ -64,6 +65,9 @@ public:
     const CHandleEntry& operator[](std::size_t i) const { return entries_[i]; }
     auto begin() const { return entries_.begin(); }
     auto end() const { return entries_.end(); }
+
+    // One process's handle values, each with the kernel object under it (0 where hidden).
+    std::unordered_map<ULONG_PTR, ULONG_PTR> ObjectsOf(ULONG_PTR pid) const;
 
 private:
     std::vector<CHandleEntry> entries_;

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "ProcessInfo.h"
+#include "ProcessPool.h"
 #include "ScopedHandle.h"
 #include "Text.h"
 
@@ -70,6 +71,16 @@ std::vector<std::vector<std::size_t>> Split(const std::vector<std::size_t>& indi
         runs.emplace_back(begin, begin + std::min(size, indices.size() - first));
     }
     return runs;
+}
+
+// Whether the row's handle value still holds the kernel object the scan saw; true where the
+// system hides objects.
+bool IsRowObject(const CLockItem& row, const std::unordered_map<ULONG_PTR, ULONG_PTR>& objects)
+{
+    if (row.object == 0)
+        return true;
+    const auto found = objects.find(ULONG_PTR(row.value));
+    return found != objects.end() && found->second == row.object;
 }
 
 std::wstring ImagePathOf(HANDLE process)
@@ -160,9 +171,10 @@ std::vector<UnlockResult> CHandleCloser::CloseOwnerRows(const std::vector<const 
     bool otherProcess = false;
     const UniqueHandle owner = OpenRowProcess(*rows[handles[0]], PROCESS_DUP_HANDLE, otherProcess);
     const UnlockResult unopened = otherProcess ? UnlockResult::OtherProcess : UnlockResult::NotOpened;
+    const std::unordered_map<ULONG_PTR, ULONG_PTR> objects = ObjectsAtStart(rows, handles);
     std::vector<std::size_t> candidates;
     for (std::size_t i : handles) {
-        results[i] = !owner ? unopened : IsRowObject(*rows[i]) ? UnlockResult::Closed : UnlockResult::Changed;
+        results[i] = !owner ? unopened : IsRowObject(*rows[i], objects) ? UnlockResult::Closed : UnlockResult::Changed;
         if (results[i] == UnlockResult::Closed)
             candidates.push_back(i);
     }
@@ -204,25 +216,33 @@ void CHandleCloser::CloseWhileStillNamed(HANDLE owner, const std::vector<const C
 // under the close itself where the system closes it by running code inside the owner (Wine): a
 // handle the owner was closing on its own may be gone, and one of the system's own may take its
 // value. The copy the close hands back tells what was closed: the object that was named, or else
-// a copy kept in unconfirmed to be named.
+// a copy kept in unconfirmed to be named. The closes go out from the pool's threads side by side:
+// where the owner runs each close itself, it answers them one after another without waiting for
+// this thread between them.
 void CHandleCloser::CloseNamed(HANDLE owner, const std::vector<const CLockItem*>& rows,
                                const std::vector<std::size_t>& batch, const std::vector<UniqueHandle>& copies,
                                const std::vector<bool>& named, std::vector<UnlockResult>& results,
                                CClosedCopies& unconfirmed)
 {
-    for (std::size_t k = 0; k < batch.size(); ++k) {
+    std::vector<UniqueHandle> handedBack(batch.size());
+    RunOnPool(batch.size(), DefaultPoolThreads(), [&](unsigned, std::size_t k) {
         const std::size_t i = batch[k];
         if (!named[k]) {
             results[i] = UnlockResult::Changed;
-            continue;
+            return;
         }
         UniqueHandle closed = CopyOf(owner, *rows[i], DUPLICATE_CLOSE_SOURCE);
         if (!closed) {
             if (::GetLastError() == ERROR_INVALID_HANDLE)
                 results[i] = UnlockResult::Changed;
         } else if (!SameObject(closed.get(), copies[k].get())) {
-            unconfirmed.rows.push_back(i);
-            unconfirmed.copies.push_back(std::move(closed));
+            handedBack[k] = std::move(closed);
+        }
+    });
+    for (std::size_t k = 0; k < batch.size(); ++k) {
+        if (handedBack[k]) {
+            unconfirmed.rows.push_back(batch[k]);
+            unconfirmed.copies.push_back(std::move(handedBack[k]));
         }
     }
 }
@@ -233,18 +253,28 @@ bool CHandleCloser::SameObject(HANDLE a, HANDLE b) const
 }
 
 // The system may accept the close of a handle protected from closing, or refuse it, and the owner
-// may have opened the file again under the same value once it runs again: the handle tells.
+// may have opened the file again under the same value once it runs again: the handle tells. One
+// read of the table first: a value gone from the owner's table was closed for good, and only the
+// others are copied and named.
 void CHandleCloser::MarkSurvivors(HANDLE owner, const std::vector<const CLockItem*>& rows,
                                   const std::vector<std::size_t>& candidates, std::vector<UnlockResult>& results)
 {
     std::vector<std::size_t> closed;
     std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(closed),
                  [&](std::size_t i) { return results[i] == UnlockResult::Closed; });
-    const std::vector<bool> named = NameRowFiles(CopiesOf(owner, rows, closed), rows, closed);
-    tableAfterClose_.reset();
-    for (std::size_t k = 0; k < closed.size(); ++k) {
-        if (named[k])
-            results[closed[k]] = SurvivingHandleResult(rows[closed[k]]->object, ObjectNow(*rows[closed[k]]));
+    if (closed.empty())
+        return;
+    const CHandleTableSnapshot table = CHandleTableSnapshot::Take(services_.NtQuerySystemInformation);
+    const std::unordered_map<ULONG_PTR, ULONG_PTR> objects = table.ObjectsOf(rows[closed[0]]->pid);
+    std::vector<std::size_t> open;
+    std::copy_if(closed.begin(), closed.end(), std::back_inserter(open),
+                 [&](std::size_t i) { return !table.ok() || objects.count(ULONG_PTR(rows[i]->value)); });
+    const std::vector<bool> named = NameRowFiles(CopiesOf(owner, rows, open), rows, open);
+    for (std::size_t k = 0; k < open.size(); ++k) {
+        if (!named[k])
+            continue;
+        const auto now = objects.find(ULONG_PTR(rows[open[k]]->value));
+        results[open[k]] = SurvivingHandleResult(rows[open[k]]->object, now == objects.end() ? 0 : now->second);
     }
 }
 
@@ -287,31 +317,17 @@ bool CHandleCloser::NameBatch(const std::vector<UniqueHandle>& handles, const st
     return true;
 }
 
-// The table is read once per command: reading it for every row would make a command on a
-// thousand rows take many seconds. Changes after it are for the name check to find.
-bool CHandleCloser::IsRowObject(const CLockItem& row)
+// The kernel objects under the owner's handle values, where the system shows objects. The table
+// is read once per command: reading it for every row would make a command on a thousand rows
+// take many seconds. Changes after it are for the name check to find.
+std::unordered_map<ULONG_PTR, ULONG_PTR> CHandleCloser::ObjectsAtStart(const std::vector<const CLockItem*>& rows,
+                                                                       const std::vector<std::size_t>& handles)
 {
-    if (row.object == 0)
-        return true;  // the system hides objects, so there is nothing to compare
+    if (std::none_of(handles.begin(), handles.end(), [&](std::size_t i) { return rows[i]->object != 0; }))
+        return {};  // the system hides objects, so there is nothing to compare
     if (!table_)
         table_ = CHandleTableSnapshot::Take(services_.NtQuerySystemInformation);
-    return std::any_of(table_->begin(), table_->end(), [&](const CHandleEntry& entry) {
-        return entry.pid == row.pid && entry.handleValue == row.value && entry.object == row.object;
-    });
-}
-
-// The kernel object under the row's handle value now; 0 where the system hides objects.
-uint64_t CHandleCloser::ObjectNow(const CLockItem& row)
-{
-    if (row.object == 0)
-        return 0;  // nothing to compare it with
-    if (!tableAfterClose_)
-        tableAfterClose_ = CHandleTableSnapshot::Take(services_.NtQuerySystemInformation);
-    for (const CHandleEntry& entry : *tableAfterClose_) {
-        if (entry.pid == row.pid && entry.handleValue == row.value)
-            return entry.object;
-    }
-    return 0;
+    return table_->ObjectsOf(rows[handles[0]]->pid);
 }
 
 UnlockResult SurvivingHandleResult(uint64_t objectAtScan, uint64_t objectNow)

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "HandleTable.h"
@@ -67,8 +68,8 @@ private:
     std::vector<bool> NameRowFiles(const std::vector<UniqueHandle>& handles, const std::vector<const CLockItem*>& rows,
                                    const std::vector<std::size_t>& indices);
     bool NameBatch(const std::vector<UniqueHandle>& handles, const std::vector<std::size_t>& batch);
-    bool IsRowObject(const CLockItem& row);
-    uint64_t ObjectNow(const CLockItem& row);
+    std::unordered_map<ULONG_PTR, ULONG_PTR> ObjectsAtStart(const std::vector<const CLockItem*>& rows,
+                                                            const std::vector<std::size_t>& handles);
 
     const CSystemServices& services_;
     const CDriveTable& drives_;
@@ -76,7 +77,6 @@ private:
     CNameQueryWorker worker_;
     CNameBatch names_;
     std::optional<CHandleTableSnapshot> table_;
-    std::optional<CHandleTableSnapshot> tableAfterClose_;  // read again for each owner, after its closes
 };
 
 enum class EndResult {

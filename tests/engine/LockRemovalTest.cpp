@@ -131,6 +131,10 @@ TEST_F(LockRemoval, HandleProtectedFromClosingIsToldFromOneItsProgramOpensAgainA
     FixtureProcess holder(BinPath(L"holder.exe"), {L"protect", a});
     EXPECT_EQ(Closer(services).Close(RowOn(a)), UnlockResult::SurvivedOrReopened) << "Wine hides the objects";
     EXPECT_TRUE(holder.StillHolds(holder.HandleOf(a)));
+    CSystemServices tableUnreadable = services;
+    tableUnreadable.NtQuerySystemInformation = UnreadableHandleTable;
+    EXPECT_EQ(Closer(tableUnreadable).Close(RowOn(a)), UnlockResult::SurvivedOrReopened)
+        << "a table that cannot be read after the close says nothing of what is still open";
     g_realTableQuery = services.NtQuerySystemInformation;
     CSystemServices withObjects = services;
     withObjects.NtQuerySystemInformation = TableWithObjects;
