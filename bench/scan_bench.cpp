@@ -376,8 +376,9 @@ int Processes(const CSystemServices& services, int extra, int rounds, bool growt
         counts.insert({25, 50, 100});
     std::printf(
         "an empty folder scanned with extra processes of ours (each loads three libraries and maps a file);\n"
-        "pool: %u threads; medians of %d rounds\n",
-        DefaultPoolThreads(), rounds);
+        "pool: %u thread%s (four a core this program may run on, at most 8, one on a single core); medians of %d\n"
+        "rounds\n",
+        DefaultPoolThreads(), DefaultPoolThreads() == 1 ? "" : "s", rounds);
     std::printf("%6s %9s %8s %10s %8s %8s %8s %14s\n", "extra", "processes", "pool", "one thread", "pool/one",
                 "vs none", "one/none", "ms/extra pool");
     ExtraProcesses processes(dir);
