@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "TestSupport.h"
 
 namespace tarnwick::test {
@@ -11,19 +9,13 @@ namespace tarnwick::test {
 CliResult RunCliProgram(const std::vector<std::wstring>& args, DWORD timeoutMs)
 {
     const ULONGLONG start = ::GetTickCount64();
-    PipedProcess cli = StartPiped(BinPath(L"tarnwick-cli.exe"), args, false, true);
+    const EndedRun run = AwaitRun(StartPiped(BinPath(L"tarnwick-cli.exe"), args, false, true), timeoutMs);
     CliResult result;
-    std::string errBytes;
-    std::thread errReader([&] { errBytes = ReadAll(cli.error.get()); });
-    result.rawOut = ReadAll(cli.output.get());
-    errReader.join();
-    if (::WaitForSingleObject(cli.process.get(), timeoutMs) == WAIT_OBJECT_0)
-        ::GetExitCodeProcess(cli.process.get(), &result.code);
-    else
-        ::TerminateProcess(cli.process.get(), 99);
+    result.code = run.code;
     result.ms = ::GetTickCount64() - start;
-    result.out = Utf8ToWide(result.rawOut);
-    result.err = Utf8ToWide(errBytes);
+    result.rawOut = run.output;
+    result.out = Utf8ToWide(run.output);
+    result.err = Utf8ToWide(run.error);
     return result;
 }
 

@@ -54,14 +54,42 @@ PipedProcess StartPiped(const std::wstring& program, const std::vector<std::wstr
     return started;
 }
 
-std::string ReadAll(HANDLE pipe)
+namespace {
+
+// What the pipe holds now, without waiting for more.
+void ReadWaiting(HANDLE pipe, std::string& text)
 {
-    std::string text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(pipe, chunk, sizeof chunk, &read, nullptr) && read > 0)
-        text.append(chunk, read);
-    return text;
+    DWORD waiting = 0;
+    while (pipe && ::PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0) {
+        const std::size_t had = text.size();
+        text.resize(had + waiting);
+        DWORD read = 0;
+        if (!::ReadFile(pipe, text.data() + had, waiting, &read, nullptr))
+            read = 0;
+        text.resize(had + read);
+        if (read == 0)
+            return;
+    }
+}
+
+}  // namespace
+
+EndedRun AwaitRun(const PipedProcess& run, DWORD timeoutMs)
+{
+    constexpr DWORD kPollMs = 5;
+    EndedRun ended;
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    bool done = false;
+    do {
+        done = ::WaitForSingleObject(run.process.get(), kPollMs) == WAIT_OBJECT_0;
+        ReadWaiting(run.output.get(), ended.output);
+        ReadWaiting(run.error.get(), ended.error);
+    } while (!done && ::GetTickCount64() < deadline);
+    if (done)
+        ::GetExitCodeProcess(run.process.get(), &ended.code);
+    else
+        ::TerminateProcess(run.process.get(), 99);
+    return ended;
 }
 
 FixtureProcess::FixtureProcess(const std::wstring& program, const std::vector<std::wstring>& args)

@@ -26,8 +26,16 @@ struct PipedProcess {
 };
 PipedProcess StartPiped(const std::wstring& program, const std::vector<std::wstring>& args, bool pipeInput,
                         bool pipeError);
-// Everything a pipe delivers until its writer closes it.
-std::string ReadAll(HANDLE pipe);
+// What a piped program printed and how it ended: code is STILL_ACTIVE when it did not end in
+// time (it is then ended with code 99).
+struct EndedRun {
+    std::string output, error;
+    DWORD code = STILL_ACTIVE;
+};
+// Reads the program's pipes while it runs and once more when it has ended, never waiting for
+// them to close: under Wine a program can start the desktop's own process, which inherits the
+// pipes and holds them open long after the program has ended.
+EndedRun AwaitRun(const PipedProcess& run, DWORD timeoutMs);
 
 // A fixture program of ours, talked to through its standard input and output.
 class FixtureProcess {

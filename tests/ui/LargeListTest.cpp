@@ -89,9 +89,8 @@ protected:
 double TimeCliList(const std::wstring& folder, int& lines)
 {
     const Clock::time_point start = Clock::now();
-    PipedProcess cli = StartPiped(BinPath(L"tarnwick-cli.exe"), {L"list", folder}, false, false);
-    const std::string printed = ReadAll(cli.output.get());
-    ::WaitForSingleObject(cli.process.get(), INFINITE);
+    const std::string printed =
+        AwaitRun(StartPiped(BinPath(L"tarnwick-cli.exe"), {L"list", folder}, false, false), INFINITE).output;
     lines = int(std::count(printed.begin(), printed.end(), '\n'));
     return SecondsSince(start);
 }

@@ -228,9 +228,9 @@ TEST(WindowFitAtHighDpi, TheSameHoldsAt144Dpi)
         ::SetEnvironmentVariableA(kDpiVariable, std::to_string(kHighDpi).c_str());
         PipedProcess run = StartPiped(BinPath(L"window_fit_tests.exe"), {L"--gtest_filter=WindowFit.*"}, false, false);
         ::SetEnvironmentVariableA(kDpiVariable, nullptr);
-        output = ReadAll(run.output.get());
-        if (::WaitForSingleObject(run.process.get(), 120000) == WAIT_OBJECT_0)
-            ::GetExitCodeProcess(run.process.get(), &code);
+        const EndedRun ended = AwaitRun(run, 120000);
+        output = ended.output;
+        code = ended.code;
     }
     EXPECT_EQ(code, 0u) << output;
     EXPECT_NE(output.find("[  PASSED  ] 3 tests"), std::string::npos) << output;
