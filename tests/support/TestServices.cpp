@@ -47,12 +47,27 @@ std::wstring NameList(const std::vector<std::wstring>& names)
     return list + L'\0';
 }
 
+// Stops the service of that name, if it runs, and removes it.
+void RemoveService(const std::wstring& name)
+{
+    const ServiceHandle service = OpenNamed(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (!service)
+        return;
+    SERVICE_STATUS status = {};
+    if (::ControlService(service.get(), SERVICE_CONTROL_STOP, &status))
+        WaitForState(name, SERVICE_STOPPED, 5000);
+    ::DeleteService(service.get());
+}
+
 }  // namespace
 
 FixtureService::FixtureService(const std::wstring& stem, const std::wstring& heldPath,
                                const std::vector<std::wstring>& dependencies)
     : name_(stem + std::to_wstring(::GetCurrentProcessId())), displayName_(L"Tarnwick fixture " + name_)
 {
+    // A test program ended before it could remove its service leaves it behind, holding another
+    // test's path; process ids come round again in a new Wine session.
+    RemoveService(name_);
     const ServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     const std::wstring command =
         QuoteCommandLineArgument(BinPath(L"fixture_service.exe")) + L" " + QuoteCommandLineArgument(heldPath);
@@ -68,20 +83,15 @@ FixtureService::FixtureService(const std::wstring& stem, const std::wstring& hel
 
 FixtureService::~FixtureService()
 {
-    if (!installed_)
-        return;
-    const ServiceHandle service = OpenNamed(name_, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
-    SERVICE_STATUS status = {};
-    if (service && ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status))
-        WaitForState(name_, SERVICE_STOPPED, 5000);
-    if (service)
-        ::DeleteService(service.get());
+    if (installed_)
+        RemoveService(name_);
 }
 
 bool FixtureService::Start()
 {
     const ServiceHandle service = OpenNamed(name_, SERVICE_START);
-    return service && ::StartServiceW(service.get(), 0, nullptr) && WaitForState(name_, SERVICE_RUNNING, 10000);
+    return installed_ && service && ::StartServiceW(service.get(), 0, nullptr) &&
+           WaitForState(name_, SERVICE_RUNNING, 10000);
 }
 
 DWORD FixtureService::State() const { return StatusOf(name_).dwCurrentState; }
